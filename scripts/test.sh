@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds everything and runs every test.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/setup.sh"
+BUILD_DIR="${BUILD_DIR:-$root/build}" "$root/scripts/build.sh"
+cd "${BUILD_DIR:-$root/build}"
+ctest --output-on-failure -j2 --timeout 600
