@@ -1,24 +1,55 @@
+// The whole life of one vexlink process: log, configuration, transfer,
+// teardown in reverse order; the exit code tells the front end how the run
+// ended (0 done, 4 informational option, 6 communication timeout,
+// 8 configuration failure or no database, 16 transfer failed).
+
 #include "configmodul.h"
 #include "elog.h"
-
 #include "globals.h"
 
+#include <atomic>
 #include <cstdint>
 
 std::atomic<int32_t> g_iRC{0};
 
 int main(int argc, char** argv)
 {
+    // 1. Nothing has gone wrong yet.
     g_iRC = 0;
-    EventLog* log = new EventLog(argc, argv);
-    log->Start();
-    g_pConfigModul = new ConfigModul(argc, argv);
-    const int r = g_pConfigModul->Parse();
-    if (r == 8)
-        g_iRC = 8;
-    else if (r != 0)
-        g_iRC = 4;
-    delete g_pConfigModul;
-    delete log;
+
+    // 2. The program log: decides from the arguments whether logging is on,
+    //    names the run's log file and writes the prologue.
+    EventLog* eventLog = new EventLog(argc, argv);
+    eventLog->Start();
+
+    // 3. The configuration: command line, INI file, password line. The store
+    //    is published before parsing, which reaches it through the global.
+    g_pConfigModul = nullptr;
+    if (g_iRC == 0) {
+        g_pConfigModul = new ConfigModul(argc, argv);
+        const int r = g_pConfigModul->Parse();
+        if (r == 8)
+            g_iRC = 8;
+        else if (r != 0)
+            g_iRC = 4; // -h, -t, -g or -x: stop without error
+    }
+
+    // 4. The transfer, only when g_iRC is still 0 after the configuration
+    //    step: create the registry of temporary files and publish it in
+    //    g_pTrash; if g_iRC is still 0, construct the transfer module (its
+    //    construction runs the whole transfer) and destroy it at once; then
+    //    destroy the registry, which deletes the files registered in it.
+    //    Both objects come with the transfer engine.
+
+    // 5. The configuration store, with the INI parser it owns.
+    if (g_pConfigModul != nullptr) {
+        delete g_pConfigModul;
+        g_pConfigModul = nullptr;
+    }
+
+    // 6. The epilogue of the log, with the final result code.
+    delete eventLog;
+
+    // 7.
     return g_iRC;
 }

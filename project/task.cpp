@@ -42,8 +42,14 @@ void Trampoline(TaskStart* start)
 
 Task::~Task()
 {
-    if (m_bStarted && m_thread.joinable())
-        m_thread.join();
+    if (m_bStarted && m_thread.joinable()) {
+        // Destroyed by its own thread: joining would deadlock (and throwing
+        // from a destructor ends the process); let the thread run out instead.
+        if (m_thread.get_id() == std::this_thread::get_id())
+            m_thread.detach();
+        else
+            m_thread.join();
+    }
     m_bStarted = false;
 }
 

@@ -50,7 +50,8 @@ public:
     typedef void (*EntryFunction)(void* arg);
 
     Task() = default;
-    // Joins a thread that is still joinable.
+    // Joins a thread that is still joinable (a Task destroyed by its own
+    // thread lets that thread run out instead of deadlocking).
     ~Task() override;
     Task(const Task&) = delete;
     Task& operator=(const Task&) = delete;
