@@ -6,6 +6,7 @@
 #include "task.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -20,12 +21,24 @@ public:
     bool GetParm(const std::string& key, std::string& value);
     // Inserts or (once an INI file is loaded) replaces a key.
     void SetParm(const std::string& key, const std::string& value);
-    // The command-line and INI step: 0 go on, 8 failure, other: stop (exit 4).
+    // The command-line and INI step: 0 go on, 1 an informational option was
+    // carried out (exit code 4), 8 failure.
     int Parse();
-    // Writes the default INI file.
+    // Writes the default INI file vexlink.ini into the current directory.
     void GenerateIni();
-    // Writes the conversation library's trace configuration.
+    // Writes the conversation library's trace configuration tcplogger.xml
+    // into the current directory.
     void GenerateLoggerXml();
+
+    // Longest password line taken from standard input: the Base64 text of a
+    // 100-character pass phrase is 136 characters; the rest of a longer line
+    // stays unread.
+    static const size_t kMaxPasswordLength = 256;
+    // Reads the password line from in: characters up to a line feed or the
+    // end of input, at most kMaxPasswordLength of them. A carriage return
+    // right before the line feed is dropped (a front end that ends the line
+    // with CR LF). Returns the password, empty when the input ends at once.
+    static std::string ReadPasswordLine(std::FILE* in);
 
     int32_t argc;
     char** argv;
