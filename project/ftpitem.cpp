@@ -1,0 +1,126 @@
+#include "ftpitem.h"
+
+#include "configmodul.h"
+#include "elog.h"
+#include "ftpline.h"
+#include "platform/platform.h"
+#include "translate.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <vector>
+
+namespace {
+// 100-nanosecond units between 1601-01-01 (the platform clock's epoch) and 1970-01-01.
+const uint64_t kUnixEpoch100ns = 116444736000000000ULL;
+} // namespace
+
+FTPItem::FTPItem(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady, FTPLine* pLine)
+    : m_iId(iId), m_nType(nType), m_piReady(pReady), m_pLine(pLine)
+{
+    if (m_pLine != nullptr && m_pLine->GetFlags() != nullptr)
+        m_piExchange = &m_pLine->GetFlags()->m_iExchange;
+
+    // The name fills at most the 10 bytes of the line prefix.
+    const char* name = pszName != nullptr ? pszName : "";
+    const size_t nameLen = std::min<size_t>(std::strlen(name), kPrefixSize);
+    m_pData.reset(new uint8_t[kBufferSize]);
+    m_pszName.reset(new char[nameLen + 1]);
+    std::memcpy(m_pszName.get(), name, nameLen);
+    m_pszName[nameLen] = '\0';
+    std::memset(m_pData.get(), 0, kBufferSize);
+
+    m_pTable = Translate::Instance();
+    InitTempPath();
+    ELOG(3, 3, 121, "*** AddNewFTPItem Name-ID-Type: %s-%d-%d\n", m_pszName.get(), m_iId, static_cast<int>(m_nType));
+}
+
+FTPItem::~FTPItem() = default;
+
+void FTPItem::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
+{
+    const size_t length = (pBytes != nullptr && iLength > 0) ? static_cast<size_t>(iLength) : 0;
+    std::vector<char> text(length + 1, '\0');
+    if (length > 0)
+        std::memcpy(text.data(), pBytes, length);
+    ELOG(3, 4, 121, "Received FTPItem Name-Length>>Data: %s-%d>>%s\n", m_pszName.get(), iLength, text.data());
+}
+
+void FTPItem::BuildSendString(uint8_t* /*pLine*/, int32_t& iLength, int32_t& iHandOver)
+{
+    iLength = 0;
+    iHandOver = 0;
+}
+
+void FTPItem::BuildPrefix(uint8_t* pLine, int32_t& iLength)
+{
+    std::memset(pLine + kPrefixSize, 0, kBufferSize - kPrefixSize);
+    std::memset(pLine, ' ', kPrefixSize);
+    std::memcpy(pLine, m_pszName.get(), std::strlen(m_pszName.get()));
+    iLength = kPrefixSize;
+}
+
+int32_t FTPItem::SetData(const uint8_t* pBytes, int32_t& iLength)
+{
+    // The payload must leave room for the prefix in a line the conversation
+    // accepts; a longer one is refused whole rather than cut.
+    if (iLength < 0 || iLength > kMaxSendPayload || (pBytes == nullptr && iLength > 0)) {
+        ELOG(3, 1, 121, "ERROR: payload of %s refused: %d bytes, at most %d bytes fit a line to the host\n",
+             m_pszName.get(), iLength, kMaxSendPayload);
+        return -1;
+    }
+    std::memset(m_pData.get(), 0, kBufferSize);
+    if (iLength > 0)
+        std::memcpy(m_pData.get(), pBytes, static_cast<size_t>(iLength));
+    m_nDataLen = iLength;
+    iLength -= m_nDataLen;
+    return m_nDataLen;
+}
+
+int32_t FTPItem::AppendData(uint8_t* pLine, int32_t& iLength)
+{
+    if (m_nDataLen == 0)
+        return 0;
+    if (iLength < 0 || iLength > kBufferSize - m_nDataLen) {
+        ELOG_ASSERT(iLength >= 0 && iLength <= kBufferSize - m_nDataLen);
+        return 0;
+    }
+    std::memcpy(pLine + iLength, m_pData.get(), static_cast<size_t>(m_nDataLen));
+    iLength += m_nDataLen;
+    return m_nDataLen;
+}
+
+void FTPItem::InitTempPath()
+{
+    m_strTempPath.clear();
+    if (g_pConfigModul == nullptr)
+        return;
+    std::string tempPath;
+    std::string workDir;
+    g_pConfigModul->GetParm("GLOBAL.TEMP_PATH", tempPath);
+    m_strTempPath = tempPath;
+    if (g_pConfigModul->GetParm("GLOBAL.WORK_DIR", workDir))
+        m_strTempPath = tempPath + Platform::pathSeparator + workDir;
+}
+
+std::string FTPItem::MakeTempFileName()
+{
+    // One clock reading gives both the seconds and the milliseconds.
+    const uint64_t now100ns = Platform::systemTime100ns() - kUnixEpoch100ns;
+    const std::time_t seconds = static_cast<std::time_t>(now100ns / 10000000ULL);
+    const unsigned millis = static_cast<unsigned>((now100ns / 10000ULL) % 1000ULL);
+
+    std::tm local{};
+    Platform::localTime(seconds, local);
+    char stamp[32] = {0};
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d%H%M%S", &local);
+
+    std::random_device source;
+    std::mt19937 generator(source());
+    std::uniform_int_distribution<int> draw(0, 8999);
+    const int random = draw(generator) + 1000;
+
+    return std::string(stamp) + std::to_string(millis) + "-" + std::to_string(random);
+}

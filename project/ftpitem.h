@@ -1,0 +1,86 @@
+#pragma once
+// Base class of the protocol items: one object per item kind and run, reused
+// for every occurrence, holding the payload of the latest one.
+
+#include "cobject.h"
+#include "engineflags.h"
+#include "task.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class FTPLine;
+class Translate;
+
+class FTPItem : public CObject {
+public:
+    // Size of the payload buffer and of a line buffer.
+    static constexpr int32_t kBufferSize = 32000;
+    // Width of the name prefix of a line.
+    static constexpr int32_t kPrefixSize = 10;
+    // The conversation refuses a line of kBufferSize bytes or more, so this
+    // is the longest payload that reaches the host.
+    static constexpr int32_t kMaxSendPayload = kBufferSize - 1 - kPrefixSize;
+
+    // pReady: the engine flag this item raises when handled (may be null);
+    // pLine: the owning registry, through which the exchange flag is reached.
+    FTPItem(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady, FTPLine* pLine);
+    ~FTPItem() override;
+    FTPItem(const FTPItem&) = delete;
+    FTPItem& operator=(const FTPItem&) = delete;
+
+    // Handles the bytes of a record from the host (after the prefix); the
+    // base only logs them and leaves iLength unchanged.
+    virtual void SaveReceivedString(uint8_t* pBytes, int32_t& iLength);
+    // Writes the complete line for the host into pLine (kBufferSize bytes),
+    // its length (below 1: nothing to send) and the hand-over flag. The base
+    // produces nothing.
+    virtual void BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver);
+    // Zero-fills bytes 10.. of the line, writes the blank-padded name to
+    // bytes 0..9 and sets iLength to 10.
+    virtual void BuildPrefix(uint8_t* pLine, int32_t& iLength);
+    // Stores a payload of iLength bytes (iLength becomes 0) and returns the
+    // stored length. A payload longer than kMaxSendPayload (or negative) is
+    // refused with a log line: nothing changes and -1 is returned.
+    virtual int32_t SetData(const uint8_t* pBytes, int32_t& iLength);
+    // Appends the stored payload to the line at offset iLength, adds its
+    // length to iLength and returns the number of bytes appended.
+    virtual int32_t AppendData(uint8_t* pLine, int32_t& iLength);
+
+    // A new download file name without directory and extension: local time
+    // "%Y%m%d%H%M%S", the milliseconds, "-", a random number 1000..9999.
+    std::string MakeTempFileName();
+
+    const char* GetName() const { return m_pszName.get(); }
+    int32_t GetId() const { return m_iId; }
+    uint16_t GetType() const { return m_nType; }
+    const uint8_t* GetData() const { return m_pData.get(); }
+    int32_t GetDataLen() const { return m_nDataLen; }
+    const std::string& GetTempPath() const { return m_strTempPath; }
+    std::atomic<int32_t>* GetReadyFlag() const { return m_piReady; }
+    std::atomic<int32_t>* GetExchangeFlag() const { return m_piExchange; }
+    FTPLine* GetLine() const { return m_pLine; }
+
+    FILE* m_pFileOUT = nullptr;
+
+protected:
+    // The temporary directory: GLOBAL.TEMP_PATH, then "/" and
+    // GLOBAL.WORK_DIR when that key is present.
+    void InitTempPath();
+
+    EMutex m_mutex;
+    int32_t m_iId;
+    uint16_t m_nType;
+    std::unique_ptr<char[]> m_pszName;
+    std::atomic<int32_t>* m_piReady;
+    std::atomic<int32_t>* m_piExchange = nullptr;
+    FTPLine* m_pLine;
+    std::string m_strTempPath;
+    std::unique_ptr<uint8_t[]> m_pData;
+    int32_t m_nDataLen = 0;
+    Translate* m_pTable = nullptr;
+    int32_t m_bHex = 0;
+};

@@ -1,0 +1,120 @@
+#pragma once
+// The item registry and framer: one item object per kind, the lookup by name,
+// the queueing of outgoing items as send records, the MsgID of the front
+// end's requests, the Response and System rows, and the splitting of received
+// bytes into item records.
+
+#include "cobject.h"
+#include "engineflags.h"
+#include "task.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class FTPItem;
+class MySqlite;
+
+// One line for the host: its bytes, its length and whether the turn passes
+// to the host after it.
+struct SendRecord {
+    uint8_t m_data[32000];
+    int32_t m_iLength;
+    int32_t m_iHandOver;
+};
+
+// The engine's outgoing queue, first in first out, guarded by its own lock.
+class SendQueue : public CObject {
+public:
+    SendQueue() = default;
+    ~SendQueue() override = default;
+    SendQueue(const SendQueue&) = delete;
+    SendQueue& operator=(const SendQueue&) = delete;
+
+    void Push(std::unique_ptr<SendRecord> record);
+    // The first record, removed from the queue; null when empty.
+    std::unique_ptr<SendRecord> Pop();
+    size_t Size();
+    void Clear();
+
+private:
+    EMutex m_lock;
+    std::deque<std::unique_ptr<SendRecord>> m_queue;
+};
+
+// What the record splitter found at the front of the receive buffer.
+enum class SplitResult {
+    Empty,     // nothing left
+    Wait,      // the header at the front is incomplete: wait for more bytes
+    DropByte,  // the front byte does not start a header: drop it
+    Record,    // a record of m_nLength bytes starts at the front
+};
+
+struct SplitStep {
+    SplitResult m_result;
+    size_t m_nLength;
+};
+
+class FTPLine : public CObject {
+public:
+    // Builds the registry of all item kinds. The engine keeps the flags, the
+    // queue and the database; pDb may be null when the database could not be
+    // created.
+    FTPLine(EngineFlags* pFlags, SendQueue* pSendQueue, MySqlite* pDb);
+    // Destroys the items in registration order.
+    ~FTPLine() override;
+    FTPLine(const FTPLine&) = delete;
+    FTPLine& operator=(const FTPLine&) = delete;
+
+    void AddNewFTPItem(FTPItem* pItem);
+    // The item whose name equals the given text, both trimmed of white space;
+    // null (with a log line) when none matches.
+    FTPItem* FindFTPItem(const char* pszName);
+    // The first registered item with this id, or null.
+    FTPItem* FindFTPItemById(int32_t iId);
+    size_t GetItemCount();
+    FTPItem* GetItemAt(size_t index);
+
+    // Stores the payload (when given; iLength 0 takes its text length) in the
+    // named item and queues the item's line. 1 when a send record was queued,
+    // 0 otherwise (unknown name, payload refused, item handled inside the PC).
+    int32_t QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t* pData, int32_t iLength);
+
+    // Runs pszSql, or without it writes the item's Response row (file name
+    // optional). The result of MySqlite::Query; -1 without a database.
+    int32_t InsertResponse(FTPItem* pItem, const char* pszFile, const char* pszSql);
+    // The System row with this process id, and its replacement by -1.
+    int32_t InsertSystemPid(FTPItem* pItem);
+    int32_t ResetSystemPid(FTPItem* pItem);
+
+    // The record-splitting rule, applied to the front of a receive buffer of
+    // n bytes that ends at the end of a received block. Since the host sends
+    // each record as one block, a record runs to the end of the buffer; it is
+    // never cut at bytes inside the block that look like a further header.
+    static SplitStep SplitRecord(const uint8_t* pBuffer, size_t n);
+    // Applies SplitRecord to buffer until it is empty or waits for more
+    // bytes: dropped bytes and records are removed from its front; onRecord
+    // gets each record's 10-byte prefix (as a NUL-terminated text), its
+    // payload and the payload length.
+    static void SplitBlock(std::vector<uint8_t>& buffer,
+                           const std::function<void(const char* pszPrefix, uint8_t* pPayload, int32_t iLength)>& onRecord);
+
+    EngineFlags* GetFlags() const { return m_pFlags; }
+    MySqlite* GetDb() const { return m_pDb; }
+
+    std::atomic<int32_t> m_iLastMsgId{0};
+    std::atomic<int32_t> m_iLastReqItem{0};
+
+private:
+    void DeleteItems();
+
+    std::vector<FTPItem*> m_vecItems;
+    EMutex m_registryLock;
+    EngineFlags* m_pFlags;
+    SendQueue* m_pSendQueue;
+    MySqlite* m_pDb;
+};

@@ -1,0 +1,189 @@
+#include "queuetest.h"
+
+#include "ftpitem.h"
+#include "ftpline.h"
+#include "platform/platform.h"
+
+#include <cstring>
+#include <ctime>
+#include <regex>
+#include <set>
+
+namespace {
+
+class FTPItemTest : public QueueTest {};
+
+std::string Line(const uint8_t* line, int32_t length)
+{
+    return std::string(reinterpret_cast<const char*>(line), static_cast<size_t>(length));
+}
+
+bool AllZero(const uint8_t* p, size_t from, size_t to)
+{
+    for (size_t i = from; i < to; ++i)
+        if (p[i] != 0)
+            return false;
+    return true;
+}
+
+TEST_F(FTPItemTest, PrefixIsTheNamePaddedToTenBytes)
+{
+    std::vector<uint8_t> line(FTPItem::kBufferSize, 0xEE);
+    int32_t length = -5;
+
+    FTPItem ping("PING", 100, 2, nullptr, nullptr);
+    ping.BuildPrefix(line.data(), length);
+    EXPECT_EQ(10, length);
+    EXPECT_EQ("PING      ", Line(line.data(), 10));
+    EXPECT_TRUE(AllZero(line.data(), 10, line.size()));
+
+    FTPItem ten("ABCDEFGHIJ", 1, 1, nullptr, nullptr);
+    std::fill(line.begin(), line.end(), 0xEE);
+    ten.BuildPrefix(line.data(), length);
+    EXPECT_EQ("ABCDEFGHIJ", Line(line.data(), 10));
+    EXPECT_EQ(0, line[10]);
+
+    // A longer name is kept to the width of the prefix and never spills
+    // into the payload.
+    FTPItem longer("ABCDEFGHIJKLMN", 1, 1, nullptr, nullptr);
+    EXPECT_STREQ("ABCDEFGHIJ", longer.GetName());
+    std::fill(line.begin(), line.end(), 0xEE);
+    longer.BuildPrefix(line.data(), length);
+    EXPECT_EQ("ABCDEFGHIJ", Line(line.data(), 10));
+    EXPECT_TRUE(AllZero(line.data(), 10, line.size()));
+}
+
+TEST_F(FTPItemTest, SetDataAndAppendData)
+{
+    FTPItem item("PHSUBMIT", 33, 1, nullptr, nullptr);
+    std::vector<uint8_t> line(FTPItem::kBufferSize, 0);
+    int32_t length = 0;
+
+    // Nothing stored: an empty, zeroed payload, nothing appended.
+    int32_t given = 0;
+    EXPECT_EQ(0, item.SetData(nullptr, given));
+    EXPECT_EQ(0, item.GetDataLen());
+    item.BuildPrefix(line.data(), length);
+    EXPECT_EQ(0, item.AppendData(line.data(), length));
+    EXPECT_EQ(10, length);
+
+    const std::string longText(500, 'L');
+    given = static_cast<int32_t>(longText.size());
+    EXPECT_EQ(500, item.SetData(reinterpret_cast<const uint8_t*>(longText.data()), given));
+    EXPECT_EQ(0, given);
+    const std::string shortText("ab\0c", 4);
+    given = 4;
+    EXPECT_EQ(4, item.SetData(reinterpret_cast<const uint8_t*>(shortText.data()), given));
+    EXPECT_EQ(0, given);
+    EXPECT_EQ(4, item.GetDataLen());
+    // No trace of the longer payload behind the shorter one.
+    EXPECT_EQ(shortText, std::string(reinterpret_cast<const char*>(item.GetData()), 4));
+    EXPECT_TRUE(AllZero(item.GetData(), 4, FTPItem::kBufferSize));
+
+    item.BuildPrefix(line.data(), length);
+    EXPECT_EQ(4, item.AppendData(line.data(), length));
+    EXPECT_EQ(14, length);
+    EXPECT_EQ("PHSUBMIT  " + shortText, Line(line.data(), length));
+
+    // The longest payload a line to the host can carry, and one byte more.
+    const std::string most(static_cast<size_t>(FTPItem::kMaxSendPayload), 'x');
+    EXPECT_EQ(31989, FTPItem::kMaxSendPayload);
+    given = static_cast<int32_t>(most.size());
+    EXPECT_EQ(31989, item.SetData(reinterpret_cast<const uint8_t*>(most.data()), given));
+    item.BuildPrefix(line.data(), length);
+    EXPECT_EQ(31989, item.AppendData(line.data(), length));
+    EXPECT_EQ(31999, length);
+
+    const std::string tooLong(31990, 'y');
+    given = 31990;
+    EXPECT_EQ(-1, item.SetData(reinterpret_cast<const uint8_t*>(tooLong.data()), given));
+    EXPECT_EQ(31990, given);
+    // Refused whole: the stored payload is untouched.
+    EXPECT_EQ(31989, item.GetDataLen());
+    EXPECT_EQ('x', item.GetData()[0]);
+    given = -1;
+    EXPECT_EQ(-1, item.SetData(reinterpret_cast<const uint8_t*>(tooLong.data()), given));
+    EXPECT_EQ(31989, item.GetDataLen());
+}
+
+TEST_F(FTPItemTest, BaseOperationsProduceNothing)
+{
+    FTPItem item("HPTXT", 15, 0, nullptr, nullptr);
+    uint8_t bytes[] = {'h', 'e', 'l', 'l', 'o'};
+    int32_t length = 5;
+    item.SaveReceivedString(bytes, length);
+    EXPECT_EQ(5, length);
+    EXPECT_EQ(0, item.GetDataLen());
+    length = 0;
+    item.SaveReceivedString(bytes, length);
+    EXPECT_EQ(0, length);
+
+    std::vector<uint8_t> line(FTPItem::kBufferSize, 0);
+    int32_t handOver = 7;
+    length = 99;
+    item.BuildSendString(line.data(), length, handOver);
+    EXPECT_EQ(0, length);
+}
+
+TEST_F(FTPItemTest, TempPathFromConfiguration)
+{
+    EXPECT_EQ("", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
+    SetParm("GLOBAL.WORK_DIR", "w");
+    EXPECT_EQ("/w", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
+    SetParm("GLOBAL.TEMP_PATH", "/var/tmp");
+    EXPECT_EQ("/var/tmp/w", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
+
+    TearDown();
+    SetUp();
+    SetParm("GLOBAL.TEMP_PATH", "/var/tmp");
+    EXPECT_EQ("/var/tmp", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
+}
+
+TEST_F(FTPItemTest, TempFileNames)
+{
+    FTPItem item("HPDATA", 13, 0, nullptr, nullptr);
+    const std::regex shape("([0-9]{14})([0-9]{1,3})-([0-9]{4})");
+    std::set<std::string> randoms;
+    for (int i = 0; i < 40; ++i) {
+        const std::time_t before = std::time(nullptr);
+        const std::string name = item.MakeTempFileName();
+        const std::time_t after = std::time(nullptr);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(name, m, shape)) << name;
+        // The stamp is the local time of the call.
+        char low[32];
+        char high[32];
+        std::tm tm{};
+        Platform::localTime(before, tm);
+        std::strftime(low, sizeof(low), "%Y%m%d%H%M%S", &tm);
+        Platform::localTime(after, tm);
+        std::strftime(high, sizeof(high), "%Y%m%d%H%M%S", &tm);
+        EXPECT_GE(m[1].str(), std::string(low));
+        EXPECT_LE(m[1].str(), std::string(high));
+        // Milliseconds without leading zeros.
+        EXPECT_TRUE(m[2].str() == "0" || m[2].str()[0] != '0') << name;
+        EXPECT_LE(std::stoi(m[2].str()), 999);
+        const int random = std::stoi(m[3].str());
+        EXPECT_GE(random, 1000);
+        EXPECT_LE(random, 9999);
+        randoms.insert(m[3].str());
+    }
+    // Names made in the same millisecond differ by their random part.
+    EXPECT_GT(randoms.size(), 30u);
+}
+
+TEST_F(FTPItemTest, ItemsReachTheEngineFlagsThroughTheirRegistry)
+{
+    EngineFlags flags;
+    SendQueue queue;
+    FTPLine line(&flags, &queue, nullptr);
+    FTPItem item("PHTEST", 77, 1, &flags.m_iReadEnabled, &line);
+    EXPECT_EQ(&flags.m_iExchange, item.GetExchangeFlag());
+    EXPECT_EQ(&flags.m_iReadEnabled, item.GetReadyFlag());
+    EXPECT_EQ(&line, item.GetLine());
+    EXPECT_EQ(77, item.GetId());
+    EXPECT_EQ(1, item.GetType());
+    EXPECT_EQ(nullptr, item.m_pFileOUT);
+}
+
+} // namespace
