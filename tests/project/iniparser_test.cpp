@@ -153,7 +153,9 @@ TEST(IniParser, BinaryBytesDoNotBreakTheReader)
 TEST(IniParser, FilesThatCannotBeReadAndEmptyFiles)
 {
     TempDir dir;
-    IniParser missing(dir.file("missing.ini").c_str());
+    // The parser keeps only the pointer to the name.
+    const std::string missingName = dir.file("missing.ini");
+    IniParser missing(missingName.c_str());
     EXPECT_FALSE(missing.Parse());
 
     IniParser directory(dir.path().c_str());
