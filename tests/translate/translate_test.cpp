@@ -1,0 +1,548 @@
+// The code page catalogue (generated data) and the translation object.
+
+#include "configmodul.h"
+#include "translate.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <iconv.h>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Display names in table order, as the -t listing must show them.
+const char* const kNames[37] = {
+    "(Old) TALVERIX Default",
+    "USA, Canada, Brazil (IBM-037)",
+    "Germany, Austria (IBM-273)",
+    "Belgium (IBM-274)",
+    "Denmark, Norway (IBM-277)",
+    "Finland, Sweden (IBM-278)",
+    "Italy (IBM-280)",
+    "Japan (IBM-281)",
+    "Portugal (IBM-282)",
+    "Spain, Latin America (IBM-284)",
+    "United Kingdom (IBM-285)",
+    "France (IBM-297)",
+    "International (IBM-500)",
+    "Iceland (IBM-871)",
+    "Greece (IBM-875)",
+    "Turkey (IBM-1026)",
+    "USA, Canada, Brazil (IBM-1140)",
+    "Austria, Germany (IBM-1141)",
+    "Denmark, Norway (IBM-1142)",
+    "Finland, Sweden (IBM-1143)",
+    "Italy (IBM-1144)",
+    "Spain, Latin America (IBM-1145)",
+    "United Kingdom (IBM-1146)",
+    "France (IBM-1147)",
+    "International (IBM-1148)",
+    "Iceland (IBM-1149)",
+    "China(PRC) (IBM-935)",
+    "Korea (IBM-933)",
+    "Taiwan(ROC) (IBM-937)",
+    "Latin1 (IBM-1047)",
+    "CHINA (935<->1381)",
+    "HEBREW (424<->1255)",
+    "Japan (930<->932)",
+    "Japan (930<->943)",
+    "Japan (939<->932)",
+    "Japan (939<->943)",
+    "KOREA (1364<->1363)",
+};
+
+const int kPairedNumbers[] = {26, 27, 28, 30, 31, 32, 33, 34, 35, 36};
+
+bool IsPermutationTable(int n)
+{
+    return (n >= 0 && n <= 25) || n == 29;
+}
+
+bool IsPermutation(const unsigned char* t)
+{
+    std::set<int> seen(t, t + 256);
+    return seen.size() == 256;
+}
+
+// One byte through glibc iconv: the single output byte, or -1 when the
+// conversion fails or yields more or less than one byte.
+int IconvByte(const char* from, const char* to, unsigned char in)
+{
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return -1;
+    char inBuf[1] = {static_cast<char>(in)};
+    char outBuf[8];
+    char* ip = inBuf;
+    char* op = outBuf;
+    size_t il = 1, ol = sizeof outBuf;
+    const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || il != 0 || sizeof outBuf - ol != 1)
+        return -1;
+    return static_cast<unsigned char>(outBuf[0]);
+}
+
+// The host byte that glibc converts to the euro sign, or -1.
+int EuroPosition(const char* codePage)
+{
+    for (int b = 0; b < 256; ++b) {
+        iconv_t cd = iconv_open("UTF-32LE", codePage);
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return -1;
+        char in[1] = {static_cast<char>(b)};
+        unsigned char out[8];
+        char* ip = in;
+        char* op = reinterpret_cast<char*>(out);
+        size_t il = 1, ol = sizeof out;
+        const size_t rc = iconv(cd, &ip, &il, &op, &ol);
+        iconv_close(cd);
+        if (rc != static_cast<size_t>(-1) && sizeof out - ol == 4 && out[0] == 0xAC && out[1] == 0x20 &&
+            out[2] == 0 && out[3] == 0)
+            return b;
+    }
+    return -1;
+}
+
+const CodePageRecord* PairedRecord(const char* name)
+{
+    for (int i = 0; i < g_iCodePagePairedCatalogueSize; ++i)
+        if (std::strcmp(g_CodePagePairedCatalogue[i].displayName, name) == 0)
+            return &g_CodePagePairedCatalogue[i];
+    return nullptr;
+}
+
+// Sets GLOBAL.CODEPAGE (or leaves it absent) in a fresh store and chooses.
+struct ConfigChoice {
+    int number;
+    std::string matched;
+};
+
+ConfigChoice ChooseWith(const char* value)
+{
+    static char arg0[] = "vexlink";
+    char* argv[] = {arg0, nullptr};
+    auto store = std::make_unique<ConfigModul>(1, argv);
+    if (value != nullptr)
+        store->SetParm("GLOBAL.CODEPAGE", value);
+    ConfigModul* saved = g_pConfigModul;
+    g_pConfigModul = store.get();
+    ConfigChoice choice;
+    choice.matched = "stale";
+    choice.number = Translate::Instance()->ChooseFromConfig(choice.matched);
+    g_pConfigModul = saved;
+    return choice;
+}
+
+} // namespace
+
+TEST(TranslateCatalogue, RecordLayoutNamesAndPairs)
+{
+    EXPECT_EQ(sizeof(CodePageRecord), 476u);
+    EXPECT_EQ(offsetof(CodePageRecord, shortCode), 0u);
+    EXPECT_EQ(offsetof(CodePageRecord, displayName), 20u);
+    EXPECT_EQ(offsetof(CodePageRecord, converterName), 120u);
+    EXPECT_EQ(offsetof(CodePageRecord, table), 220u);
+    ASSERT_EQ(g_iCodePageCatalogueSize, 36);
+    ASSERT_EQ(g_iCodePagePairedCatalogueSize, 10);
+
+    Translate* t = Translate::Instance();
+    std::set<std::string> names;
+    for (int n = 0; n < 37; ++n) {
+        ASSERT_NE(t->GetDisplayName(n), nullptr) << n;
+        EXPECT_STREQ(t->GetDisplayName(n), kNames[n]) << n;
+        names.insert(t->GetDisplayName(n));
+    }
+    EXPECT_EQ(names.size(), 37u) << "display names must be unique for the name look-up";
+    EXPECT_EQ(t->GetDisplayName(-1), nullptr);
+    EXPECT_EQ(t->GetDisplayName(37), nullptr);
+
+    for (int i = 0; i < 36; ++i) {
+        const CodePageRecord& r = g_CodePageCatalogue[i];
+        EXPECT_NE(std::memchr(r.shortCode, 0, sizeof r.shortCode), nullptr) << i;
+        EXPECT_NE(std::memchr(r.displayName, 0, sizeof r.displayName), nullptr) << i;
+        EXPECT_NE(std::memchr(r.converterName, 0, sizeof r.converterName), nullptr) << i;
+        EXPECT_GT(std::strlen(r.shortCode), 0u) << i;
+    }
+    // The paired catalogue holds exactly the tables 26 to 28 and 30 to 36.
+    std::set<std::string> pairedNames;
+    for (int i = 0; i < 10; ++i)
+        pairedNames.insert(g_CodePagePairedCatalogue[i].displayName);
+    std::set<std::string> expected;
+    for (int n : kPairedNumbers)
+        expected.insert(kNames[n]);
+    EXPECT_EQ(pairedNames, expected);
+
+    // Double-byte converter names belong to the mixed host code pages only.
+    for (int n = 1; n <= 36; ++n) {
+        ASSERT_EQ(t->SelectTable(n), 0);
+        const bool mixed = (n >= 26 && n <= 28) || n == 30 || (n >= 32 && n <= 36);
+        EXPECT_EQ(std::strlen(t->GetConverterName()) > 0, mixed) << n;
+    }
+    ASSERT_EQ(t->SelectTable(0), 0);
+    EXPECT_STREQ(t->GetConverterName(), "");
+}
+
+TEST(TranslateCatalogue, PermutationTablesAndInverses)
+{
+    Translate* t = Translate::Instance();
+    for (int n = 0; n < 37; ++n) {
+        const unsigned char* toPC = t->HostToPCTable(n);
+        const unsigned char* toHost = t->PCToHostTable(n);
+        ASSERT_NE(toPC, nullptr);
+        ASSERT_NE(toHost, nullptr);
+        if (IsPermutationTable(n)) {
+            EXPECT_TRUE(IsPermutation(toPC)) << "table " << n;
+            // PC-to-host is the inverse: cleared, then inverse[table[e]] = e.
+            unsigned char inverse[256] = {};
+            for (int e = 0; e < 256; ++e)
+                inverse[toPC[e]] = static_cast<unsigned char>(e);
+            EXPECT_EQ(0, std::memcmp(inverse, toHost, 256)) << "table " << n;
+            for (int e = 0; e < 256; ++e)
+                ASSERT_EQ(toHost[toPC[e]], e) << "table " << n << " host " << e;
+        } else {
+            EXPECT_FALSE(IsPermutation(toPC)) << "table " << n;
+        }
+    }
+    EXPECT_EQ(t->HostToPCTable(-1), nullptr);
+    EXPECT_EQ(t->PCToHostTable(37), nullptr);
+}
+
+TEST(TranslateCatalogue, PairedTablesUsedForMixedAndHebrewCodePages)
+{
+    Translate* t = Translate::Instance();
+    for (int n : kPairedNumbers) {
+        const CodePageRecord* paired = PairedRecord(kNames[n]);
+        ASSERT_NE(paired, nullptr) << n;
+        const unsigned char* toPC = t->HostToPCTable(n);
+        const unsigned char* toHost = t->PCToHostTable(n);
+        EXPECT_EQ(0, std::memcmp(toPC, g_CodePageCatalogue[n - 1].table, 256)) << n;
+        EXPECT_EQ(0, std::memcmp(toHost, paired->table, 256)) << n;
+
+        // The substitute: the one PC byte that many host bytes share.
+        int counts[256] = {};
+        for (int e = 0; e < 256; ++e)
+            ++counts[toPC[e]];
+        const int sub = static_cast<int>(std::max_element(counts, counts + 256) - counts);
+        const int expectedSub = n == 31 ? 0xFE : (n <= 28 ? 0x1A : 0x7F);
+        EXPECT_EQ(sub, expectedSub) << n;
+        EXPECT_GT(counts[sub], 1) << n;
+
+        // Every host character with a PC counterpart goes there and back.
+        int converted = 0;
+        for (int e = 0; e < 256; ++e) {
+            if (toPC[e] == sub)
+                continue;
+            ++converted;
+            EXPECT_EQ(toHost[toPC[e]], e) << "table " << n << " host " << e;
+        }
+        EXPECT_GE(converted, 100) << n; // at least the invariant EBCDIC set
+
+        // PC bytes that no host byte reaches have no host character: the
+        // paired table gives them the EBCDIC substitute 0x3F, where the
+        // inverse construction would leave 0. The PC substitute itself is
+        // SUB and goes back to the host's SUB.
+        int unreached = 0;
+        for (int p = 0; p < 256; ++p) {
+            if (counts[p] == 0) {
+                ++unreached;
+                EXPECT_EQ(toHost[p], 0x3F) << "table " << n << " PC " << p;
+            }
+        }
+        EXPECT_GT(unreached, 0) << n;
+        EXPECT_EQ(toHost[sub], 0x3F) << n;
+        // Shift-out and shift-in are translated like every other byte.
+        EXPECT_EQ(toPC[0x0E], 0x0E) << n;
+        EXPECT_EQ(toHost[0x0F], 0x0F) << n;
+    }
+    // Hebrew: a PC byte outside the image of the host table.
+    ASSERT_EQ(t->SelectTable(31), 0);
+    const unsigned char* toPC = t->HostToPCTable(31);
+    std::vector<bool> reached(256, false);
+    for (int e = 0; e < 256; ++e)
+        reached[toPC[e]] = true;
+    for (int p = 0; p < 256; ++p) {
+        if (reached[p])
+            continue;
+        unsigned char b = static_cast<unsigned char>(p);
+        t->TranslateToHost(&b, 1);
+        EXPECT_EQ(b, PairedRecord(kNames[31])->table[p]) << p;
+    }
+}
+
+TEST(TranslateCatalogue, EuroVariantsEqualTheirBases)
+{
+    struct Pair { int euro, base; const char* glibcName; };
+    const Pair pairs[] = {{16, 1, "IBM1140"}, {17, 2, "IBM1141"}, {18, 4, "IBM1142"}, {19, 5, "IBM1143"},
+                          {20, 6, "IBM1144"}, {21, 9, "IBM1145"}, {22, 10, "IBM1146"}, {23, 11, "IBM1147"},
+                          {24, 12, "IBM1148"}, {25, 13, "IBM1149"}};
+    Translate* t = Translate::Instance();
+    for (const Pair& p : pairs) {
+        EXPECT_EQ(0, std::memcmp(t->HostToPCTable(p.euro), t->HostToPCTable(p.base), 256)) << p.euro;
+        EXPECT_EQ(0, std::memcmp(t->PCToHostTable(p.euro), t->PCToHostTable(p.base), 256)) << p.euro;
+        // Wherever the code page keeps its euro sign, it arrives as 0xA4.
+        const int euro = EuroPosition(p.glibcName);
+        ASSERT_GE(euro, 0) << p.glibcName;
+        EXPECT_EQ(t->HostToPCTable(p.euro)[euro], 0xA4) << p.glibcName;
+    }
+}
+
+TEST(TranslateCatalogue, DefaultTableListedPositionsAndCodePage850)
+{
+    const int listed[33][2] = {
+        {0x04, 0xDC}, {0x06, 0xC3}, {0x08, 0xCA}, {0x09, 0xB2}, {0x0A, 0xD5}, {0x14, 0xDB}, {0x15, 0xDA},
+        {0x17, 0xC1}, {0x1A, 0xC8}, {0x1B, 0xF2}, {0x20, 0xC4}, {0x21, 0xB3}, {0x22, 0xC0}, {0x23, 0xD9},
+        {0x24, 0xBF}, {0x28, 0xB4}, {0x29, 0xC2}, {0x2A, 0xC5}, {0x2B, 0xB0}, {0x2C, 0xB1}, {0x30, 0xCD},
+        {0x31, 0xBA}, {0x33, 0xBC}, {0x34, 0xBB}, {0x35, 0xC9}, {0x36, 0xCC}, {0x38, 0xB9}, {0x39, 0xCB},
+        {0x3A, 0xCE}, {0x3B, 0xDF}, {0x3E, 0xFE}, {0xBC, 0xEE}, {0xFF, 0x9F}};
+    Translate* t = Translate::Instance();
+    const unsigned char* t0 = t->HostToPCTable(0);
+    std::set<int> listedHost;
+    for (const auto& l : listed) {
+        EXPECT_EQ(t0[l[0]], l[1]) << std::hex << l[0];
+        listedHost.insert(l[0]);
+    }
+    EXPECT_EQ(t0[0x25], 0x0A);
+    EXPECT_TRUE(IsPermutation(t0));
+    EXPECT_EQ(0, std::memcmp(t0, g_cDefaultHostToPC, 256));
+
+    // Every other character goes as glibc converts IBM-273 to code page 850,
+    // but for DEL, SUB and IS4, which IBM's code page 850 table places at
+    // 0x1C, 0x7F and 0x1A (the IBM PC control convention) and glibc at
+    // 0x7F, 0x1A and 0x1C.
+    int compared = 0;
+    for (int e = 0; e < 256; ++e) {
+        if (listedHost.count(e) || e == 0x07 || e == 0x1C || e == 0x3F)
+            continue;
+        const int expected = IconvByte("IBM273", "IBM850", static_cast<unsigned char>(e));
+        if (expected < 0)
+            continue;
+        ++compared;
+        EXPECT_EQ(t0[e], expected) << "host 0x" << std::hex << e;
+    }
+    EXPECT_GE(compared, 200);
+    std::set<int> controls = {t0[0x07], t0[0x1C], t0[0x3F]};
+    EXPECT_EQ(controls, (std::set<int>{0x1A, 0x1C, 0x7F}));
+}
+
+TEST(TranslateCatalogue, SingleByteTablesAgreeWithSystemConversion)
+{
+    struct Case { int number; const char* host; const char* pc; std::set<int> known; };
+    // The known positions are those where glibc departs from IBM's own
+    // tables: IBM-278 and IBM-871 swap two letters (glibc's own IBM1143 and
+    // IBM1149 agree with IBM).
+    const Case cases[] = {
+        {1, "IBM037", "ISO-8859-1", {}},       {2, "IBM273", "ISO-8859-1", {}},
+        {4, "IBM277", "ISO-8859-1", {}},       {5, "IBM278", "ISO-8859-1", {0x71, 0xE0}},
+        {6, "IBM280", "ISO-8859-1", {}},       {9, "IBM284", "ISO-8859-1", {}},
+        {10, "IBM285", "ISO-8859-1", {}},      {11, "IBM297", "ISO-8859-1", {}},
+        {12, "IBM500", "ISO-8859-1", {}},      {13, "IBM871", "ISO-8859-1", {0x4A, 0xC0}},
+        {14, "IBM875", "ISO-8859-7", {}},      {15, "IBM1026", "ISO-8859-9", {}},
+        {19, "IBM1143", "ISO-8859-1", {}},     {25, "IBM1149", "ISO-8859-1", {}},
+        {29, "IBM1047", "ISO-8859-1", {}},     {3, "IBM274", "ISO-8859-1", {}},
+        {7, "IBM281", "ISO-8859-1", {}},       {8, "EBCDIC-PT", "ISO-8859-1", {}},
+    };
+    Translate* t = Translate::Instance();
+    for (const Case& c : cases) {
+        const unsigned char* toPC = t->HostToPCTable(c.number);
+        int compared = 0;
+        for (int e = 0; e < 256; ++e) {
+            if (e == 0x15 || e == 0x25 || c.known.count(e))
+                continue;
+            const int expected = IconvByte(c.host, c.pc, static_cast<unsigned char>(e));
+            if (expected < 0)
+                continue; // no counterpart in the PC code page
+            ++compared;
+            EXPECT_EQ(toPC[e], expected) << c.host << " host 0x" << std::hex << e;
+        }
+        EXPECT_GE(compared, 150) << c.host;
+        // The line-end convention: NL to LF and LF to NEL.
+        EXPECT_EQ(toPC[0x15], 0x0A) << c.number;
+        EXPECT_EQ(toPC[0x25], 0x85) << c.number;
+    }
+}
+
+TEST(TranslateCatalogue, InvariantCharactersAndLineEndsInEveryCatalogueTable)
+{
+    Translate* t = Translate::Instance();
+    const char* upper = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    const int upperHost[26] = {0xC1, 0xC2, 0xC3, 0xC4, 0xC5, 0xC6, 0xC7, 0xC8, 0xC9, 0xD1, 0xD2, 0xD3, 0xD4,
+                               0xD5, 0xD6, 0xD7, 0xD8, 0xD9, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9};
+    for (int n = 1; n <= 36; ++n) {
+        const unsigned char* toPC = t->HostToPCTable(n);
+        const unsigned char* toHost = t->PCToHostTable(n);
+        for (int i = 0; i < 26; ++i) {
+            EXPECT_EQ(toPC[upperHost[i]], static_cast<unsigned char>(upper[i])) << n;
+            EXPECT_EQ(toHost[static_cast<unsigned char>(upper[i])], upperHost[i]) << n;
+        }
+        for (int d = 0; d < 10; ++d)
+            EXPECT_EQ(toPC[0xF0 + d], '0' + d) << n;
+        EXPECT_EQ(toPC[0x40], ' ') << n;
+        EXPECT_EQ(toPC[0x15], 0x0A) << n;
+        EXPECT_EQ(toHost[0x0A], 0x15) << n;
+    }
+}
+
+TEST(TranslateObject, SelectTableRangeAndInstance)
+{
+    Translate* t = Translate::Instance();
+    EXPECT_EQ(t, Translate::Instance());
+    ASSERT_EQ(t->SelectTable(5), 0);
+    EXPECT_EQ(t->SelectTable(-1), -1);
+    EXPECT_EQ(t->SelectTable(37), -1);
+    EXPECT_EQ(t->SelectTable(1000000), -1);
+    EXPECT_EQ(t->GetTableNumber(), 5);
+    EXPECT_EQ(t->SelectTable(36), 0);
+    EXPECT_EQ(t->GetTableNumber(), 36);
+    EXPECT_EQ(t->SelectTable(0), 0);
+    EXPECT_EQ(t->GetTableNumber(), 0);
+
+    // Concurrent first use yields one object.
+    std::vector<Translate*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&seen, i] { seen[i] = Translate::Instance(); });
+    for (auto& th : threads)
+        th.join();
+    for (Translate* p : seen)
+        EXPECT_EQ(p, t);
+}
+
+TEST(TranslateObject, InPlaceTranslationLengthsAndRoundTrips)
+{
+    Translate* t = Translate::Instance();
+    std::mt19937 rng(12345);
+    std::vector<unsigned char> original(4099);
+    for (auto& b : original)
+        b = static_cast<unsigned char>(rng());
+
+    for (int n = 0; n < 37; ++n) {
+        ASSERT_EQ(t->SelectTable(n), 0);
+        const unsigned char* toPC = t->HostToPCTable(n);
+        const unsigned char* toHost = t->PCToHostTable(n);
+        // Odd offsets and lengths: word-wise middle, byte-wise tails.
+        for (int offset : {0, 1, 3}) {
+            for (int len : {1, 7, 8, 9, 63, 4096}) {
+                std::vector<unsigned char> buf(original);
+                t->TranslateToPC(buf.data() + offset, len);
+                for (int i = 0; i < static_cast<int>(buf.size()); ++i) {
+                    const bool inside = i >= offset && i < offset + len;
+                    ASSERT_EQ(buf[i], inside ? toPC[original[i]] : original[i])
+                        << "table " << n << " offset " << offset << " len " << len << " at " << i;
+                }
+                t->TranslateToHost(buf.data() + offset, len);
+                for (int i = offset; i < offset + len; ++i)
+                    ASSERT_EQ(buf[i], toHost[toPC[original[i]]]);
+                if (IsPermutationTable(n)) {
+                    ASSERT_TRUE(std::equal(buf.begin(), buf.end(), original.begin())) << "table " << n;
+                }
+            }
+        }
+    }
+    // A length of 0 or below translates nothing; char* works the same way.
+    ASSERT_EQ(t->SelectTable(17), 0);
+    char text[] = "\xC1\x15\xC1";
+    t->TranslateToPC(text, 0);
+    t->TranslateToPC(text, -5);
+    EXPECT_STREQ(text, "\xC1\x15\xC1");
+    t->TranslateToPC(text, 2);
+    EXPECT_STREQ(text, "A\n\xC1");
+    t->TranslateToHost(text, 2);
+    EXPECT_STREQ(text, "\xC1\x15\xC1");
+    t->TranslateToPC(static_cast<unsigned char*>(nullptr), 10); // no crash
+}
+
+TEST(TranslateObject, ChoiceFromConfiguration)
+{
+    Translate* t = Translate::Instance();
+
+    // Absent: table 17 (IBM-1141).
+    ConfigChoice c = ChooseWith(nullptr);
+    EXPECT_EQ(c.number, 17);
+    EXPECT_EQ(c.matched, "");
+    EXPECT_EQ(t->GetTableNumber(), 17);
+    unsigned char b[3] = {0xC1, 0x15, 0x0A};
+    t->TranslateToPC(b, 2);
+    EXPECT_EQ(b[0], 0x41);
+    EXPECT_EQ(b[1], 0x0A);
+    t->TranslateToHost(b + 2, 1);
+    EXPECT_EQ(b[2], 0x15);
+
+    // A number, the exact display name, and that name in lower case.
+    c = ChooseWith("1");
+    EXPECT_EQ(c.number, 1);
+    EXPECT_EQ(c.matched, "");
+    EXPECT_STREQ(t->GetDisplayName(t->GetTableNumber()), "USA, Canada, Brazil (IBM-037)");
+    c = ChooseWith("USA, Canada, Brazil (IBM-037)");
+    EXPECT_EQ(c.number, 1);
+    EXPECT_EQ(c.matched, "USA, Canada, Brazil (IBM-037)");
+    c = ChooseWith("usa, canada, brazil (ibm-037)");
+    EXPECT_EQ(c.number, 17);
+    EXPECT_EQ(c.matched, "");
+    c = ChooseWith("(Old) TALVERIX Default");
+    EXPECT_EQ(c.number, 0);
+    EXPECT_EQ(c.matched, "(Old) TALVERIX Default");
+    c = ChooseWith("HEBREW (424<->1255)");
+    EXPECT_EQ(c.number, 31);
+    EXPECT_STREQ(t->GetConverterName(), "");
+    c = ChooseWith("USA, Canada, Brazil (IBM-037) "); // whole string only
+    EXPECT_EQ(c.number, 17);
+
+    // Out of range keeps the built-in table 0, even after another choice.
+    ASSERT_EQ(t->SelectTable(5), 0);
+    EXPECT_EQ(ChooseWith("37").number, 0);
+    EXPECT_EQ(t->GetTableNumber(), 0);
+    EXPECT_EQ(ChooseWith("-3").number, 0);
+    EXPECT_EQ(ChooseWith("99999999999999999999").number, 0);
+
+    // "0", empty and words select 17; atoi rules for the rest.
+    EXPECT_EQ(ChooseWith("0").number, 17);
+    EXPECT_EQ(ChooseWith("").number, 17);
+    EXPECT_EQ(ChooseWith("IBM-1141").number, 17);
+    EXPECT_EQ(ChooseWith("  2").number, 2);
+    EXPECT_EQ(ChooseWith("26abc").number, 26);
+    EXPECT_EQ(ChooseWith("36").number, 36);
+
+    // Without a configuration store the key counts as absent.
+    ConfigModul* saved = g_pConfigModul;
+    g_pConfigModul = nullptr;
+    std::string matched = "x";
+    EXPECT_EQ(t->ChooseFromConfig(matched), 17);
+    EXPECT_EQ(matched, "");
+    g_pConfigModul = saved;
+}
+
+TEST(TranslateObject, TableListAndPrintedListing)
+{
+    Translate* t = Translate::Instance();
+    std::string joined;
+    std::string expected = "TRNSLT: PRINT TableList\n";
+    for (int n = 0; n < 37; ++n) {
+        if (n > 0)
+            joined += ";";
+        joined += kNames[n];
+        char line[160];
+        std::snprintf(line, sizeof line, "%3d: %s\n", n, kNames[n]);
+        expected += line;
+    }
+    expected += "TRNSLT: END TableList\n";
+    EXPECT_EQ(t->GetTableList(), joined);
+    EXPECT_EQ(t->GetTableList().rfind("(Old) TALVERIX Default;USA", 0), 0u);
+
+    testing::internal::CaptureStdout();
+    t->PrintTableList();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed, expected);
+    // 37 lines between header and trailer, numbers right-aligned in 3.
+    EXPECT_NE(printed.find("\n  0: (Old) TALVERIX Default\n"), std::string::npos);
+    EXPECT_NE(printed.find("\n 36: KOREA (1364<->1363)\nTRNSLT: END TableList\n"), std::string::npos);
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 39);
+}
