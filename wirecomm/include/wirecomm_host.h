@@ -104,7 +104,8 @@ void wch_listener_close(wch_listener* listener);
 wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32_t* rc);
 
 /* The allocation request of an accepted conversation (valid until
- * wch_conv_free). */
+ * wch_conv_free). The password field is wiped by wch_allocate_reply:
+ * check it before answering. */
 const wch_alloc_info* wch_conv_info(const wch_conv* conv);
 
 /* Answers the allocation. rc CM_OK accepts: the PC's cm_allc returns 0 and
@@ -145,16 +146,20 @@ int32_t wch_send(wch_conv* conv, const unsigned char* data, int32_t length, int3
 int32_t wch_send_ack(wch_conv* conv);
 
 /* Ends the conversation normally: the PC's next receive gets
- * CM_DEALLOCATED_NORMAL. The connection is closed afterwards. */
+ * CM_DEALLOCATED_NORMAL. The connection is closed afterwards; further calls
+ * on conv give CM_PROGRAM_STATE_CHECK. */
 int32_t wch_deallocate(wch_conv* conv);
 
-/* Ends the conversation abnormally: the PC's next receive or send gets
- * CM_DEALLOCATED_ABEND. The connection is closed afterwards. */
+/* Ends the conversation abnormally: the PC's next receive gets
+ * CM_DEALLOCATED_ABEND (a send of the PC meanwhile may fail with
+ * CM_RESOURCE_FAILURE_RETRY once the connection is gone). The connection
+ * is closed afterwards. */
 int32_t wch_stop(wch_conv* conv);
 
 /* Writes bytes to the connection as they are, outside any frame (inside
- * the TLS channel on tls listeners). For tests of a PC's handling of
- * hostile or broken input; never needed in normal operation. */
+ * the TLS channel on tls listeners); allowed also before
+ * wch_allocate_reply. For tests of a PC's handling of hostile or broken
+ * input; never needed in normal operation. */
 int32_t wch_send_raw(wch_conv* conv, const void* bytes, size_t count);
 
 /* Closes the connection without a word (when still open; the PC sees a

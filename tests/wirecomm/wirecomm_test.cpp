@@ -1,0 +1,617 @@
+// The conversation library on 127.0.0.1: the PC calls against a host peer
+// built on the host-side API, hostile peers built on raw sockets.
+
+#include "wctest.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace wctest;
+
+namespace {
+
+class Wirecomm : public ::testing::Test {
+protected:
+    void SetUp() override { resetDefaults(); }
+    void TearDown() override
+    {
+        resetDefaults();
+        unsetenv("WIRECOMM_CLIENT_CERT");
+        unsetenv("WIRECOMM_CLIENT_KEY");
+        unsetenv("WIRECOMM_PEM_CA");
+        unsetenv("WIRECOMM_COMMON_NAME");
+    }
+};
+
+std::string receiveText(unsigned char* cid, int32_t& rc, int32_t* handOver = nullptr)
+{
+    std::vector<unsigned char> buf(WC_MAX_BLOCK);
+    int32_t data = -1;
+    int32_t n = cm_rcv_bin(cid, buf.data(), 0, &rc, &data, handOver);
+    return std::string(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(n > 0 ? n : 0));
+}
+
+void sendText(unsigned char* cid, const std::string& text, int32_t handOver, int32_t& rc)
+{
+    int32_t len = static_cast<int32_t>(text.size());
+    int32_t status = -1;
+    cm_send_bin(cid, reinterpret_cast<const unsigned char*>(text.data()), &len, 0, &status, &rc,
+                handOver);
+    EXPECT_EQ(status, 0);
+}
+
+} // namespace
+
+// Mode 1: the host learns who asked, blocks travel both ways with the turn,
+// and the PC's deallocation reaches the host as a normal end.
+TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
+{
+    wch_alloc_info info;
+    std::vector<std::string> hostGot;
+    std::vector<int32_t> hostHandOver;
+    int32_t endRc = -1;
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK, &info);
+        ASSERT_NE(c, nullptr);
+        unsigned char buf[WC_MAX_BLOCK];
+        for (int i = 0; i < 2; ++i) {
+            int32_t len = -1, ho = -1;
+            ASSERT_EQ(wch_receive(c, buf, sizeof buf, &len, &ho, 5000), CM_OK);
+            hostGot.emplace_back(reinterpret_cast<char*>(buf), static_cast<size_t>(len));
+            hostHandOver.push_back(ho);
+        }
+        EXPECT_EQ(wch_send(c, reinterpret_cast<const unsigned char*>("HPREADY   hello"), 15, 0), CM_OK);
+        EXPECT_EQ(wch_send_ack(c), CM_OK);
+        int32_t len = 0;
+        endRc = wch_receive(c, buf, sizeof buf, &len, nullptr, 5000);
+        // after the end every call is refused
+        EXPECT_EQ(wch_send_ack(c), CM_DEALLOCATED_NORMAL);
+        wch_conv_free(c);
+    });
+
+    PcConv pc = allocate(host.port(), "USER01", "pass phrase with blanks", "TLXJOBSV", "STEP01");
+    ASSERT_EQ(pc.rc, CM_OK);
+    int32_t rc = -1;
+    sendText(pc.cid, "PHREADY   first", 0, rc);
+    ASSERT_EQ(rc, CM_OK);
+    sendText(pc.cid, "PHTXT     second", 1, rc);
+    ASSERT_EQ(rc, CM_OK);
+    int32_t handOver = -1;
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "HPREADY   hello");
+    EXPECT_EQ(rc, CM_OK);
+    EXPECT_EQ(handOver, 0);
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "");
+    EXPECT_EQ(rc, CM_OK);
+    EXPECT_EQ(handOver, 1) << "the empty block hands the turn back";
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
+
+    EXPECT_STREQ(info.symdest, "TLXJOBSV");
+    EXPECT_STREQ(info.user, "USER01");
+    EXPECT_STREQ(info.password, "pass phrase with blanks");
+    EXPECT_STREQ(info.tag, "STEP01");
+    EXPECT_EQ(info.password_check, 1);
+    EXPECT_EQ(info.crypt_mode, 1);
+    EXPECT_STREQ(info.peer_address, "127.0.0.1");
+    ASSERT_EQ(hostGot.size(), 2u);
+    EXPECT_EQ(hostGot[0], "PHREADY   first");
+    EXPECT_EQ(hostGot[1], "PHTXT     second");
+    EXPECT_EQ(hostHandOver, (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(endRc, CM_DEALLOCATED_NORMAL);
+
+    // the conversation id is gone after cm_deal
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
+    unsigned char zero[WC_CID_SIZE] = {0};
+    cm_deal(zero, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    cm_stop(zero, &rc);
+    EXPECT_EQ(rc, CM_OK);
+}
+
+// Without a tag and with the password check off the host sees exactly that;
+// the password travels encrypted: it never appears in the bytes on the wire.
+TEST_F(Wirecomm, Mode1PasswordNeverOnTheWireInClear)
+{
+    wch_alloc_info info;
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK, &info);
+        ASSERT_NE(c, nullptr);
+        unsigned char buf[64];
+        int32_t len;
+        EXPECT_EQ(wch_receive(c, buf, sizeof buf, &len, nullptr, 5000), CM_DEALLOCATED_NORMAL);
+        wch_conv_free(c);
+    });
+    Relay relay(host.port());
+    const char* password = "Zz9-VerySecretPassphrase-42";
+    PcConv pc = allocate(relay.port(), "WIREUSER", password, "TLXJOBSV", nullptr, 10, 0);
+    ASSERT_EQ(pc.rc, CM_OK);
+    int32_t rc;
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
+
+    EXPECT_STREQ(info.password, password);
+    EXPECT_STREQ(info.tag, "");
+    EXPECT_EQ(info.password_check, 0);
+    std::string up = relay.pcToHost();
+    EXPECT_NE(up.find("WIREUSER"), std::string::npos) << "the recording holds the allocation";
+    EXPECT_EQ(up.find("VerySecret"), std::string::npos);
+    EXPECT_EQ(up.find(password), std::string::npos);
+}
+
+// The host's answer decides: 6 for a wrong password, 9 for an unknown member,
+// passed on unchanged, and the conversation cannot be used afterwards.
+TEST_F(Wirecomm, RejectedAllocationGivesTheHostsCode)
+{
+    for (int32_t answer : {CM_SECURITY_NOT_VALID, CM_TPN_NOT_RECOGNIZED}) {
+        HostPeer host(nullptr, [&](wch_listener* l) {
+            wch_alloc_info info;
+            wch_conv* c = acceptAndReply(l, answer, &info);
+            ASSERT_NE(c, nullptr);
+            unsigned char buf[16];
+            EXPECT_EQ(wch_receive(c, buf, sizeof buf, nullptr, nullptr, 100), CM_PROGRAM_STATE_CHECK);
+            wch_conv_free(c);
+        });
+        PcConv pc = allocate(host.port(), "USER01", "wrong", answer == 9 ? "NOSUCHMB" : "TLXJOBSV");
+        EXPECT_EQ(pc.rc, answer);
+        int32_t rc;
+        int32_t len = 1;
+        int32_t status;
+        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("x"), &len, 0, &status, &rc, 1);
+        EXPECT_EQ(rc, CM_PROGRAM_STATE_CHECK);
+        cm_deal(pc.cid, &rc);
+        EXPECT_EQ(rc, CM_OK);
+        ASSERT_TRUE(host.join());
+    }
+}
+
+// Nobody listens: 1 at once. A host that takes the connection but never
+// answers: 2 after T1, not before and not much later.
+TEST_F(Wirecomm, ConnectionRefusedAndHostSilentWithinT1)
+{
+    int64_t start = nowMs();
+    PcConv pc = allocate(unusedPort());
+    EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_NO_RETRY);
+    EXPECT_LT(nowMs() - start, 2000);
+    int32_t rc;
+    cm_deal(pc.cid, &rc);
+
+    RawServer silent([](int fd) {
+        unsigned char buf[64];
+        readExact(fd, buf, 8, 3000); // takes the hello, answers nothing
+        unsigned char more[64];
+        readExact(fd, more, sizeof more, 3000);
+    });
+    start = nowMs();
+    pc = allocate(silent.port(), "USER01", "pw", "TLXJOBSV", nullptr, 1);
+    int64_t took = nowMs() - start;
+    EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_RETRY);
+    EXPECT_GE(took, 900);
+    EXPECT_LT(took, 2500);
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+}
+
+// Invalid calls and settings give their codes before anything is sent.
+TEST_F(Wirecomm, ParameterAndModeChecks)
+{
+    int32_t rc = -1;
+    unsigned char cid[WC_CID_SIZE];
+    cm_init(cid, "", &rc);
+    EXPECT_EQ(rc, CM_PARAMETER_ERROR);
+    cm_init(cid, std::string(65, 'M').c_str(), &rc);
+    EXPECT_EQ(rc, CM_PARAMETER_ERROR);
+    cm_init(cid, "TLXJOBSV", &rc);
+    ASSERT_EQ(rc, CM_OK);
+    cm_scsu(cid, std::string(65, 'U').c_str(), &rc);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
+    cm_scsp(cid, std::string(129, 'p').c_str(), &rc);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
+    cm_scsp(cid, std::string(128, 'p').c_str(), &rc);
+    EXPECT_EQ(rc, CM_OK);
+    unsigned char buf[16];
+    cm_rcv_bin(cid, buf, 0, &rc, nullptr, nullptr);
+    EXPECT_EQ(rc, CM_PROGRAM_STATE_CHECK) << "no receive before the allocation";
+    cm_allc(cid, "not-an-address.invalid", 1, 0, 2, 1, &rc);
+    EXPECT_EQ(rc, CM_PARAMETER_ERROR);
+    cm_deal(cid, &rc);
+
+    unsigned char unknown[WC_CID_SIZE] = {0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0x7f};
+    cm_scsu(unknown, "X", &rc);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
+
+    // mode 2 is reserved, other unknown modes likewise refused; no connection is tried:
+    // the first connection the watcher sees is the probe sent at the end
+    std::atomic<int> firstWasProbe{-1};
+    RawServer watcher([&](int fd) {
+        unsigned char got[5];
+        firstWasProbe.store(readExact(fd, got, 5, 5000) && std::memcmp(got, "probe", 5) == 0 ? 1 : 0);
+    });
+    for (int32_t mode : {2, 0, 5}) {
+        cm_set_crypt_mode(mode);
+        PcConv pc = allocate(watcher.port());
+        EXPECT_EQ(pc.rc, CM_SECURITY_NOT_SUPPORTED) << "mode " << mode;
+        cm_deal(pc.cid, &rc);
+    }
+    // a crypt key that is not a fingerprint is a parameter error
+    cm_set_crypt_mode(3);
+    cm_set_crypt_key("not hex at all");
+    PcConv pc = allocate(watcher.port());
+    EXPECT_EQ(pc.rc, CM_PARAMETER_ERROR);
+    cm_deal(pc.cid, &rc);
+    cm_set_crypt_key("ab:cd");
+    pc = allocate(watcher.port());
+    EXPECT_EQ(pc.rc, CM_PARAMETER_ERROR);
+    cm_deal(pc.cid, &rc);
+    resetDefaults();
+    int fd = rawConnect(watcher.port());
+    ASSERT_GE(fd, 0);
+    send(fd, "probe", 5, MSG_NOSIGNAL);
+    for (int i = 0; i < 100 && firstWasProbe.load() < 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    close(fd);
+    EXPECT_EQ(firstWasProbe.load(), 1);
+}
+
+TEST_F(Wirecomm, ReturnCodeTexts)
+{
+    EXPECT_STREQ(cm_rc2str(0), "CM_OK");
+    EXPECT_STREQ(cm_rc2str(1), "CM_ALLOCATE_FAILURE_NO_RETRY");
+    EXPECT_STREQ(cm_rc2str(2), "CM_ALLOCATE_FAILURE_RETRY");
+    EXPECT_STREQ(cm_rc2str(6), "CM_SECURITY_NOT_VALID");
+    EXPECT_STREQ(cm_rc2str(9), "CM_TPN_NOT_RECOGNIZED");
+    EXPECT_STREQ(cm_rc2str(17), "CM_DEALLOCATED_ABEND");
+    EXPECT_STREQ(cm_rc2str(18), "CM_DEALLOCATED_NORMAL");
+    EXPECT_STREQ(cm_rc2str(19), "CM_PARAMETER_ERROR");
+    EXPECT_STREQ(cm_rc2str(20), "CM_PRODUCT_SPECIFIC_ERROR");
+    EXPECT_STREQ(cm_rc2str(24), "CM_PROGRAM_PARAMETER_CHECK");
+    EXPECT_STREQ(cm_rc2str(25), "CM_PROGRAM_STATE_CHECK");
+    EXPECT_STREQ(cm_rc2str(26), "CM_RESOURCE_FAILURE_NO_RETRY");
+    EXPECT_STREQ(cm_rc2str(27), "CM_RESOURCE_FAILURE_RETRY");
+    EXPECT_STREQ(cm_rc2str(35), "CM_OPERATION_INCOMPLETE");
+    EXPECT_STREQ(cm_rc2str(46), "CM_SECURITY_NOT_SUPPORTED");
+    EXPECT_STREQ(cm_rc2str(47), "CM_SECURITY_MUTUAL_FAILED");
+    EXPECT_STREQ(cm_rc2str(-1), "CM_UNKNOWN_RETURN_CODE");
+    EXPECT_STREQ(cm_rc2str(4711), "CM_UNKNOWN_RETURN_CODE");
+}
+
+// 31999 bytes travel intact; 32000 are refused without touching the wire,
+// and the conversation goes on.
+TEST_F(Wirecomm, BlockSizeLimit)
+{
+    std::vector<unsigned char> got;
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK);
+        ASSERT_NE(c, nullptr);
+        std::vector<unsigned char> buf(WC_MAX_BLOCK);
+        int32_t len = 0;
+        ASSERT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, nullptr, 5000), CM_OK);
+        got.assign(buf.begin(), buf.begin() + len);
+        ASSERT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, nullptr, 5000), CM_OK);
+        EXPECT_EQ(len, 3);
+        // host side limits alike
+        EXPECT_EQ(wch_send(c, buf.data(), WC_MAX_BLOCK, 0), CM_PROGRAM_PARAMETER_CHECK);
+        EXPECT_EQ(wch_send(c, buf.data(), WC_MAX_BLOCK - 1, 0), CM_OK);
+        EXPECT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, nullptr, 5000), CM_DEALLOCATED_NORMAL);
+        wch_conv_free(c);
+    });
+    PcConv pc = allocate(host.port());
+    ASSERT_EQ(pc.rc, CM_OK);
+    std::vector<unsigned char> block(WC_MAX_BLOCK);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<unsigned char>(i * 7 + 3);
+    int32_t rc, status;
+    int32_t len = WC_MAX_BLOCK - 1;
+    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 0);
+    EXPECT_EQ(rc, CM_OK);
+    len = WC_MAX_BLOCK;
+    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 0);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
+    len = -1;
+    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 0);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
+    len = 3;
+    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 1);
+    EXPECT_EQ(rc, CM_OK);
+    std::vector<unsigned char> in(WC_MAX_BLOCK);
+    EXPECT_EQ(cm_rcv_bin(pc.cid, in.data(), 0, &rc, nullptr, nullptr), WC_MAX_BLOCK - 1);
+    EXPECT_EQ(rc, CM_OK);
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
+    ASSERT_EQ(got.size(), static_cast<size_t>(WC_MAX_BLOCK - 1));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), block.begin()));
+}
+
+// The receive time limit: 35 after the limit with nothing lost; a frame that
+// arrives in pieces across a time-out is delivered whole afterwards.
+TEST_F(Wirecomm, ReceiveTimeoutKeepsTheConversation)
+{
+    std::promise<void> timedOut;
+    auto timedOutFuture = timedOut.get_future();
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK);
+        ASSERT_NE(c, nullptr);
+        timedOutFuture.wait_for(std::chrono::seconds(10));
+        std::string head = frameHeader(0x10, 0, 10) + "HPTX";
+        EXPECT_EQ(wch_send_raw(c, head.data(), head.size()), CM_OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        EXPECT_EQ(wch_send_raw(c, "T  end", 6), CM_OK);
+        unsigned char buf[16];
+        EXPECT_EQ(wch_receive(c, buf, sizeof buf, nullptr, nullptr, 10000), CM_DEALLOCATED_NORMAL);
+        wch_conv_free(c);
+    });
+    PcConv pc = allocate(host.port());
+    ASSERT_EQ(pc.rc, CM_OK);
+    cm_set_rcv_timeout(pc.cid, 1);
+    int32_t rc = -1;
+    int64_t start = nowMs();
+    receiveText(pc.cid, rc);
+    int64_t took = nowMs() - start;
+    EXPECT_EQ(rc, CM_OPERATION_INCOMPLETE);
+    EXPECT_GE(took, 900);
+    EXPECT_LT(took, 2500);
+    timedOut.set_value();
+    // the first piece arrives, the rest only after the limit
+    receiveText(pc.cid, rc);
+    EXPECT_EQ(rc, CM_OPERATION_INCOMPLETE);
+    cm_set_rcv_timeout(pc.cid, 5);
+    EXPECT_EQ(receiveText(pc.cid, rc), "HPTXT  end");
+    EXPECT_EQ(rc, CM_OK);
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
+}
+
+// The host ends the conversation: normally (18), abnormally (17), or by
+// dropping the connection (27); each answer is final for the PC, and
+// cm_deal then only frees.
+TEST_F(Wirecomm, HostEndsTheConversation)
+{
+    struct Case {
+        int how; // 0 deallocate, 1 stop, 2 drop
+        int32_t expected;
+    };
+    for (Case k : {Case{0, CM_DEALLOCATED_NORMAL}, Case{1, CM_DEALLOCATED_ABEND},
+                   Case{2, CM_RESOURCE_FAILURE_RETRY}}) {
+        HostPeer host(nullptr, [&](wch_listener* l) {
+            wch_conv* c = acceptAndReply(l, CM_OK);
+            ASSERT_NE(c, nullptr);
+            EXPECT_EQ(wch_send(c, reinterpret_cast<const unsigned char*>("HPDATA    1"), 11, 0), CM_OK);
+            if (k.how == 0) {
+                EXPECT_EQ(wch_deallocate(c), CM_OK);
+            } else if (k.how == 1) {
+                EXPECT_EQ(wch_stop(c), CM_OK);
+            }
+            wch_conv_free(c);
+        });
+        PcConv pc = allocate(host.port());
+        ASSERT_EQ(pc.rc, CM_OK);
+        cm_set_rcv_timeout(pc.cid, 5);
+        int32_t rc = -1;
+        EXPECT_EQ(receiveText(pc.cid, rc), "HPDATA    1");
+        EXPECT_EQ(rc, CM_OK);
+        int64_t start = nowMs();
+        receiveText(pc.cid, rc);
+        EXPECT_EQ(rc, k.expected) << "case " << k.how;
+        EXPECT_LT(nowMs() - start, 3000);
+        // sticky: the next calls give the same answer
+        receiveText(pc.cid, rc);
+        EXPECT_EQ(rc, k.expected);
+        int32_t len = 2, status;
+        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("xy"), &len, 0, &status, &rc, 1);
+        EXPECT_EQ(rc, k.expected);
+        cm_deal(pc.cid, &rc);
+        EXPECT_EQ(rc, CM_OK);
+        ASSERT_TRUE(host.join());
+    }
+}
+
+// The PC stops the conversation: the host sees an abnormal end.
+TEST_F(Wirecomm, PcStopReachesTheHost)
+{
+    int32_t hostRc = -1;
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK);
+        ASSERT_NE(c, nullptr);
+        unsigned char buf[16];
+        hostRc = wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
+        wch_conv_free(c);
+    });
+    PcConv pc = allocate(host.port());
+    ASSERT_EQ(pc.rc, CM_OK);
+    int32_t rc;
+    cm_stop(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
+    EXPECT_EQ(hostRc, CM_DEALLOCATED_ABEND);
+}
+
+// A hostile or broken host: a length of 4 GiB, a data block of 32000 bytes,
+// a bad magic, an unknown type, bad flags, a frame cut short by a close.
+// Each is refused with 26 at once, without waiting for the announced bytes.
+TEST_F(Wirecomm, HostileFramesAreRefused)
+{
+    const std::vector<std::string> attacks = {
+        frameHeader(0x10, 0, 0xFFFFFFFFu),
+        frameHeader(0x10, 0, WC_MAX_BLOCK) + std::string(100, 'A'),
+        std::string("XC\x10\x00\x00\x00\x00\x01", 8) + "A",
+        frameHeader(0x7e, 0, 1) + "A",
+        frameHeader(0x10, 0x80, 1) + "A",
+        frameHeader(0x11, 0, 5) + "AAAAA",
+        frameHeader(0x10, 0, 100) + std::string(10, 'A'), // then the host closes
+    };
+    for (size_t i = 0; i < attacks.size(); ++i) {
+        HostPeer host(nullptr, [&](wch_listener* l) {
+            wch_conv* c = acceptAndReply(l, CM_OK);
+            ASSERT_NE(c, nullptr);
+            EXPECT_EQ(wch_send_raw(c, attacks[i].data(), attacks[i].size()), CM_OK);
+            if (i + 1 == attacks.size()) {
+                wch_conv_free(c);
+                return;
+            }
+            // keep the connection open: the PC must not wait for more
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            wch_conv_free(c);
+        });
+        PcConv pc = allocate(host.port());
+        ASSERT_EQ(pc.rc, CM_OK);
+        cm_set_rcv_timeout(pc.cid, 30);
+        int32_t rc = -1;
+        int64_t start = nowMs();
+        std::string got = receiveText(pc.cid, rc);
+        EXPECT_EQ(rc, CM_RESOURCE_FAILURE_NO_RETRY) << "attack " << i;
+        EXPECT_EQ(got, "");
+        EXPECT_LT(nowMs() - start, i + 1 == attacks.size() ? 3000 : 1000) << "attack " << i;
+        cm_deal(pc.cid, &rc);
+        EXPECT_EQ(rc, CM_OK);
+        ASSERT_TRUE(host.join());
+    }
+}
+
+// A hostile allocation answer: the PC fails the allocation, never hangs.
+TEST_F(Wirecomm, HostileAllocationAnswers)
+{
+    const std::vector<std::string> answers = {
+        frameHeader(0x02, 0, 0xFFFFFFFFu),     // absurd hello reply
+        frameHeader(0x04, 0, 4) + std::string(4, '\0'), // allocation reply instead of hello reply
+        frameHeader(0x02, 0, 5) + std::string("\x09\0\0\0\0", 5), // other protocol version
+        std::string("garbage!"),
+    };
+    for (const std::string& answer : answers) {
+        RawServer server([&](int fd) {
+            unsigned char hello[8 + 34];
+            readExact(fd, hello, sizeof hello, 3000);
+            send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            unsigned char rest[64];
+            readExact(fd, rest, sizeof rest, 1500);
+        });
+        int64_t start = nowMs();
+        PcConv pc = allocate(server.port(), "U", "p", "M", nullptr, 20);
+        EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_NO_RETRY);
+        EXPECT_LT(nowMs() - start, 2000);
+        int32_t rc;
+        cm_deal(pc.cid, &rc);
+    }
+}
+
+// The host side refuses hostile PCs the same way.
+TEST_F(Wirecomm, HostRefusesHostilePcs)
+{
+    int32_t rcs[3] = {-1, -1, -1};
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        for (int i = 0; i < 3; ++i) {
+            wch_conv* c = wch_accept(l, 5000, &rcs[i]);
+            EXPECT_EQ(c, nullptr);
+        }
+    });
+    // 4 GiB hello
+    int fd = rawConnect(host.port());
+    std::string h = frameHeader(0x01, 0, 0xFFFFFFFFu);
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    unsigned char buf[64];
+    EXPECT_FALSE(readExact(fd, buf, 1, 3000)) << "the host closes without answering";
+    close(fd);
+    // a plain PC asking for TLS mode 3 from a plain host gets 46 in the answer
+    fd = rawConnect(host.port());
+    h = frameHeader(0x01, 0, 2) + std::string("\x01\x03", 2);
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(readExact(fd, buf, 8 + 5, 3000));
+    EXPECT_EQ(buf[2], 0x02);
+    EXPECT_EQ(buf[12], CM_SECURITY_NOT_SUPPORTED);
+    close(fd);
+    // a hello cut short
+    fd = rawConnect(host.port());
+    h = frameHeader(0x01, 0, 34) + "abc";
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    close(fd);
+    ASSERT_TRUE(host.join());
+    EXPECT_EQ(rcs[0], CM_RESOURCE_FAILURE_NO_RETRY);
+    EXPECT_EQ(rcs[1], CM_SECURITY_NOT_SUPPORTED);
+    EXPECT_EQ(rcs[2], CM_RESOURCE_FAILURE_NO_RETRY);
+}
+
+// A non-zero PC port binds the local end.
+TEST_F(Wirecomm, PcPortBindsTheLocalEnd)
+{
+    uint16_t local = unusedPort();
+    wch_alloc_info info;
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK, &info);
+        ASSERT_NE(c, nullptr);
+        unsigned char buf[8];
+        wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
+        wch_conv_free(c);
+    });
+    PcConv pc = allocate(host.port(), "U", "p", "M", nullptr, 10, 1, local);
+    ASSERT_EQ(pc.rc, CM_OK);
+    int32_t rc;
+    cm_deal(pc.cid, &rc);
+    ASSERT_TRUE(host.join());
+    EXPECT_EQ(info.peer_port, local);
+}
+
+// The trace follows tcplogger.xml: wiretrace.log next to it, with the steps
+// of a conversation and without password or key.
+TEST_F(Wirecomm, TraceFileWithoutSecrets)
+{
+    TempDir dir;
+    std::string xml = dir.write("tcplogger.xml",
+                                "<?xml version='1.0' encoding='ASCII'?>\n"
+                                "<talverix>\n"
+                                "  <logger type='library' program='wiretrace'>\n"
+                                "    <target level='9' formatter='line' sender='file'\n"
+                                "             include='file;line;time'\n"
+                                "             exclude='level;msgNr;runNr;class;method;program;node' >\n"
+                                "      <file pathMask='*.log' />\n"
+                                "    </target>\n"
+                                "  </logger>\n"
+                                "</talverix>");
+    cm_init_logger(9, xml.c_str());
+    Pki pki = makePki(dir.path(), "trace", "trace.host", "trace.client");
+    wch_config tls{1, pki.serverCert.c_str(), pki.serverKey.c_str(), nullptr, -1};
+    const char* secret = "TraceSecret-77";
+    for (int mode : {1, 3}) {
+        resetDefaults();
+        cm_set_crypt_mode(mode);
+        cm_set_pem_ca(pki.caCert.c_str());
+        cm_set_crypt_key(pki.serverPin.c_str());
+        HostPeer host(mode == 3 ? &tls : nullptr, [&](wch_listener* l) {
+            wch_conv* c = acceptAndReply(l, CM_OK);
+            ASSERT_NE(c, nullptr);
+            unsigned char buf[64];
+            wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
+            wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
+            wch_conv_free(c);
+        });
+        PcConv pc = allocate(host.port(), "TRACEUSR", secret);
+        ASSERT_EQ(pc.rc, CM_OK) << "mode " << mode;
+        int32_t rc, status, len = 5;
+        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("hello"), &len, 0, &status, &rc, 1);
+        cm_deal(pc.cid, &rc);
+        ASSERT_TRUE(host.join());
+    }
+    cm_init_logger(0, nullptr);
+    std::string trace = readFile(dir.file("wiretrace.log"));
+    EXPECT_NE(trace.find("allocating member 'TLXJOBSV' for user 'TRACEUSR'"), std::string::npos);
+    EXPECT_NE(trace.find("TLS established"), std::string::npos);
+    EXPECT_NE(trace.find("sent block of 5 bytes"), std::string::npos);
+    EXPECT_NE(trace.find("client.cpp("), std::string::npos) << "file and line of each entry";
+    EXPECT_EQ(trace.find(secret), std::string::npos);
+    EXPECT_EQ(trace.find(pki.serverPin), std::string::npos);
+    // switched off: nothing more is written
+    size_t before = trace.size();
+    PcConv pc = allocate(unusedPort());
+    int32_t rc;
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(readFile(dir.file("wiretrace.log")).size(), before);
+}
