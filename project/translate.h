@@ -6,6 +6,7 @@
 #include "cobject.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -67,6 +68,15 @@ public:
     // number is outside 0 to 36.
     const unsigned char* HostToPCTable(int number) const;
     const unsigned char* PCToHostTable(int number) const;
+
+    // The byte-wise look-up loops. All give the same bytes; the widest one
+    // the processor offers is chosen once, at first use.
+    enum class Kernel { Scalar, Avx2, Avx512Vbmi };
+    static bool KernelAvailable(Kernel kernel);
+    static Kernel ActiveKernel();
+    // buf[i] := table[buf[i]] for i below len, with the given kernel (which
+    // must be available).
+    static void TranslateWith(Kernel kernel, const unsigned char* table, unsigned char* buf, size_t len);
 
     ~Translate() override = default;
 

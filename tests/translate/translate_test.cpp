@@ -460,6 +460,43 @@ TEST(TranslateObject, InPlaceTranslationLengthsAndRoundTrips)
     t->TranslateToPC(static_cast<unsigned char*>(nullptr), 10); // no crash
 }
 
+TEST(TranslateObject, EveryKernelGivesTheScalarBytes)
+{
+    using K = Translate::Kernel;
+    EXPECT_TRUE(Translate::KernelAvailable(K::Scalar));
+    EXPECT_TRUE(Translate::KernelAvailable(Translate::ActiveKernel()));
+    std::mt19937 rng(777);
+    std::vector<unsigned char> original(70000);
+    for (auto& b : original)
+        b = static_cast<unsigned char>(rng());
+    // A table that is not a permutation (table 31) and one that is.
+    for (int n : {17, 31}) {
+        const unsigned char* table = Translate::Instance()->HostToPCTable(n);
+        for (K kernel : {K::Scalar, K::Avx2, K::Avx512Vbmi}) {
+            if (!Translate::KernelAvailable(kernel))
+                continue;
+            // Every length up to 200 at three offsets (all tails and the
+            // first full vectors), then a long buffer.
+            std::vector<std::pair<size_t, size_t>> cuts;
+            for (size_t len = 0; len <= 200; ++len)
+                for (size_t offset : {0u, 1u, 33u})
+                    cuts.emplace_back(offset, len);
+            cuts.emplace_back(5, 65537);
+            for (const auto& cut : cuts) {
+                const size_t size = cut.first + cut.second + 40; // guard bytes behind
+                std::vector<unsigned char> buf(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(size));
+                Translate::TranslateWith(kernel, table, buf.data() + cut.first, cut.second);
+                for (size_t i = 0; i < buf.size(); ++i) {
+                    const bool inside = i >= cut.first && i < cut.first + cut.second;
+                    ASSERT_EQ(buf[i], inside ? table[original[i]] : original[i])
+                        << "kernel " << static_cast<int>(kernel) << " offset " << cut.first << " len "
+                        << cut.second << " at " << i;
+                }
+            }
+        }
+    }
+}
+
 TEST(TranslateObject, ChoiceFromConfiguration)
 {
     Translate* t = Translate::Instance();
