@@ -351,8 +351,10 @@ int32_t readReply(Conversation& c, uint8_t type, const Deadline& deadline, Frame
     return CM_OK;
 }
 
+// Writes one frame: timeoutRc when the deadline passes, failRc when the
+// connection fails.
 int32_t sendFrame(Conversation& c, uint8_t type, uint8_t flags, const unsigned char* p, size_t n,
-                  const Deadline& deadline, int32_t timeoutRc)
+                  const Deadline& deadline, int32_t timeoutRc, int32_t failRc)
 {
     Io io = writeFrame(*c.conn, type, flags, p, n, deadline);
     switch (io) {
@@ -360,7 +362,7 @@ int32_t sendFrame(Conversation& c, uint8_t type, uint8_t flags, const unsigned c
     case Io::Timeout: WC_TRACE(1, "sending timed out"); return timeoutRc;
     default:
         WC_TRACE(1, "sending failed: %s", c.conn->m_strError.c_str());
-        return timeoutRc;
+        return failRc;
     }
 }
 
@@ -452,7 +454,8 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         }
         hello.insert(hello.end(), pcKey, pcKey + 32);
     }
-    rc = sendFrame(c, kHello, 0, hello.data(), hello.size(), deadline, CM_ALLOCATE_FAILURE_RETRY);
+    rc = sendFrame(c, kHello, 0, hello.data(), hello.size(), deadline, CM_ALLOCATE_FAILURE_RETRY,
+                   CM_ALLOCATE_FAILURE_NO_RETRY);
     if (rc != CM_OK)
         return rc;
     Frame f;
@@ -497,7 +500,8 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
     appendString(alloc, reinterpret_cast<const unsigned char*>(c.tag.data()), c.tag.size());
     appendString(alloc, secretField.data(), secretField.size());
     OPENSSL_cleanse(secretField.data(), secretField.size());
-    rc = sendFrame(c, kAlloc, 0, alloc.data(), alloc.size(), deadline, CM_ALLOCATE_FAILURE_RETRY);
+    rc = sendFrame(c, kAlloc, 0, alloc.data(), alloc.size(), deadline, CM_ALLOCATE_FAILURE_RETRY,
+                   CM_ALLOCATE_FAILURE_NO_RETRY);
     OPENSSL_cleanse(alloc.data(), alloc.size());
     if (rc != CM_OK)
         return rc;
@@ -559,7 +563,7 @@ void finish(unsigned char* cid, int32_t* rc, uint8_t type)
             *rc = pending;
         } else {
             *rc = sendFrame(*c, type, 0, nullptr, 0, Deadline::after(kWriteLimitMs),
-                            CM_RESOURCE_FAILURE_RETRY);
+                            CM_RESOURCE_FAILURE_NO_RETRY, CM_RESOURCE_FAILURE_RETRY);
             if (*rc == CM_OK)
                 WC_TRACE(3, "conversation %s", type == kDealloc ? "deallocated" : "stopped");
         }

@@ -1,0 +1,363 @@
+#include "blockSocket.h"
+
+#include "configmodul.h"
+#include "elog.h"
+#include "translate.h"
+
+#include "platform/platform.h"
+
+#include <wirecomm.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+const int32_t kMaxBlock = 32000;
+const uint32_t kPollMillis = 125;
+
+// A heap copy of a NUL-terminated text.
+char* HeapCopy(const char* text)
+{
+    size_t len = std::strlen(text);
+    char* copy = new char[len + 1];
+    std::memcpy(copy, text, len + 1);
+    return copy;
+}
+
+// Overwrites a heap text before it is freed (used for the password).
+void WipeAndFree(char*& text)
+{
+    if (text) {
+        volatile char* p = text;
+        while (*p)
+            *p++ = 0;
+        delete[] text;
+        text = nullptr;
+    }
+}
+
+// The configuration value of key, or false when the key is absent.
+bool GetConfig(const char* key, std::string& value)
+{
+    value.clear();
+    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
+}
+
+// Whole seconds on the monotonic clock: the waits of Send and Receive count
+// in seconds.
+int64_t NowSeconds()
+{
+    return static_cast<int64_t>(Platform::monotonicMillis() / 1000);
+}
+
+} // namespace
+
+SocketError::SocketError(int32_t rc, const char* message) : m_iRC(rc), m_pMessage(message)
+{
+    ELOG(2, 1, 200, "ERROR: %s RC=%d\n", message, rc);
+}
+
+BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti,
+                         const char* cUsrid)
+{
+    // Step 1: defaults.
+    m_iStop.store(0);
+    m_cCid = new unsigned char[WC_CID_SIZE];
+    std::memset(m_cCid, 0, WC_CID_SIZE);
+    ELOG(0, 3, 200, "BlockSocket: creating with follow configuration:\n");
+
+    ELOG_ASSERT(cIpAddres);
+    ELOG_ASSERT(cPasswd);
+    ELOG_ASSERT(cSymdesti);
+    ELOG_ASSERT(cUsrid);
+    const char* ip = cIpAddres ? cIpAddres : "";
+    const char* passwd = cPasswd ? cPasswd : "";
+    const char* symdest = cSymdesti ? cSymdesti : "";
+    const char* userid = cUsrid ? cUsrid : "";
+    m_cIpaddr = HeapCopy(ip);
+    m_cPasswd = HeapCopy((passwd[0] == '\0' || std::strcmp(passwd, "*") == 0) ? "notused" : passwd);
+    m_cSymdest = HeapCopy(symdest);
+    m_cUserid = HeapCopy(userid[0] == '\0' ? "notused" : userid);
+
+    std::string value;
+    // Step 2: the library's trace.
+    if (GetConfig("TCP.TCPDEBUG", value) && value == "YES") {
+        ELOG(1, 3, 200, "\tTCPDEBUG is set %s\n", value.c_str());
+        if (Platform::pathExists("tcplogger.xml"))
+            cm_init_logger(9, "tcplogger.xml");
+        else
+            ELOG(0, 3, 200, "\tBut tcplogger.xml file is missing\n");
+    }
+
+    // Step 3: the code page translation table.
+    std::string tableName;
+    int table = Translate::Instance()->ChooseFromConfig(tableName);
+    ELOG(2, 3, 200, "\tTranslation table code page: %d %s\n", table, tableName.c_str());
+
+    // Step 4: crypt mode.
+    int32_t mode = GetConfig("TCP.TCPCRYPT", value) ? std::atoi(value.c_str()) : 1;
+    cm_set_crypt_mode(mode);
+    ELOG(1, 3, 200, "\tCrypt mode set to type: %d\n", mode);
+
+    // Step 5: TLS security level.
+    int32_t level = GetConfig("TCP.TCPTLSSECLEVEL", value) ? std::atoi(value.c_str()) : 1;
+    cm_set_security_level(level);
+    ELOG(1, 3, 200, "\tTLS security level set to: %d\n", level);
+
+    // Step 6: time-outs, truncated to 16 bits.
+    if (GetConfig("FTP.T0", value))
+        m_iT0 = static_cast<uint16_t>(std::atoi(value.c_str()));
+    if (GetConfig("FTP.T1", value))
+        m_iT1 = static_cast<uint16_t>(std::atoi(value.c_str()));
+
+    // Step 7: server verification, only for mode 3.
+    if (mode == 3) {
+        if (GetConfig("TCP.TCPCOMMONNAME", value) && !value.empty()) {
+            ELOG(1, 3, 200, "\tTCPCOMMONNAME common name is set: %s\n", value.c_str());
+            cm_set_common_name(value.c_str());
+        }
+        if (GetConfig("TCP.TCPPEMCA", value) && !value.empty()) {
+            ELOG(1, 3, 200, "\tTCPPEMCA is set: %s\n", value.c_str());
+            cm_set_pem_ca(value.c_str());
+        }
+        if (GetConfig("TCP.TCPCRYPTKEY", value) && !value.empty()) {
+            // The key is a secret: the log shows the mask only.
+            ELOG(1, 3, 200, "\tTCPCRYPTKEY is set %s\n", LoggableValue("TCP.TCPCRYPTKEY", value));
+            cm_set_crypt_key(value.c_str());
+        }
+    }
+
+    // Step 8: user id as step name.
+    bool present = GetConfig("TCP.USERISSTEPNAME", value);
+    m_iStepName = (!present || value.empty() || value == "YES") ? 1 : 0;
+    ELOG(1, 3, 200, "\tUserIsStepName is set to: %s\n", m_iStepName ? "YES" : "NO");
+
+    // Step 9: password check.
+    present = GetConfig("TCP.PASCHK", value);
+    if (!present || value.empty() || value == "YES") {
+        m_iPasChk = 1;
+        ELOG(0, 3, 200, "\tPASCHK option enabled (default)\n");
+    } else {
+        m_iPasChk = 0;
+        ELOG(0, 3, 200, "\tPASCHK option disabled\n");
+    }
+
+    // Step 10: no password, no password check.
+    if (std::strcmp(m_cPasswd, "notused") == 0)
+        m_iPasChk = 0;
+
+    ELOG(0, 3, 200, "BlockSocket: created\n");
+}
+
+BlockSocket::~BlockSocket()
+{
+    if (m_cCid)
+        std::memset(m_cCid, 0, WC_CID_SIZE);
+    delete[] m_cCid;
+    m_cCid = nullptr;
+    delete[] m_cIpaddr;
+    WipeAndFree(m_cPasswd);
+    delete[] m_cSymdest;
+    delete[] m_cUserid;
+}
+
+void BlockSocket::Connect()
+{
+    ELOG(0, 3, 200, "BlockSocket: connecting to:\n");
+    ELOG_ASSERT(m_cIpaddr);
+    ELOG_ASSERT(m_cPasswd);
+    ELOG_ASSERT(m_cUserid);
+    ELOG_ASSERT(m_cSymdest);
+    ELOG_ASSERT(m_cCid);
+    if (!m_cIpaddr || !m_cPasswd || !m_cUserid || !m_cSymdest || !m_cCid)
+        throw SocketError(0, "BlockSocket: cm_init failed");
+
+    ELOG(1, 3, 200, "\tHost IP-Address:%s\n", m_cIpaddr);
+    ELOG(1, 3, 200, "\tHost Port:%d\n", m_iHostPort);
+    ELOG(1, 3, 200, "\tPC Port:%d\n", m_iPCPort);
+    ELOG(1, 3, 200, "\tUserID:%s\n", m_cUserid);
+    ELOG(1, 3, 200, "\tSTC:%s\n", m_cSymdest);
+    ELOG(1, 3, 200, "\tPassword Check:%d\n", m_iPasChk);
+
+    int32_t rc = 0;
+    cm_init(m_cCid, m_cSymdest, &rc);
+    m_iRC.store(rc);
+    if (rc != 0)
+        throw SocketError(rc, "BlockSocket: cm_init failed");
+
+    cm_set_rcv_timeout(m_cCid, m_iT0);
+
+    cm_scsu(m_cCid, m_cUserid, &rc);
+    m_iRC.store(rc);
+    if (rc != 0)
+        throw SocketError(rc, "BlockSocket: cm_scsu failed");
+
+    cm_scsp(m_cCid, m_cPasswd, &rc);
+    m_iRC.store(rc);
+    if (rc != 0)
+        throw SocketError(rc, "BlockSocket: cm_scsp failed");
+
+    if (m_iStepName == 1) {
+        cm_set_tag(m_cCid, m_cUserid, &rc);
+        m_iRC.store(rc);
+        if (rc != 0)
+            throw SocketError(rc, "BlockSocket: cm_set_tag failed");
+    }
+
+    cm_allc(m_cCid, m_cIpaddr, m_iHostPort, m_iPCPort, m_iT1, m_iPasChk, &rc);
+    m_iRC.store(rc);
+    if (rc == CM_SECURITY_NOT_VALID) {
+        ELOG(0, 1, 200, "ERROR: BlockSocket: The host rejected the userid or password\n");
+        throw SocketError(rc, "BlockSocket: cm_allc failed");
+    }
+    if (rc != 0) {
+        ELOG(2, 1, 200,
+             "ERROR: BlockSocket: cm_allc failed for unknown reason, use TCP debug mode, RC=%d, sRC=%s\n",
+             rc, cm_rc2str(rc));
+        throw SocketError(rc, "BlockSocket: cm_allc failed");
+    }
+    ELOG(0, 3, 200, "BlockSocket: connection established\n");
+}
+
+int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t timeout,
+                          int32_t handOver)
+{
+    ELOG_ASSERT(m_cCid);
+    ELOG(0, 5, 200, "BlockSocket: sending...\n");
+    int64_t start = NowSeconds();
+    m_iSendDropped.store(0);
+
+    if (length >= kMaxBlock)
+        throw SocketError(0, "BlockSocket: send buffer limit exceeded");
+
+    // Wait for the turn.
+    while (m_iTurn.load() != 1) {
+        if (NowSeconds() - start > timeout) {
+            ELOG(1, 5, 200, "BlockSocket: sending timeout t=%d[sec] expired\n", timeout);
+            m_iSendDropped.store(1);
+            return m_iStatus.load();
+        }
+        Task::Sleep(kPollMillis);
+    }
+
+    int32_t rc = 0;
+    {
+        ELock lock(&m_Mutex);
+        int32_t len = length;
+        int32_t status = 0;
+        cm_send_bin(m_cCid, buffer, &len, 0, &status, &rc, handOver);
+        m_iRC.store(rc);
+        if (rc == 0)
+            m_iStatus.store(status);
+    }
+    if (rc != 0)
+        throw SocketError(rc, "BlockSocket: cm_send failed");
+    ELOG(1, 5, 200, "BlockSocket: sent bytes: %d\n", length);
+    if (handOver == 1)
+        m_iTurn.store(0);
+    return m_iStatus.load();
+}
+
+int32_t BlockSocket::ReceiveFromLibrary(unsigned char* buffer)
+{
+    // One library wait of up to T0 seconds, cut into slices of one second
+    // so that the stop flag (CLOSE) ends it at once rather than after T0.
+    int64_t start = NowSeconds();
+    int32_t rc = 0;
+    for (;;) {
+        int64_t left = static_cast<int64_t>(m_iT0) - (NowSeconds() - start);
+        bool lastSlice = m_iT0 != 0 && left <= 1;
+        cm_set_rcv_timeout(m_cCid, 1);
+        int32_t n = cm_rcv_bin(m_cCid, buffer, 0, &rc, 0, 0);
+        m_iRC.store(rc);
+        if (rc == CM_OPERATION_INCOMPLETE && !lastSlice) {
+            if (m_iStop.load() == 1)
+                return -1;
+            continue;
+        }
+        if (rc != 0)
+            return 0;
+        return n;
+    }
+}
+
+int32_t BlockSocket::Receive(unsigned char* buffer, int32_t timeout)
+{
+    ELOG_ASSERT(m_cCid);
+    ELOG(0, 5, 200, "BlockSocket: receiving...\n");
+    int64_t start = NowSeconds();
+
+    // Wait until the host has the turn.
+    while (m_iTurn.load() != 0) {
+        if (m_iStop.load() == 1)
+            break;
+        if (NowSeconds() - start > timeout) {
+            ELOG(1, 5, 200, "BlockSocket: receiving timeout t=%d[sec] expired\n", timeout);
+            break;
+        }
+        Task::Sleep(kPollMillis);
+    }
+    if (m_iTurn.load() != 0)
+        return 0;
+    if (m_iStop.load() == 1)
+        return 0;
+
+    int32_t n;
+    {
+        ELock lock(&m_Mutex);
+        n = ReceiveFromLibrary(buffer);
+    }
+    if (n < 0)
+        return 0; // the stop flag ended the wait
+    if (m_iRC.load() != 0)
+        throw SocketError(m_iRC.load(), "BlockSocket: cm_rcv failed");
+
+    if (n == 0) {
+        if (m_iIgnoreNextACK.load() == 0) {
+            m_iTurn.store(1);
+            ELOG(0, 5, 200, "BlockSocket: received ACK\n");
+        } else {
+            m_iIgnoreNextACK.store(0);
+            ELOG(0, 5, 200, "BlockSocket: received ACK ignored\n");
+        }
+        return 0;
+    }
+    ELOG(1, 5, 200, "BlockSocket: received bytes: %d\n", n);
+    return n;
+}
+
+void BlockSocket::Stop()
+{
+    ELOG_ASSERT(m_cCid);
+    if (!m_cCid)
+        return;
+    if (m_iRC.load() != CM_DEALLOCATED_NORMAL) {
+        ELOG(0, 3, 200, "BlockSocket: connection stopping ...\n");
+        int32_t rc = 0;
+        cm_stop(m_cCid, &rc);
+        m_iRC.store(rc);
+        if (rc != 0)
+            throw SocketError(rc, "BlockSocket: cm_stop failed");
+    }
+    std::memset(m_cCid, 0, WC_CID_SIZE);
+    ELOG(0, 3, 200, "BlockSocket: connection stopped\n");
+}
+
+void BlockSocket::Close()
+{
+    ELOG_ASSERT(m_cCid);
+    if (!m_cCid)
+        return;
+    if (m_iRC.load() != CM_DEALLOCATED_NORMAL) {
+        ELOG(0, 3, 200, "BlockSocket: connection closing...\n");
+        int32_t rc = 0;
+        cm_deal(m_cCid, &rc);
+        m_iRC.store(rc);
+        if (rc != 0)
+            throw SocketError(rc, "BlockSocket: cm_deal failed");
+    }
+    std::memset(m_cCid, 0, WC_CID_SIZE);
+    ELOG(0, 3, 200, "BlockSocket: connection closed\n");
+}

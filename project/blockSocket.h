@@ -1,0 +1,98 @@
+#pragma once
+// The program's one conversation with the started task on the host, over
+// the conversation library libwirecomm-2: configuration from the INI
+// values, allocation, blocks of less than 32000 bytes in both directions
+// under the half-duplex turn, stop and deallocation.
+
+#include "cobject.h"
+#include "task.h"
+
+#include <atomic>
+#include <cstdint>
+
+// A failure of the host link: the library's return code (0 when the
+// failure is the program's own) and a message. Its constructor logs
+// "ERROR: %s RC=%d\n".
+class SocketError : public CObject {
+public:
+    SocketError(int32_t rc, const char* message);
+    ~SocketError() override = default;
+
+    int32_t m_iRC;
+    const char* m_pMessage;
+};
+
+class BlockSocket : public CObject {
+public:
+    // The four texts must not be null (an assertion report names the one
+    // that is; it is then taken as empty). Configures the library.
+    BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti,
+                const char* cUsrid);
+    ~BlockSocket() override;
+    BlockSocket(const BlockSocket&) = delete;
+    BlockSocket& operator=(const BlockSocket&) = delete;
+
+    // Allocates the conversation; throws SocketError.
+    void Connect();
+    // Sends one block when the turn comes within timeout seconds; returns
+    // the library's status. A block of 32000 bytes or more throws before
+    // anything is sent. When the turn does not come, nothing is sent (see
+    // LastSendDropped).
+    int32_t Send(const unsigned char* buffer, int32_t length, int32_t timeout, int32_t handOver);
+    int32_t Send(const char* buffer, int32_t length, int32_t timeout, int32_t handOver)
+    {
+        return Send(reinterpret_cast<const unsigned char*>(buffer), length, timeout, handOver);
+    }
+    // Receives one block into a buffer of 32000 bytes: the number of bytes,
+    // 0 for an acknowledgement or when nothing is due (turn not given, stop
+    // flag, timeout while the program holds the turn). Throws SocketError.
+    int32_t Receive(unsigned char* buffer, int32_t timeout);
+    int32_t Receive(char* buffer, int32_t timeout)
+    {
+        return Receive(reinterpret_cast<unsigned char*>(buffer), timeout);
+    }
+    // Stops the conversation (cm_stop); throws SocketError.
+    void Stop();
+    // Deallocates the conversation (cm_deal); throws SocketError.
+    void Close();
+
+    void SetHostPort(uint16_t port) { m_iHostPort = port; }
+    void SetPCPort(uint16_t port) { m_iPCPort = port; }
+    // The next empty block from the host is not taken as the turn.
+    void SetIgnoreNextACK() { m_iIgnoreNextACK.store(1); }
+    // A waiting receive gives up at once.
+    void SetStop() { m_iStop.store(1); }
+
+    int32_t GetRC() const { return m_iRC.load(); }
+    int32_t GetTurn() const { return m_iTurn.load(); }
+    int32_t GetIgnoreNextACK() const { return m_iIgnoreNextACK.load(); }
+    int32_t GetStop() const { return m_iStop.load(); }
+    // 1 when the latest Send gave up because the turn did not come back
+    // within its timeout (nothing was sent), else 0.
+    int32_t LastSendDropped() const { return m_iSendDropped.load(); }
+
+    char* m_cIpaddr = nullptr;
+    char* m_cPasswd = nullptr;
+    char* m_cSymdest = nullptr;
+    char* m_cUserid = nullptr;
+    unsigned char* m_cCid = nullptr;
+    uint16_t m_iHostPort = 20000;
+    uint16_t m_iPCPort = 0;
+    uint16_t m_iT0 = 30;
+    uint16_t m_iT1 = 60;
+    uint16_t m_iPasChk = 1;
+
+private:
+    // Waits in the library for the host's block in slices, so that the stop
+    // flag is seen within a second; the whole wait is bounded by T0.
+    int32_t ReceiveFromLibrary(unsigned char* buffer);
+
+    std::atomic<int32_t> m_iRC{0};
+    std::atomic<int32_t> m_iStatus{0};
+    EMutex m_Mutex;
+    std::atomic<int32_t> m_iTurn{1};
+    std::atomic<int32_t> m_iIgnoreNextACK{0};
+    int32_t m_iStepName = 1;
+    std::atomic<int32_t> m_iStop{0};
+    std::atomic<int32_t> m_iSendDropped{0};
+};
