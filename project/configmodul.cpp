@@ -3,6 +3,7 @@
 #include "elog.h"
 #include "iniparser.h"
 #include "simpleoptions.h"
+#include "translate.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -174,7 +175,7 @@ int ConfigModul::Parse()
                 return 1;
             }
             case 't':
-                // PENDING: the code page list (Translate::PrintTableList)
+                Translate::Instance()->PrintTableList();
                 return 1;
             case 'g':
                 GenerateIni();
