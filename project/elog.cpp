@@ -1,30 +1,236 @@
 #include "elog.h"
 
+#include "globals.h"
+#include "iniparser.h"
+#include "simpleoptions.h"
+
+#include "logger/logger.h"
+#include "platform/platform.h"
+
+#include <sqlite3.h>
+
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
 
 int32_t g_bLogOn = 0;
 EMutex g_LogMutex;
 std::string g_strLogFileName;
 
-// Placeholder until the logging framework is connected: the call sites are
-// all in place, nothing is written yet.
-void ELOG(int count, int /*level*/, int /*msgNr*/, const char* /*format*/, ...)
+namespace {
+
+const char kOptionString[] = "htgxc:d:l:D:U:A:O:S:";
+const char kProgram[] = "vexlink";
+
+// Number of arguments a printf format reads, or -1 when it holds something
+// ELOG refuses to print: "%n" (it writes through its argument), positional
+// arguments and unknown conversions.
+int FormatArgumentCount(const char* format)
 {
-    if (!g_bLogOn || count > 6)
+    int count = 0;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%')
+            continue;
+        ++p;
+        if (*p == '%')
+            continue;
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
+            ++p;
+        if (*p == '*') {
+            ++count;
+            ++p;
+        } else {
+            while (*p >= '0' && *p <= '9')
+                ++p;
+            if (*p == '$')
+                return -1;
+        }
+        if (*p == '.') {
+            ++p;
+            if (*p == '*') {
+                ++count;
+                ++p;
+            } else {
+                while (*p >= '0' && *p <= '9')
+                    ++p;
+            }
+        }
+        while (*p != '\0' && std::strchr("hlLqjzt", *p) != nullptr)
+            ++p;
+        if (*p == '\0' || std::strchr("diouxXfFeEgGaAcsp", *p) == nullptr)
+            return -1;
+        ++count;
+    }
+    return count;
+}
+
+// The local time as the first 24 characters of the C runtime's asctime
+// text ("Fri Dec  4 04:49:23 2026"), made from a thread-safe reading.
+std::string AscTime24()
+{
+    static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm;
+    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[(tm.tm_wday % 7 + 7) % 7],
+                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  tm.tm_year + 1900);
+    return std::string(text).substr(0, 24);
+}
+
+// The text as an attribute value between apostrophes: the characters that
+// would end or break the value are written as entity references.
+std::string XmlAttributeText(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '\'':
+            out += "&apos;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        default:
+            out += c;
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+void ELOG(int count, int level, int msgNr, const char* format, ...)
+{
+    if (!g_bLogOn)
         return;
+    if (count < 0 || count > 6 || format == nullptr)
+        return;
+    Logger::Core* core = Logger::Core::instance();
+    // A level no target takes costs no lock and no formatting.
+    if (!core->accepts(level))
+        return;
+
     ELock lock(&g_LogMutex);
+    if (count == 0) {
+        // Written literally: a "%" in the text stays as it is.
+        core->log(level, nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "ELOG", nullptr, nullptr, 0, msgNr,
+                  "%s", format);
+        return;
+    }
+    // A format that reads more arguments than the call gives would read
+    // whatever lies beyond them.
+    const int wanted = FormatArgumentCount(format);
+    if (wanted < 0 || wanted > count) {
+        core->logFormatError(level, __FILE__, __LINE__, "ELOG", msgNr, format);
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    core->vlog(level, nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "ELOG", nullptr, nullptr, 0, msgNr, format,
+               args);
+    va_end(args);
 }
 
-void LogAssertion(const char* /*expression*/, const char* /*file*/, int /*line*/)
+void LogAssertion(const char* expression, const char* file, int line)
 {
+    // The core serialises this call with ELOG's by its own lock.
+    Logger::Core::instance()->log(1, nullptr, nullptr, -1, file, line, nullptr, nullptr, nullptr, nullptr, 0, 110,
+                                  "Assertion failed: %s (%s, %d)\n", expression != nullptr ? expression : "",
+                                  file != nullptr ? file : "", line);
 }
 
-EventLog::EventLog(int /*argc*/, char** /*argv*/) : m_strLogPath(".")
+EventLog::EventLog(int argc, char** argv) : m_strLogPath(".")
 {
+    g_strLogFileName.clear();
+    std::string level;
+    try {
+        CSimpleOptions options(argc, argv, kOptionString, true);
+        for (char letter = options.GetNext(); letter != 0; letter = options.GetNext()) {
+            const char* value = options.OptionArg();
+            if (value == nullptr)
+                continue;
+            switch (letter) {
+            case 'D':
+                m_strLogPath = value;
+                break;
+            case 'c': {
+                m_strIniFile = value;
+                // Its messages go nowhere: logging is not on yet.
+                IniParser parser(value);
+                if (parser.Parse()) {
+                    const auto it = parser.m_mapParms.find("GLOBAL.LOG_PATH");
+                    if (it != parser.m_mapParms.end())
+                        m_strLogPath = it->second + "/";
+                }
+                break;
+            }
+            case 'd':
+                m_strWorkDir = value;
+                break;
+            case 'l':
+                level = value;
+                break;
+            default:
+                break;
+            }
+        }
+    } catch (const std::invalid_argument&) {
+        // The scan ends; what was gathered counts. ConfigModul::Parse reports it.
+    }
+
+    if (!m_strIniFile.empty()) {
+        std::FILE* file = Platform::isDirectory(m_strIniFile) ? nullptr : std::fopen(m_strIniFile.c_str(), "r");
+        if (file == nullptr)
+            m_strIniFile.clear();
+        else
+            std::fclose(file);
+    }
+    m_strLogLevel = level;
+    g_bLogOn = (!level.empty() && level != "0") ? 1 : 0;
 }
 
-EventLog::~EventLog() = default;
+EventLog::~EventLog()
+{
+    Logger::epiLog(g_iRC.load(), AscTime24().c_str());
+}
 
 void EventLog::Start()
 {
+    std::tm tm;
+    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
+    char date[64];
+    std::snprintf(date, sizeof(date), "%d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    g_strLogFileName = std::string(kProgram) + "." + date + "." + m_strWorkDir + ".log";
+    const std::string logPath = m_strLogPath + g_strLogFileName;
+
+    // The paths are escaped so that any path gives a document that parses;
+    // the text is not cut, so a long path still names the whole file.
+    const std::string configuration =
+        "<talverix>   <ini path='" + XmlAttributeText(m_strIniFile) +
+        "' hook=':INI:'><item name='[*]MSGLEVEL' default='1' /></ini>   <logger>       "
+        "<target level=':INI:[*]MSGLEVEL' include='date;time;program' formatter='line' sender='file'>           "
+        "<file pathMask='" +
+        XmlAttributeText(logPath) + "'/>       </target>   </logger></talverix>";
+
+    if (g_bLogOn)
+        Logger::Core::instance()->start("", kProgram, -1, "", configuration.c_str(), nullptr, false, "");
+
+    Logger::proLog("VEXLINK: FTP client, x64, supporting TLS\n", __DATE__ " " __TIME__, AscTime24().c_str());
+
+    ELOG(1, 3, 100, "VEXLINK: %s\n", "VERSION=07.04.00");
+    ELOG(1, 3, 100, "VEXLINK: PID=%d\n", Platform::processId());
+    ELOG(1, 3, 100, "VEXLINK: PHP_HANDLER=%s\n", m_strWorkDir.c_str());
+    ELOG(1, 3, 100, "VEXLINK: LIBWIRECOMM_VERSION=%s\n", "2.8.1");
+    // The library actually linked, not the version the program was built against.
+    ELOG(1, 3, 100, "VEXLINK: SQLITE_VERSION: %s\n", sqlite3_libversion());
 }

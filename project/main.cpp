@@ -10,8 +10,6 @@
 #include <atomic>
 #include <cstdint>
 
-std::atomic<int32_t> g_iRC{0};
-
 int main(int argc, char** argv)
 {
     // 1. Nothing has gone wrong yet.

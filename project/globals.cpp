@@ -1,0 +1,5 @@
+#include "globals.h"
+
+// Defined in the library, not in main.cpp, so that every part of the
+// program that sets or reads the result code links into tests as well.
+std::atomic<int32_t> g_iRC{0};

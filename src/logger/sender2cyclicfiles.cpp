@@ -1,0 +1,164 @@
+#include "logger/sender2cyclicfiles.h"
+
+#include "logger/core.h"
+#include "xml/xml.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace Logger {
+
+namespace {
+
+// Highest file index accepted from "maxFiles": the first index is chosen by
+// looking at every file of the ring, which must stay a bounded amount of work.
+const int32_t kMaxIndexLimit = 99999;
+
+} // namespace
+
+bool isSingleIntFormat(const char* format)
+{
+    if (format == nullptr)
+        return false;
+    int conversions = 0;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%')
+            continue;
+        ++p;
+        if (*p == '%')
+            continue;
+        while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
+            ++p;
+        while (*p >= '0' && *p <= '9')
+            ++p;
+        if (*p == '.') {
+            ++p;
+            while (*p >= '0' && *p <= '9')
+                ++p;
+        }
+        if (*p == 'h') {
+            ++p;
+            if (*p == 'h')
+                ++p;
+        }
+        if (*p == '\0' || std::strchr("diouxX", *p) == nullptr)
+            return false;
+        ++conversions;
+    }
+    return conversions == 1;
+}
+
+Sender2CyclicFiles::~Sender2CyclicFiles()
+{
+    closeFile();
+}
+
+void Sender2CyclicFiles::closeFile()
+{
+    if (file != nullptr) {
+        std::fclose(file);
+        file = nullptr;
+    }
+}
+
+void Sender2CyclicFiles::configure(int32_t id, Xml::Node* element, Callback* cb)
+{
+    targetId = id;
+    callback = cb;
+    if (element != nullptr) {
+        const char* value = element->attributeDecoded("pathMask");
+        if (value != nullptr && *value != '\0')
+            pathMask = value;
+        value = element->attribute("flush");
+        if (value != nullptr && *value != '\0')
+            flushAfterWrite = std::strcmp(value, "enabled") == 0;
+        value = element->attribute("maxFiles");
+        if (value != nullptr && *value != '\0') {
+            const long files = std::strtol(value, nullptr, 10);
+            maxIndex = files - 1 < 1 ? 1 : (files - 1 > kMaxIndexLimit ? kMaxIndexLimit : static_cast<int32_t>(files - 1));
+        }
+        value = element->attribute("maxLines");
+        if (value != nullptr && *value != '\0') {
+            const int32_t lines = std::atoi(value);
+            maxLines = lines < 1 ? 1 : lines;
+        }
+    }
+    chooseFirstIndex();
+    lineCount = 0;
+}
+
+bool Sender2CyclicFiles::fileName(int32_t index, String& name) const
+{
+    const String mask = maskBase(pathMask);
+    if (mask.isEmpty() || !isSingleIntFormat(mask.c_str()))
+        return false;
+    // The mask was checked to hold one int conversion; the print is bounded.
+    std::vector<char> buffer(static_cast<size_t>(mask.length()) + 20);
+    legacySnprintf(buffer.data(), static_cast<int32_t>(buffer.size()), mask.c_str(), index);
+    name = buffer.data();
+    return true;
+}
+
+void Sender2CyclicFiles::chooseFirstIndex()
+{
+    // The newest file of the ring was the last one written; the lowest index
+    // wins among equal times. Writing goes on with the index after it.
+    fileIndex = 0;
+    int32_t newest = -1;
+    std::filesystem::file_time_type newestTime{};
+    for (int32_t i = 0; i <= maxIndex; ++i) {
+        String name, place;
+        if (!fileName(i, name) || !placeInBaseDir(name, place))
+            return;
+        std::error_code ec;
+        const auto time = std::filesystem::last_write_time(std::filesystem::path(place.c_str()), ec);
+        if (ec)
+            continue;
+        if (newest < 0 || time > newestTime) {
+            newest = i;
+            newestTime = time;
+        }
+    }
+    if (newest >= 0 && newest + 1 <= maxIndex)
+        fileIndex = newest + 1;
+}
+
+void Sender2CyclicFiles::open()
+{
+    closeFile();
+    String name, place;
+    if (!fileName(fileIndex, name) || !placeInBaseDir(name, place))
+        return;
+    makeDirectories(place);
+    file = std::fopen(place.c_str(), "w");
+    reportOpened("sPath", name);
+}
+
+void Sender2CyclicFiles::write(const String* line, LogRecord&)
+{
+    if (line == nullptr || line->length() == 0 || file == nullptr)
+        return;
+    if (lineCount >= maxLines) {
+        closeFile();
+        lineCount = 0;
+        fileIndex = fileIndex >= maxIndex ? 0 : fileIndex + 1;
+        open();
+        if (file == nullptr)
+            return;
+    }
+    std::fwrite(line->c_str(), 1, static_cast<size_t>(line->length()), file);
+    std::fputc('\n', file);
+    if (flushAfterWrite)
+        std::fflush(file);
+    ++lineCount;
+}
+
+void Sender2CyclicFiles::flush()
+{
+    if (file != nullptr)
+        std::fflush(file);
+}
+
+} // namespace Logger
