@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""Runs vexlink with logging switched on and checks the log of the run.
+
+usage: run_logcli.py <vexlink> <case>
+
+Every case runs the program in a fresh scratch directory (removed at the
+end) with a bounded run time. A transfer run points the program at a port
+of 127.0.0.1 where nothing listens, so it ends on its own.
+"""
+import datetime
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+
+EXE = None
+FAILURES = []
+
+LINE = re.compile(rb"^(\d{4}-\d\d-\d\d) (\d\d:\d\d:\d\d) vexlink   (.*)$")
+STARS = b"*" * 55
+ASCTIME = rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}"
+
+
+def check(what, actual, want):
+    if actual != want:
+        FAILURES.append("%s:\n  expected %r\n  actual   %r" % (what, want, actual))
+
+
+def check_true(what, condition, detail=""):
+    if not condition:
+        FAILURES.append("%s %s" % (what, detail))
+
+
+def closed_port():
+    """A port of 127.0.0.1 on which nothing listens."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def run(args, cwd, stdin=b""):
+    proc = subprocess.run([EXE] + list(args), cwd=cwd, input=stdin,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=90)
+    return proc.returncode
+
+
+def dates():
+    """Today's date as the log file name writes it, and yesterday's (a run
+    may cross midnight)."""
+    today = datetime.date.today()
+    return ["%d-%02d-%02d" % (d.year, d.month, d.day) for d in (today, today - datetime.timedelta(days=1))]
+
+
+def find_log(directory, prefix, workdir):
+    """The one log file of the run in directory."""
+    names = ["%svexlink.%s.%s.log" % (prefix, d, workdir) for d in dates()]
+    found = [n for n in names if os.path.exists(os.path.join(directory, n))]
+    check_true("log file %s in %s" % (names[0], directory), len(found) == 1, str(os.listdir(directory)))
+    return os.path.join(directory, found[0]) if found else None
+
+
+def texts_of(path):
+    """The text part of every line; checks the layout of each line."""
+    data = read(path)
+    check_true("log ends with a line feed", data.endswith(b"\n"))
+    texts = []
+    for line in data.split(b"\n")[:-1]:
+        m = LINE.match(line)
+        check_true("line layout: date, time, program padded to 9, text", m is not None, repr(line))
+        if m:
+            datetime.datetime.strptime((m.group(1) + b" " + m.group(2)).decode(), "%Y-%m-%d %H:%M:%S")
+            texts.append(m.group(3))
+    return texts
+
+
+def check_frame(texts, rc, workdir):
+    """The six prologue lines, the five VEXLINK lines, the epilogue."""
+    check_true("at least 14 lines", len(texts) >= 14, repr(texts))
+    if len(texts) < 14:
+        return
+    check("prologue stars", texts[0], STARS)
+    check_true("maker line", len(texts[1]) > 0 and texts[1] != STARS)
+    check("title", texts[2], b"VEXLINK: FTP client, x64, supporting TLS")
+    check_true("compiled line", re.fullmatch(rb"compiled [A-Z][a-z]{2} [ \d]\d \d{4} \d\d:\d\d:\d\d", texts[3]),
+               repr(texts[3]))
+    check_true("started line", re.fullmatch(rb"started at " + ASCTIME, texts[4]), repr(texts[4]))
+    check("prologue end", texts[5], STARS)
+    check("version", texts[6], b"VEXLINK: VERSION=07.04.00")
+    check("pid", re.fullmatch(rb"VEXLINK: PID=\d+", texts[7]) is not None, True)
+    check("php handler", texts[8], b"VEXLINK: PHP_HANDLER=" + workdir)
+    check("libwirecomm", texts[9], b"VEXLINK: LIBWIRECOMM_VERSION=2.8.1")
+    check_true("sqlite version", re.fullmatch(rb"VEXLINK: SQLITE_VERSION: \d+\.\d+\.\d+", texts[10]),
+               repr(texts[10]))
+    check("epilogue stars", texts[-3], STARS)
+    check_true("epilogue with the exit code",
+               re.fullmatch(rb"Ended at " + ASCTIME + rb" with RC=" + str(rc).encode(), texts[-2]), repr(texts[-2]))
+    check("epilogue end", texts[-1], STARS)
+    check("stars only in the banners", texts.count(STARS), 4)
+
+
+def transfer_ini(cwd, msglevel, log_path=None):
+    lines = ["[GLOBAL]", "MSGLEVEL=%d" % msglevel, "TEMP_PATH=%s" % os.path.join(cwd, "tmp")]
+    if log_path is not None:
+        lines.append("LOG_PATH=%s" % log_path)
+    lines += ["[TCP]", "IP_ADDR=127.0.0.1", "HOST_PORT=%d" % closed_port(), "USERID=U", "MEMBER=M",
+              "[FTP]", "T0=3", "T1=3", "[SQLITE]", "DBNAME=q.db"]
+    path = os.path.join(cwd, "v.ini")
+    write(path, ("\n".join(lines) + "\n").encode())
+    os.makedirs(os.path.join(cwd, "tmp"), exist_ok=True)
+    return path
+
+
+# ---------------------------------------------------------------- cases
+
+def case_run_log_level1(cwd):
+    logs = os.path.join(cwd, "logs")
+    ini = transfer_ini(cwd, 1, logs)
+    rc = run(["-l", "1", "-d", "wd", "-c", ini], cwd, stdin=b"\n")
+    path = find_log(logs, "", "wd")
+    if not path:
+        return
+    texts = texts_of(path)
+    check_frame(texts, rc, b"wd")
+    # MSGLEVEL 1: information (type 3) is written, the warning (type 2) is not.
+    check_true("information written", b"INI file found: " + ini.encode() in texts, repr(texts))
+    check_true("warning filtered", b"Password is empty!" not in texts, repr(texts))
+    # Detail lines (type 4) are filtered too.
+    check_true("no detail lines", not any(t.startswith(b"SQLITE_") for t in texts), repr(texts))
+    check("only the log file in logs", os.listdir(logs), [os.path.basename(path)])
+
+
+def case_run_log_level2(cwd):
+    logs = os.path.join(cwd, "logs")
+    ini = transfer_ini(cwd, 2, logs)
+    rc = run(["-l", "2", "-d", "wd2", "-c", ini], cwd, stdin=b"")
+    path = find_log(logs, "", "wd2")
+    if not path:
+        return
+    texts = texts_of(path)
+    check_frame(texts, rc, b"wd2")
+    check_true("warning written at MSGLEVEL 2", b"Password is empty!" in texts, repr(texts))
+
+
+def case_log_off(cwd):
+    ini = transfer_ini(cwd, 5, os.path.join(cwd, "logs"))
+    for args in (["-d", "wd", "-c", ini, "-h"], ["-l", "0", "-d", "wd", "-c", ini, "-h"],
+                 ["-d", "wd", "-c", ini]):
+        run(args, cwd, stdin=b"\n")
+        check("no log directory %r" % args, os.path.exists(os.path.join(cwd, "logs")), False)
+        check("no log file in the current directory %r" % args,
+              [n for n in os.listdir(cwd) if "vexlink" in n], [])
+
+
+def case_log_path_option(cwd):
+    # -D is glued to the file name; its order against -c decides.
+    ini = transfer_ini(cwd, 1, os.path.join(cwd, "fromini"))
+    rc = run(["-l", "1", "-c", ini, "-D", os.path.join(cwd, "pre"), "-d", "w", "-h"], cwd)
+    check("-h exit code", rc, 4)
+    path = find_log(cwd, "pre", "w")
+    if path:
+        check_frame(texts_of(path), 4, b"w")
+    check("INI LOG_PATH not used", os.path.exists(os.path.join(cwd, "fromini")), False)
+    rc = run(["-l", "1", "-D", os.path.join(cwd, "pre"), "-c", ini, "-d", "w", "-h"], cwd)
+    path = find_log(os.path.join(cwd, "fromini"), "", "w")
+    if path:
+        check_frame(texts_of(path), 4, b"w")
+
+
+def case_default_place(cwd):
+    # No -D, no LOG_PATH, no -d: ".vexlink.<date>..log" in the current directory.
+    ini = transfer_ini(cwd, 1)
+    rc = run(["-l", "1", "-c", ini, "-h"], cwd)
+    path = find_log(cwd, ".", "")
+    if path:
+        texts = texts_of(path)
+        check_frame(texts, rc, b"")
+
+
+def case_invalid_argument(cwd):
+    logs = os.path.join(cwd, "logs")
+    ini = transfer_ini(cwd, 1, logs)
+    rc = run(["-l", "1", "-d", "bad", "-c", ini, "-X"], cwd)
+    check("exit code", rc, 8)
+    path = find_log(logs, "", "bad")
+    if path:
+        texts = texts_of(path)
+        check_frame(texts, 8, b"bad")
+        check_true("error line", b"Invalid argument: -X" in texts, repr(texts))
+
+
+def case_escaped_paths(cwd):
+    # Characters that mean something in XML, in the INI path, the log path
+    # and the work directory.
+    odd = os.path.join(cwd, "it's & <odd>")
+    os.mkdir(odd)
+    ini_lines = b"[GLOBAL]\nMSGLEVEL=1\n"
+    ini = os.path.join(odd, "a'b&c<d.ini")
+    write(ini, ini_lines)
+    rc = run(["-l", "1", "-D", odd + "/", "-d", "w'&<", "-c", ini, "-h"], cwd)
+    check("exit code", rc, 4)
+    path = find_log(odd, "", "w'&<")
+    if path:
+        texts = texts_of(path)
+        check_frame(texts, 4, b"w'&<")
+        check_true("INI read", b"INI file found: " + ini.encode() in texts, repr(texts))
+
+
+def main():
+    global EXE
+    EXE = os.path.abspath(sys.argv[1])
+    case = sys.argv[2]
+    cwd = tempfile.mkdtemp(prefix="vexlink-logcli-")
+    try:
+        globals()["case_" + case](cwd)
+    except subprocess.TimeoutExpired as e:
+        FAILURES.append("run did not end in time: %s" % e)
+    finally:
+        shutil.rmtree(cwd, ignore_errors=True)
+    if FAILURES:
+        print("\n".join(FAILURES))
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
