@@ -33,7 +33,7 @@ public:
     // Longest password line taken from standard input: the Base64 text of a
     // 100-character pass phrase is 136 characters; the rest of a longer line
     // stays unread.
-    static const size_t kMaxPasswordLength = 256;
+    static constexpr size_t kMaxPasswordLength = 256;
     // Reads the password line from in: characters up to a line feed or the
     // end of input, at most kMaxPasswordLength of them. A carriage return
     // right before the line feed is dropped (a front end that ends the line

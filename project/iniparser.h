@@ -20,7 +20,7 @@ public:
 
     // Longest piece of a line taken in one read; a longer line is read as
     // several consecutive lines of at most this many characters.
-    static const size_t kMaxLineChunk = 255;
+    static constexpr size_t kMaxLineChunk = 255;
 
     // Reads the next piece of a line from file as the text-mode reader does:
     // a carriage return right before a line feed is dropped, reading stops

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -212,4 +213,42 @@ TEST(IniParser, ReadsTheGeneratedDefaultFile)
                      {"SQLITE.T0", "30"},
                      {"SQLITE.DBNAME", "phpqueue.db"},
                  }));
+}
+
+TEST(IniParser, RandomContentKeepsTheEntryRules)
+{
+    // Lines built from the characters that matter to the reader, plus NUL
+    // and high bytes; every entry must still follow the rules.
+    const char alphabet[] = {'[', ']', '=', '"', ' ', '\t', '\r', '\n', ';', '#', '*', '/', 'A', 'b', '.',
+                             '\0', '\x7f', '\xff', '\f', '\v'};
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    TempDir dir;
+    for (int round = 0; round < 200; ++round) {
+        std::string content;
+        const int length = static_cast<int>(next() % 2000);
+        for (int i = 0; i < length; ++i)
+            content.push_back(alphabet[next() % sizeof(alphabet)]);
+        const std::string path = dir.write("r.ini", content);
+        IniParser parser(path.c_str());
+        ASSERT_TRUE(parser.Parse());
+        for (const auto& kv : parser.m_mapParms) {
+            const std::string& key = kv.first;
+            const std::string& value = kv.second;
+            ASSERT_FALSE(key.empty());
+            ASSERT_FALSE(value.empty());
+            EXPECT_NE(value.front(), '"') << "round " << round;
+            EXPECT_NE(value.back(), '"') << "round " << round;
+            EXPECT_EQ(key.find('\0'), std::string::npos);
+            EXPECT_EQ(value.find('\0'), std::string::npos);
+            EXPECT_EQ(key.find('\n'), std::string::npos);
+            EXPECT_EQ(value.find('\n'), std::string::npos);
+            EXPECT_LE(key.size() + value.size(), IniParser::kMaxLineChunk);
+            // Lines are trimmed first: no key starts with whitespace.
+            EXPECT_EQ(std::string(" \t\r\f\v").find(key[0]), std::string::npos) << "round " << round;
+        }
+    }
 }
