@@ -8,8 +8,11 @@ end), with a bounded run time, and compares the whole standard output, the
 exit code, an empty standard error and, where the program writes files,
 their whole content with the files in <expected-dir>.
 """
+import datetime
 import os
+import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -17,6 +20,12 @@ import tempfile
 EXE = None
 EXPECTED = None
 FAILURES = []
+
+# Exit code of a run whose configuration step went through. Such runs go on
+# to the transfer; they get options that point it at a port of 127.0.0.1
+# where nothing listens (NO_HOST), so the run ends at once whatever the
+# transfer does. While main runs no transfer yet, the code is 0.
+RUN_OK = 0
 
 TOO_FEW = b"too few entry arguments, use -h for more details\n"
 INI_DONE = b"\nThe new vexlink.ini file has been generated\n"
@@ -37,7 +46,7 @@ def run(args, cwd, stdin=b""):
 
 def check(what, actual, want):
     if actual != want:
-        FAILURES.append("%s:\n  expected %r\n  actual   %r" % (what, want[:400], actual[:400]))
+        FAILURES.append("%s:\n  expected %.400r\n  actual   %.400r" % (what, want, actual))
 
 
 def expect_run(label, args, cwd, rc, out, stdin=b""):
@@ -45,6 +54,24 @@ def expect_run(label, args, cwd, rc, out, stdin=b""):
     check(label + ": exit code", code, rc)
     check(label + ": standard output", stdout, out)
     check(label + ": standard error", stderr, b"")
+
+
+def closed_port():
+    """A port of 127.0.0.1 on which nothing listens."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def no_host():
+    return ["-A", "127.0.0.1", "-O", str(closed_port())]
+
+
+def expect_config_ok(label, args, cwd, stdin=b""):
+    """A run whose configuration step succeeds: no output, RUN_OK."""
+    expect_run(label, list(args) + no_host(), cwd, RUN_OK, b"", stdin)
 
 
 def write(path, data):
@@ -59,6 +86,24 @@ def read(path):
 
 def listing(cwd):
     return sorted(os.listdir(cwd))
+
+
+def log_texts(directory, workdir):
+    """The text part of every line of the run's log in directory (the
+    program name column and what precedes it cut off), or None when there
+    is no log file."""
+    today = datetime.date.today()
+    for d in (today, today - datetime.timedelta(days=1)):  # a run may cross midnight
+        path = os.path.join(directory, "vexlink.%d-%02d-%02d.%s.log" % (d.year, d.month, d.day, workdir))
+        if os.path.exists(path):
+            data = read(path)
+            texts = []
+            for line in data.split(b"\n")[:-1]:
+                m = re.match(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d vexlink   (.*)$", line)
+                texts.append(m.group(1) if m else line)
+            return texts, data
+    FAILURES.append("no log file for work directory %r in %r" % (workdir, os.listdir(directory)))
+    return None, b""
 
 
 # ---------------------------------------------------------------- cases
@@ -163,7 +208,7 @@ def case_odd_arguments(cwd):
     # Odd but valid values are simply stored.
     for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-d", long_arg],
                  ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
-        expect_run("odd value", args, cwd, 0, b"", stdin=b"pw\n")
+        expect_config_ok("odd value", args, cwd, stdin=b"pw\n")
     check("odd: no files", listing(cwd), ["v.ini"])
 
 
@@ -184,8 +229,8 @@ def case_full_configuration(cwd):
     write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\n[TCP]\nUSERID=U\nMEMBER=M\n")
     args = ["-c", "v.ini", "-d", "run1", "-U", "USER", "-A", "127.0.0.1", "-O", "15200", "-S", "2",
             "-D", "logs", "-l", "0"]
-    expect_run("complete", args, cwd, 0, b"", stdin=b"cGFzc3dvcmQ=\r\n")
-    expect_run("slash options", ["/c", "v.ini", "/U", "U2"], cwd, 0, b"", stdin=b"cGFzc3dvcmQ=\n")
+    expect_config_ok("complete", args, cwd, stdin=b"cGFzc3dvcmQ=\r\n")
+    expect_config_ok("slash options", ["/c", "v.ini", "/U", "U2"], cwd, stdin=b"cGFzc3dvcmQ=\n")
     check("complete: no files", listing(cwd), ["v.ini"])
 
 
@@ -194,29 +239,97 @@ def case_password_input(cwd):
     for label, data in (("empty", b""), ("line feed only", b"\n"), ("CR LF only", b"\r\n"),
                         ("long line", b"P" * 100000 + b"\n"), ("no line end", b"cGFzcw=="),
                         ("binary", bytes(range(256)) * 64)):
-        expect_run("password " + label, ["-c", "v.ini"], cwd, 0, b"", stdin=data)
+        expect_config_ok("password " + label, ["-c", "v.ini"], cwd, stdin=data)
     # Standard input closed entirely.
-    proc = subprocess.run([EXE, "-c", "v.ini"], cwd=cwd, stdin=subprocess.DEVNULL,
+    proc = subprocess.run([EXE, "-c", "v.ini"] + no_host(), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-    check("closed stdin: exit code", proc.returncode, 0)
+    check("closed stdin: exit code", proc.returncode, RUN_OK)
     check("closed stdin: output", proc.stdout + proc.stderr, b"")
 
 
 def case_binary_ini(cwd):
     noise = bytes(((i * 151 + 7) & 0xFF) for i in range(65536))
     write(os.path.join(cwd, "noise.ini"), noise)
-    expect_run("binary ini", ["-c", "noise.ini"], cwd, 0, b"", stdin=b"pw\n")
+    expect_config_ok("binary ini", ["-c", "noise.ini"], cwd, stdin=b"pw\n")
     write(os.path.join(cwd, "nul.ini"), b"\0" * 1000 + b"\n[TCP]\0\nUSERID=\0U\n" + b"\0")
-    expect_run("NUL ini", ["-c", "nul.ini"], cwd, 0, b"", stdin=b"pw\n")
+    expect_config_ok("NUL ini", ["-c", "nul.ini"], cwd, stdin=b"pw\n")
     write(os.path.join(cwd, "long.ini"), b"[" + b"S" * 300000 + b"]\n" + b"K=" + b"v" * 300000)
-    expect_run("long lines ini", ["-c", "long.ini"], cwd, 0, b"", stdin=b"pw\n")
+    expect_config_ok("long lines ini", ["-c", "long.ini"], cwd, stdin=b"pw\n")
     write(os.path.join(cwd, "empty.ini"), b"")
-    expect_run("empty ini", ["-c", "empty.ini"], cwd, 0, b"", stdin=b"pw\n")
+    expect_config_ok("empty ini", ["-c", "empty.ini"], cwd, stdin=b"pw\n")
 
 
 def case_generated_ini_read_back(cwd):
     expect_run("-g", ["-g"], cwd, 4, INI_DONE)
-    expect_run("-c generated", ["-c", "vexlink.ini", "-U", "USER"], cwd, 0, b"", stdin=b"cGFzcw==\n")
+    expect_config_ok("-c generated", ["-c", "vexlink.ini", "-U", "USER"], cwd, stdin=b"cGFzcw==\n")
+
+
+def case_log_configuration(cwd):
+    # What the configuration step writes to the log, in order, and that no
+    # secret reaches it: a PASSWORD key before any section, the INI file's
+    # TCP.PASSWORD and TCP.TCPCRYPTKEY, and the password line.
+    secrets = [b"toplevelsecret", b"inisecret", b"cryptsecret", b"c2VjcmV0"]
+    write(os.path.join(cwd, "v.ini"),
+          b"PASSWORD=toplevelsecret\n SPACED =x\n[GLOBAL]\nMSGLEVEL=2\n[TCP]\nUSERID=INIUSER\n"
+          b"PASSWORD=inisecret\nTCPCRYPTKEY=cryptsecret\n[FTP]\nT1=60\nT0=30\n")
+    logdir = cwd + "/"
+    args = ["-l", "1", "-D", logdir, "-d", "wd", "-U", "ARGU", "-U", "ARGU2", "-A", "1.1.1.1",
+            "-c", "v.ini", "-A", "127.0.0.1", "-S", "3", "-O", str(closed_port())]
+    code, stdout, stderr = run(args, cwd, b"c2VjcmV0\r\n")
+    check("log configuration: exit code", code, RUN_OK)
+    check("log configuration: output", stdout + stderr, b"")
+    texts, data = log_texts(cwd, "wd")
+    if texts is None:
+        return
+    for secret in secrets:
+        check("secret %r not in the log" % secret, secret in data, False)
+    want = [
+        b"*** AddNewARGParm Name=Value: GLOBAL.LOG=1",
+        b"*** AddNewARGParm Name=Value: GLOBAL.LOG_PATH=" + logdir.encode(),
+        b"*** AddNewARGParm Name=Value: GLOBAL.WORK_DIR=wd",
+        b"*** AddNewARGParm Name=Value: TCP.USERID=ARGU",
+        b"*** AddNewARGParm Name=Value: TCP.USERID=ARGU2",
+        b"*** AddNewARGParm Name=Value: TCP.IP_ADDR=1.1.1.1",
+        b"INI file found: v.ini",
+        b"*** AddNewINIParm Name=Value: PASSWORD=********",
+        b"*** AddNewINIParm Name=Value: SPACED =x",
+        b"*** AddNewINIParm Name=Value: GLOBAL.MSGLEVEL=2",
+        b"*** AddNewINIParm Name=Value: TCP.USERID=INIUSER",
+        b"*** AddNewINIParm Name=Value: TCP.TCPCRYPTKEY=********",
+        b"*** AddNewINIParm Name=Value: FTP.T0=30",
+        b"*** ChangeINIParmByARG Name=Value: TCP.USERID=INIUSER",
+        b"*** ChangeINIParmByARG Name=Value: TCP.IP_ADDR=127.0.0.1",
+    ]
+    start = [i for i, t in enumerate(texts) if t.startswith(b"*** ")]
+    first = start[0] if start else len(texts)
+    check("log configuration: lines", texts[first:first + len(want)], want)
+    check("log configuration: no empty-password warning", b"Password is empty!" in texts, False)
+
+
+def case_log_failures(cwd):
+    write(os.path.join(cwd, "v2.ini"), b"[GLOBAL]\nMSGLEVEL=2\n")
+    long_arg = "L" * 5000
+    cases = [
+        ("a", ["-C"], 8, b"Invalid argument: -C"),
+        ("b", ["-c"], 8, b"Invalid argument: -c"),
+        ("c", ["file.ini"], 8, b"Invalid argument: file.ini"),
+        ("d", ["-c", "v2.ini", "-U"], 8, b"Invalid argument: -U"),
+        ("e", ["-c", "missing.ini"], 8, b"INI file can't be read, check a file name and path (missing.ini)"),
+        ("f", [], 8, b"-c argument with .INI file missing"),
+        ("g", ["-c", "v2.ini"] + no_host(), RUN_OK, b"Password is empty!"),
+        # Too long for one log message: the logger writes its own
+        # replacement line naming the format.
+        ("h", [long_arg], 8, b"CANNOT PRINTF, format=Invalid argument: %s"),
+        ("i", [long_arg[:900]], 8, b"Invalid argument: " + long_arg.encode()[:900]),
+    ]
+    for workdir, extra, rc, line in cases:
+        code, stdout, stderr = run(["-l", "1", "-D", cwd + "/", "-d", workdir] + extra, cwd, b"")
+        check("log failure %s: exit code" % workdir, code, rc)
+        check("log failure %s: output" % workdir, stdout + stderr, b"")
+        texts, _ = log_texts(cwd, workdir)
+        if texts is not None:
+            check("log failure %s: line %r" % (workdir, line[:60]),
+                  any(t.startswith(line) for t in texts), True)
 
 
 def main():
