@@ -110,8 +110,10 @@ TEST_F(FTPItemTest, BaseOperationsProduceNothing)
     FTPItem item("HPTXT", 15, 0, nullptr, nullptr);
     uint8_t bytes[] = {'h', 'e', 'l', 'l', 'o'};
     int32_t length = 5;
+    LogCapture log;
     item.SaveReceivedString(bytes, length);
     EXPECT_EQ(5, length);
+    EXPECT_EQ(std::vector<std::string>{"X121 Received FTPItem Name-Length>>Data: HPTXT-5>>hello"}, log.Lines());
     EXPECT_EQ(0, item.GetDataLen());
     length = 0;
     item.SaveReceivedString(bytes, length);

@@ -63,6 +63,7 @@ TEST_F(FTPLineTest, RegistryHoldsTheItemsInOrder)
         uint16_t type;
         std::atomic<int32_t>* ready;
     };
+    LogCapture log;
     FTPLine line(&m_flags, &m_queue, nullptr);
     std::atomic<int32_t>* send = &m_flags.m_iSendEnabled;
     std::atomic<int32_t>* read = &m_flags.m_iReadEnabled;
@@ -76,6 +77,13 @@ TEST_F(FTPLineTest, RegistryHoldsTheItemsInOrder)
         {"PHTXT", 44, 0, send},     {"PING", 100, 2, nullptr},   {"CLOSE", 101, 2, nullptr},
     };
     ASSERT_EQ(21u, line.GetItemCount());
+    // Each item announces itself as it is created, in registry order.
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(21u, lines.size());
+    for (size_t i = 0; i < 21; ++i)
+        EXPECT_EQ("I121 *** AddNewFTPItem Name-ID-Type: " + std::string(expected[i].name) + "-" +
+                      std::to_string(expected[i].id) + "-" + std::to_string(expected[i].type),
+                  lines[i]);
     for (size_t i = 0; i < 21; ++i) {
         FTPItem* item = line.GetItemAt(i);
         ASSERT_NE(nullptr, item);
@@ -96,6 +104,7 @@ TEST_F(FTPLineTest, RegistryHoldsTheItemsInOrder)
 TEST_F(FTPLineTest, FindTrimsWhiteSpaceAndMatchesCase)
 {
     FTPLine line(&m_flags, &m_queue, nullptr);
+    LogCapture log;
     FTPItem* getfile = line.FindFTPItem("PHGETFILE");
     ASSERT_NE(nullptr, getfile);
     EXPECT_EQ(getfile, line.FindFTPItem("PHGETFILE "));
@@ -107,11 +116,19 @@ TEST_F(FTPLineTest, FindTrimsWhiteSpaceAndMatchesCase)
     EXPECT_EQ(nullptr, line.FindFTPItem(""));
     EXPECT_EQ(nullptr, line.FindFTPItem("   "));
     EXPECT_EQ(nullptr, line.FindFTPItem(nullptr));
+    // The search is logged with the text as it came, untrimmed.
+    EXPECT_EQ(1u, log.Count("I120 ERROR: unrecognized FTP data item with prefix: phgetfile"));
+    EXPECT_EQ(1u, log.Count("I120 ERROR: unrecognized FTP data item with prefix: PHGET FILE"));
+    EXPECT_EQ(1u, log.Count("I120 ERROR: unrecognized FTP data item with prefix:    "));
+    EXPECT_EQ(6u, log.CountPrefix("I120 ERROR: unrecognized FTP data item with prefix:"));
+    EXPECT_EQ(6u, log.Lines().size());
 }
 
 TEST_F(FTPLineTest, MsgIdHandShakeAndLastRequestItem)
 {
     FTPLine line(&m_flags, &m_queue, nullptr);
+    LogCapture log;
+    const std::string badSequence = "E120 ERROR: Bad hand-shake sequence of MsgID: ";
     EXPECT_EQ(0, line.m_iLastMsgId.load());
     EXPECT_EQ(0, line.m_iLastReqItem.load());
 
@@ -125,14 +142,18 @@ TEST_F(FTPLineTest, MsgIdHandShakeAndLastRequestItem)
     line.QueueFTPItem(3, "PHGETFILE", Bytes("dsn"), 0);
     EXPECT_EQ(3, line.m_iLastMsgId.load());
     EXPECT_EQ(41, line.m_iLastReqItem.load());
+    EXPECT_EQ(0u, log.CountPrefix(badSequence));
     // Out of sequence: logged, and the MsgID is taken all the same.
     line.QueueFTPItem(5, "PHDELETE", Bytes("dsn"), 0);
     EXPECT_EQ(5, line.m_iLastMsgId.load());
     EXPECT_EQ(34, line.m_iLastReqItem.load());
+    EXPECT_EQ(1u, log.Count(badSequence + "last=3, current=5"));
+    EXPECT_EQ(1u, log.CountPrefix(badSequence));
     // MsgID 0 (upload pieces, rows without a number) leaves it alone.
     line.QueueFTPItem(0, "PHDATA", Bytes("rec"), 0);
     EXPECT_EQ(5, line.m_iLastMsgId.load());
     EXPECT_EQ(42, line.m_iLastReqItem.load());
+    EXPECT_EQ(1u, log.CountPrefix(badSequence));
     // An unknown name changes neither value.
     EXPECT_EQ(0, line.QueueFTPItem(6, "phsubmit", Bytes("x"), 0));
     EXPECT_EQ(5, line.m_iLastMsgId.load());
@@ -141,6 +162,8 @@ TEST_F(FTPLineTest, MsgIdHandShakeAndLastRequestItem)
     line.QueueFTPItem(INT32_MAX, "PING", nullptr, 0);
     line.QueueFTPItem(INT32_MIN, "PING", nullptr, 0);
     EXPECT_EQ(INT32_MIN, line.m_iLastMsgId.load());
+    EXPECT_EQ(1u, log.Count(badSequence + "last=5, current=2147483647"));
+    EXPECT_EQ(1u, log.Count(badSequence + "last=2147483647, current=-2147483648"));
     EXPECT_EQ(0u, m_queue.Size());
 }
 
@@ -195,12 +218,15 @@ TEST_F(FTPLineTest, QueuedSendRecords)
     EXPECT_EQ("PHTEST    " + most, RecordText(*full));
 
     // One byte more is refused whole: no record, not even a partial one.
+    LogCapture log;
     const std::string tooLong(31990, 't');
     EXPECT_EQ(0, line.QueueFTPItem(5, "PHTEST", Bytes(tooLong), 0));
     const std::string huge(1024 * 1024, 'h');
     EXPECT_EQ(0, line.QueueFTPItem(6, "PHTEST", Bytes(huge), 0));
     EXPECT_EQ(0, line.QueueFTPItem(7, "PHTEST", Bytes(huge), static_cast<int32_t>(huge.size())));
     EXPECT_EQ(0u, m_queue.Size());
+    EXPECT_EQ(1u, log.CountPrefix("E121 ERROR: payload of PHTEST refused: 31990 bytes"));
+    EXPECT_EQ(2u, log.CountPrefix("E121 ERROR: payload of PHTEST refused: 1048576 bytes"));
     // The MsgIDs of refused requests are still followed.
     EXPECT_EQ(7, line.m_iLastMsgId.load());
 
@@ -384,11 +410,13 @@ TEST_F(FTPLineDbTest, SystemRowMarksTheRun)
     // missing connection.
     FTPLine line(&m_flags, &m_queue, nullptr);
     FTPItem* ready = line.FindFTPItem("HPREADY");
+    LogCapture log;
     EXPECT_EQ(-1, line.InsertSystemPid(ready));
     EXPECT_EQ(-1, line.ResetSystemPid(ready));
     EXPECT_EQ(-1, line.InsertResponse(ready, nullptr, nullptr));
     EXPECT_EQ(-1, line.InsertResponse(ready, "file", "INSERT INTO System (PID) VALUES ('1')"));
     EXPECT_EQ(1u, m_pFrontEnd->Rows("SELECT PID FROM System").size());
+    EXPECT_EQ(4u, log.Count("E121 ERROR: no database, the row of HPREADY is not written"));
 }
 
 TEST_F(FTPLineDbTest, RequestRowsWithAnyBytesAreQueuedRefusedOrIgnored)

@@ -67,13 +67,20 @@ TEST_F(MySqliteTest, CreationDropsEarlierRowsAndRowsComeInInsertionOrder)
     }
     // The next run on the same file finds every table empty.
     MySqlite db(DbPath().c_str());
+    LogCapture log;
     ASSERT_EQ(1, db.Create(g_pszDbCreateScript));
+    EXPECT_EQ(1u, log.Count("I160 SQLITE_CREATE: new db " + DbPath() + " created"));
+    EXPECT_EQ(1u, log.Count("I160 SQLITE_CREATE_CMD:"));
+    EXPECT_EQ(1u, log.Count("I160 CREATE TABLE IF NOT EXISTS System (  PID   INTEGER NOT NULL);"));
+    log.Clear();
     FrontEnd fe(DbPath());
     EXPECT_TRUE(fe.Rows("SELECT * FROM Request").empty());
     EXPECT_TRUE(fe.Rows("SELECT * FROM Response").empty());
     EXPECT_TRUE(fe.Rows("SELECT * FROM System").empty());
     std::vector<std::string> cols;
     EXPECT_EQ(-2, db.Get(cols));
+    // An empty table is no event worth a line.
+    EXPECT_TRUE(log.Lines().empty());
     const auto schema = fe.Rows("SELECT sql FROM sqlite_master WHERE name='Request'");
     ASSERT_EQ(1u, schema.size());
     EXPECT_EQ("CREATE TABLE Request (  Id   INTEGER NOT NULL,  Cmd  BLOB NOT NULL,  Data BLOB NOT NULL,  File BLOB "
@@ -90,9 +97,13 @@ TEST_F(MySqliteTest, QueryResults)
     EXPECT_EQ(-1, db.Get(cols));
 
     ASSERT_EQ(1, db.Create(g_pszDbCreateScript));
+    LogCapture log;
     EXPECT_EQ(-1, db.Query(nullptr));
     EXPECT_EQ(-1, db.Query(""));
+    EXPECT_EQ(2u, log.Count("X160 SQLITE_QUERY: query is empty"));
     EXPECT_EQ(-4, db.Query("INSERT INTO Nowhere VALUES (1)"));
+    EXPECT_EQ(1u, log.Count("X160 SQLITE_QUERY: " + DbPath() +
+                            ": sql stmt error (INSERT INTO Nowhere VALUES (1)): no such table: Nowhere"));
     EXPECT_EQ(-4, db.Query("INSERT INTO System (PID) VALUES ('1"));
     EXPECT_EQ(1, db.Query("INSERT INTO System (PID) VALUES ('7');INSERT INTO System (PID) VALUES ('8');"));
     FrontEnd fe(DbPath());
@@ -105,16 +116,21 @@ TEST_F(MySqliteTest, QueryResults)
 
 TEST_F(MySqliteTest, CreateFailsOnDirectoryAndMissingFolder)
 {
+    LogCapture log;
     {
         MySqlite db(m_dir.Path().c_str());
         EXPECT_EQ(0, db.Create(g_pszDbCreateScript));
+        EXPECT_EQ(1u, log.Count("E160 SQLITE_CREATE: new db " + m_dir.Path() + " can't be created"));
         EXPECT_NE(1, db.Query("INSERT INTO System (PID) VALUES ('1')"));
         std::vector<std::string> cols;
         EXPECT_NE(1, db.Get(cols));
     }
     {
-        MySqlite db(m_dir.File("no/such/folder/vexlink.db").c_str());
+        const std::string path = m_dir.File("no/such/folder/vexlink.db");
+        MySqlite db(path.c_str());
         EXPECT_EQ(0, db.Create(g_pszDbCreateScript));
+        EXPECT_EQ(1u, log.Count("X160 SQLITE_CREATE: " + path + " can't possible open db: unable to open database file"));
+        EXPECT_EQ(1u, log.Count("E160 SQLITE_CREATE: new db " + path + " can't be created"));
         EXPECT_EQ(-1, db.Query("INSERT INTO System (PID) VALUES ('1')"));
         std::vector<std::string> cols;
         EXPECT_EQ(-1, db.Get(cols));
@@ -134,12 +150,14 @@ TEST_F(MySqliteTest, WriteLockOfAnotherConnectionGivesBusyAfterTimeout)
     fe.InsertRequest("2", "PING", "x", "");
 
     fe.Exec("BEGIN EXCLUSIVE; INSERT INTO Request VALUES (3,'PING','y','');");
+    LogCapture log;
     const uint64_t start = Platform::monotonicMillis();
     std::vector<std::string> cols;
     EXPECT_EQ(-3, db.Get(cols));
     // SQLite waited for the lock before giving up.
     EXPECT_GE(Platform::monotonicMillis() - start, 900u);
     EXPECT_TRUE(cols.empty());
+    EXPECT_EQ(std::vector<std::string>{"X160 SQLITE_GET: " + DbPath() + " sqlite3_busy_timeout expired"}, log.Lines());
     fe.Exec("COMMIT;");
 
     EXPECT_EQ(1, db.Get(cols));

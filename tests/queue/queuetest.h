@@ -54,5 +54,20 @@ private:
     sqlite3* m_db = nullptr;
 };
 
+// Logging on at every level into the logger's test buffer, one line per
+// message: type letter (E W I X T for levels 1 to 5), message number, blank,
+// text. Logging is switched off again at destruction.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    std::vector<std::string> Lines();
+    // Number of lines that equal line exactly.
+    size_t Count(const std::string& line);
+    // Number of lines that start with prefix.
+    size_t CountPrefix(const std::string& prefix);
+    void Clear();
+};
+
 bool FileExists(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

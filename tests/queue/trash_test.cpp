@@ -64,6 +64,7 @@ TEST_F(TrashTest, DeletesRegisteredFilesAndSkipsMissingOnesAndDirectories)
     ASSERT_TRUE(Platform::makeDir(fullDir));
     WriteFile(fullDir + "/keep", "x");
 
+    LogCapture log;
     Trash::Register(a);
     Trash::Register(missing);
     Trash::Register(emptyDir);
@@ -73,7 +74,18 @@ TEST_F(TrashTest, DeletesRegisteredFilesAndSkipsMissingOnesAndDirectories)
     EXPECT_EQ(6u, g_pTrash->GetCount());
     EXPECT_TRUE(FileExists(a));
 
+    EXPECT_EQ(2u, log.Count("X140 TRASH: New file created " + b));
+    log.Clear();
     DestroyTrash();
+    EXPECT_EQ((std::vector<std::string>{
+                  "X140 TRASH: File " + a + " has been deleted",
+                  "X140 TRASH: File " + missing + " can't be deleted, probably doesn't exist yet (OK)",
+                  "X140 TRASH: " + emptyDir + " is not a regular file and is not deleted",
+                  "X140 TRASH: " + fullDir + " is not a regular file and is not deleted",
+                  "X140 TRASH: File " + b + " has been deleted",
+                  "X140 TRASH: File " + b + " can't be deleted, probably doesn't exist yet (OK)",
+              }),
+              log.Lines());
     EXPECT_FALSE(FileExists(a));
     EXPECT_FALSE(FileExists(b));
     EXPECT_FALSE(FileExists(missing));
@@ -119,6 +131,7 @@ TEST_F(TrashTest, FileThatCannotBeRemovedIsRetriedForAboutASecondAndLeft)
     Trash::Register(target);
     Trash::Register(after);
 
+    LogCapture log;
     const uint64_t start = Platform::monotonicMillis();
     DestroyTrash();
     const uint64_t elapsed = Platform::monotonicMillis() - start;
@@ -127,6 +140,9 @@ TEST_F(TrashTest, FileThatCannotBeRemovedIsRetriedForAboutASecondAndLeft)
     EXPECT_GE(elapsed, 1000u);
     // The next entry is handled after the one that stayed.
     EXPECT_FALSE(FileExists(after));
+    EXPECT_EQ((std::vector<std::string>{"X140 TRASH: File " + target + " can't be deleted, probably is in use",
+                                        "X140 TRASH: File " + after + " has been deleted"}),
+              log.Lines());
 }
 
 TEST_F(TrashTest, RegistrationFromSeveralThreads)
