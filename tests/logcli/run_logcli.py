@@ -56,6 +56,9 @@ def read(path):
 def run(args, cwd, stdin=b""):
     proc = subprocess.run([EXE] + list(args), cwd=cwd, input=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=90)
+    # Logging never writes to standard error (nor does a sanitizer that
+    # finds nothing).
+    check("standard error of %r" % (args,), proc.stderr, b"")
     return proc.returncode
 
 
@@ -208,9 +211,14 @@ def case_escaped_paths(cwd):
     # and the work directory.
     odd = os.path.join(cwd, "it's & <odd>")
     os.mkdir(odd)
-    ini_lines = b"[GLOBAL]\nMSGLEVEL=1\n"
     ini = os.path.join(odd, "a'b&c<d.ini")
-    write(ini, ini_lines)
+    # MSGLEVEL 0 admits nothing: no file at all proves that the logger read
+    # the INI file through its escaped path (the default level is 1).
+    write(ini, b"[GLOBAL]\nMSGLEVEL=0\n")
+    rc = run(["-l", "1", "-D", odd + "/", "-d", "w'&<", "-c", ini, "-h"], cwd)
+    check("exit code", rc, 4)
+    check("MSGLEVEL 0: no log file", sorted(os.listdir(odd)), [os.path.basename(ini)])
+    write(ini, b"[GLOBAL]\nMSGLEVEL=1\n")
     rc = run(["-l", "1", "-D", odd + "/", "-d", "w'&<", "-c", ini, "-h"], cwd)
     check("exit code", rc, 4)
     path = find_log(odd, "", "w'&<")
