@@ -615,3 +615,42 @@ TEST_F(Wirecomm, TraceFileWithoutSecrets)
     cm_deal(pc.cid, &rc);
     EXPECT_EQ(readFile(dir.file("wiretrace.log")).size(), before);
 }
+
+// Accepting in two steps: a PC that connects and then says nothing keeps
+// only its own handshake waiting, not the next PC.
+TEST_F(Wirecomm, TwoStepAcceptWhileAnotherPcStalls)
+{
+    int32_t stalledRc = -1;
+    wch_alloc_info info;
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        int32_t rc = -1;
+        wch_conv* stalled = wch_accept_connection(l, 5000, &rc);
+        ASSERT_EQ(rc, CM_OK);
+        ASSERT_NE(stalled, nullptr);
+        EXPECT_EQ(wch_send_ack(stalled), CM_PROGRAM_STATE_CHECK) << "no data before the handshake";
+        std::thread slow([&] { stalledRc = wch_handshake(stalled, 1500); });
+        wch_conv* good = wch_accept_connection(l, 5000, &rc);
+        ASSERT_NE(good, nullptr);
+        EXPECT_EQ(wch_handshake(good, 5000), CM_OK);
+        EXPECT_EQ(wch_handshake(good, 5000), CM_PROGRAM_STATE_CHECK);
+        info = *wch_conv_info(good);
+        EXPECT_EQ(wch_allocate_reply(good, CM_OK), CM_OK);
+        unsigned char buf[16];
+        EXPECT_EQ(wch_receive(good, buf, sizeof buf, nullptr, nullptr, 5000), CM_DEALLOCATED_NORMAL);
+        wch_conv_free(good);
+        slow.join();
+        wch_conv_free(stalled);
+    });
+    int stalledFd = rawConnect(host.port());
+    ASSERT_GE(stalledFd, 0);
+    int64_t start = nowMs();
+    PcConv pc = allocate(host.port(), "SECOND");
+    EXPECT_EQ(pc.rc, CM_OK);
+    EXPECT_LT(nowMs() - start, 1000);
+    int32_t rc;
+    cm_deal(pc.cid, &rc);
+    ASSERT_TRUE(host.join());
+    close(stalledFd);
+    EXPECT_STREQ(info.user, "SECOND");
+    EXPECT_EQ(stalledRc, CM_OPERATION_INCOMPLETE);
+}

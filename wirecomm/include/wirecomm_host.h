@@ -103,6 +103,16 @@ void wch_listener_close(wch_listener* listener);
  * next PC. */
 wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32_t* rc);
 
+/* The same in two steps, so that a server can accept the next PC while
+ * another thread runs the handshake of this one:
+ * wch_accept_connection takes one TCP connection only (*rc CM_OK, or
+ * CM_OPERATION_INCOMPLETE when no PC came within timeout_ms);
+ * wch_handshake then runs TLS, hello and allocation request within its own
+ * limit and returns the codes listed for wch_accept. After a failed
+ * handshake the connection is closed; free conv with wch_conv_free. */
+wch_conv* wch_accept_connection(wch_listener* listener, int32_t timeout_ms, int32_t* rc);
+int32_t wch_handshake(wch_conv* conv, int32_t timeout_ms);
+
 /* The allocation request of an accepted conversation (valid until
  * wch_conv_free). The password field is wiped by wch_allocate_reply:
  * check it before answering. */

@@ -41,16 +41,24 @@ struct wch_listener {
 };
 
 struct wch_conv {
-    enum class State { Pending, Open, Ended };
+    enum class State { Connected, Pending, Open, Ended };
     std::mutex op;
-    State state = State::Pending;
+    State state = State::Connected;
+    SSL_CTX* ctx = nullptr; // the listener's TLS context (own reference)
+    bool clientCa = false;
     int32_t endRc = 0;
     std::unique_ptr<Connection> conn;
     std::vector<unsigned char> inbuf;
     wch_alloc_info info;
 
     wch_conv() { std::memset(&info, 0, sizeof info); }
-    ~wch_conv() { OPENSSL_cleanse(info.password, sizeof info.password); }
+    ~wch_conv()
+    {
+        OPENSSL_cleanse(info.password, sizeof info.password);
+        conn.reset();
+        if (ctx)
+            SSL_CTX_free(ctx);
+    }
     void end(int32_t rc, int lingerMs)
     {
         if (conn) {
@@ -169,10 +177,10 @@ bool copyText(char* out, const unsigned char* data, size_t len)
 }
 
 // Hello and allocation request of an accepted connection.
-int32_t handshake(wch_listener& l, wch_conv& c, const Deadline& deadline)
+int32_t handshake(wch_conv& c, const Deadline& deadline)
 {
-    if (l.ctx) {
-        if (!c.conn->attachTls(l.ctx))
+    if (c.ctx) {
+        if (!c.conn->attachTls(c.ctx))
             return CM_PRODUCT_SPECIFIC_ERROR;
         Io io = c.conn->handshake(true, deadline);
         if (io == Io::Timeout)
@@ -202,7 +210,7 @@ int32_t handshake(wch_listener& l, wch_conv& c, const Deadline& deadline)
     }
     int mode = f.payload[1];
     c.info.crypt_mode = mode;
-    bool served = l.ctx ? (mode == 3 || mode == 4) : mode == 1;
+    bool served = c.ctx ? (mode == 3 || mode == 4) : mode == 1;
     if (!served) {
         WC_TRACE(1, "host: crypt mode %d not served here", mode);
         replyHello(c, CM_SECURITY_NOT_SUPPORTED, nullptr, deadline);
@@ -210,7 +218,7 @@ int32_t handshake(wch_listener& l, wch_conv& c, const Deadline& deadline)
     }
     if (mode == 4) {
         X509* cert = SSL_get1_peer_certificate(c.conn->ssl());
-        bool ok = l.clientCa && cert && SSL_get_verify_result(c.conn->ssl()) == X509_V_OK;
+        bool ok = c.clientCa && cert && SSL_get_verify_result(c.conn->ssl()) == X509_V_OK;
         if (ok) {
             std::string cn = commonNameOf(cert);
             std::snprintf(c.info.client_cn, sizeof c.info.client_cn, "%s", cn.c_str());
@@ -366,7 +374,7 @@ WC_EXPORT void wch_listener_close(wch_listener* listener)
     delete listener;
 }
 
-WC_EXPORT wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32_t* rc)
+WC_EXPORT wch_conv* wch_accept_connection(wch_listener* listener, int32_t timeout_ms, int32_t* rc)
 {
     int32_t dummy;
     if (!rc)
@@ -409,6 +417,11 @@ WC_EXPORT wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     std::unique_ptr<wch_conv> c(new wch_conv());
     c->conn.reset(new Connection(fd));
+    if (listener->ctx) {
+        SSL_CTX_up_ref(listener->ctx);
+        c->ctx = listener->ctx;
+    }
+    c->clientCa = listener->clientCa;
     char host[64], serv[NI_MAXSERV];
     if (getnameinfo(reinterpret_cast<struct sockaddr*>(&peer), sizeof peer, host, sizeof host, serv,
                     sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
@@ -416,12 +429,46 @@ WC_EXPORT wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32
         c->info.peer_port = static_cast<uint16_t>(std::atoi(serv));
     }
     WC_TRACE(3, "host: connection from %s:%u", c->info.peer_address, c->info.peer_port);
-    *rc = handshake(*listener, *c, deadline);
+    *rc = CM_OK;
+    return c.release();
+}
+
+WC_EXPORT int32_t wch_handshake(wch_conv* conv, int32_t timeout_ms)
+{
+    if (!conv)
+        return CM_PROGRAM_PARAMETER_CHECK;
+    std::lock_guard<std::mutex> lock(conv->op);
+    if (conv->state != wch_conv::State::Connected)
+        return CM_PROGRAM_STATE_CHECK;
+    int32_t rc = handshake(*conv, Deadline::after(timeout_ms));
+    if (rc != CM_OK) {
+        conv->end(CM_OK, 0);
+        return rc;
+    }
+    conv->state = wch_conv::State::Pending;
+    return CM_OK;
+}
+
+WC_EXPORT wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32_t* rc)
+{
+    int32_t dummy;
+    if (!rc)
+        rc = &dummy;
+    int64_t start = monotonicMs();
+    wch_conv* c = wch_accept_connection(listener, timeout_ms, rc);
+    if (!c)
+        return nullptr;
+    int32_t left = timeout_ms;
+    if (timeout_ms >= 0) {
+        int64_t rest = timeout_ms - (monotonicMs() - start);
+        left = rest > 0 ? static_cast<int32_t>(rest) : 0;
+    }
+    *rc = wch_handshake(c, left);
     if (*rc != CM_OK) {
-        c->end(*rc, 0);
+        wch_conv_free(c);
         return nullptr;
     }
-    return c.release();
+    return c;
 }
 
 WC_EXPORT const wch_alloc_info* wch_conv_info(const wch_conv* conv)
@@ -463,7 +510,7 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
     if (!conv || !buffer || capacity < 0)
         return CM_PROGRAM_PARAMETER_CHECK;
     std::lock_guard<std::mutex> lock(conv->op);
-    if (conv->state == wch_conv::State::Pending)
+    if (conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected)
         return CM_PROGRAM_STATE_CHECK;
     if (conv->state == wch_conv::State::Ended)
         return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
@@ -509,7 +556,7 @@ namespace {
 int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned char* data,
                   size_t length, bool raw)
 {
-    if (conv->state == wch_conv::State::Pending && !raw)
+    if ((conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected) && !raw)
         return CM_PROGRAM_STATE_CHECK;
     if (conv->state == wch_conv::State::Ended)
         return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
