@@ -260,23 +260,24 @@ int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t t
     return m_iStatus.load();
 }
 
-int32_t BlockSocket::ReceiveFromLibrary(unsigned char* buffer)
+int32_t BlockSocket::ReceiveFromLibrary(unsigned char* buffer, int32_t& rc)
 {
     // One library wait of up to T0 seconds, cut into slices of one second
     // so that the stop flag (CLOSE) ends it at once rather than after T0.
-    int64_t start = NowSeconds();
-    int32_t rc = 0;
+    uint64_t start = Platform::monotonicMillis();
+    rc = 0;
     for (;;) {
-        int64_t left = static_cast<int64_t>(m_iT0) - (NowSeconds() - start);
-        bool lastSlice = m_iT0 != 0 && left <= 1;
+        uint64_t elapsed = Platform::monotonicMillis() - start;
+        bool lastSlice = m_iT0 != 0 && elapsed + 1000 >= static_cast<uint64_t>(m_iT0) * 1000;
         cm_set_rcv_timeout(m_cCid, 1);
         int32_t n = cm_rcv_bin(m_cCid, buffer, 0, &rc, 0, 0);
-        m_iRC.store(rc);
         if (rc == CM_OPERATION_INCOMPLETE && !lastSlice) {
+            // an inner slice ran out; the whole wait goes on
             if (m_iStop.load() == 1)
                 return -1;
             continue;
         }
+        m_iRC.store(rc);
         if (rc != 0)
             return 0;
         return n;
@@ -305,14 +306,15 @@ int32_t BlockSocket::Receive(unsigned char* buffer, int32_t timeout)
         return 0;
 
     int32_t n;
+    int32_t rc = 0;
     {
         ELock lock(&m_Mutex);
-        n = ReceiveFromLibrary(buffer);
+        n = ReceiveFromLibrary(buffer, rc);
     }
     if (n < 0)
         return 0; // the stop flag ended the wait
-    if (m_iRC.load() != 0)
-        throw SocketError(m_iRC.load(), "BlockSocket: cm_rcv failed");
+    if (rc != 0)
+        throw SocketError(rc, "BlockSocket: cm_rcv failed");
 
     if (n == 0) {
         if (m_iIgnoreNextACK.load() == 0) {

@@ -85,7 +85,8 @@ public:
 private:
     // Waits in the library for the host's block in slices, so that the stop
     // flag is seen within a second; the whole wait is bounded by T0.
-    int32_t ReceiveFromLibrary(unsigned char* buffer);
+    // Returns the byte count, or -1 when the stop flag ended the wait.
+    int32_t ReceiveFromLibrary(unsigned char* buffer, int32_t& rc);
 
     std::atomic<int32_t> m_iRC{0};
     std::atomic<int32_t> m_iStatus{0};

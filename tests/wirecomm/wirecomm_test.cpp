@@ -262,28 +262,6 @@ TEST_F(Wirecomm, ParameterAndModeChecks)
     EXPECT_EQ(firstWasProbe.load(), 1);
 }
 
-TEST_F(Wirecomm, ReturnCodeTexts)
-{
-    EXPECT_STREQ(cm_rc2str(0), "CM_OK");
-    EXPECT_STREQ(cm_rc2str(1), "CM_ALLOCATE_FAILURE_NO_RETRY");
-    EXPECT_STREQ(cm_rc2str(2), "CM_ALLOCATE_FAILURE_RETRY");
-    EXPECT_STREQ(cm_rc2str(6), "CM_SECURITY_NOT_VALID");
-    EXPECT_STREQ(cm_rc2str(9), "CM_TPN_NOT_RECOGNIZED");
-    EXPECT_STREQ(cm_rc2str(17), "CM_DEALLOCATED_ABEND");
-    EXPECT_STREQ(cm_rc2str(18), "CM_DEALLOCATED_NORMAL");
-    EXPECT_STREQ(cm_rc2str(19), "CM_PARAMETER_ERROR");
-    EXPECT_STREQ(cm_rc2str(20), "CM_PRODUCT_SPECIFIC_ERROR");
-    EXPECT_STREQ(cm_rc2str(24), "CM_PROGRAM_PARAMETER_CHECK");
-    EXPECT_STREQ(cm_rc2str(25), "CM_PROGRAM_STATE_CHECK");
-    EXPECT_STREQ(cm_rc2str(26), "CM_RESOURCE_FAILURE_NO_RETRY");
-    EXPECT_STREQ(cm_rc2str(27), "CM_RESOURCE_FAILURE_RETRY");
-    EXPECT_STREQ(cm_rc2str(35), "CM_OPERATION_INCOMPLETE");
-    EXPECT_STREQ(cm_rc2str(46), "CM_SECURITY_NOT_SUPPORTED");
-    EXPECT_STREQ(cm_rc2str(47), "CM_SECURITY_MUTUAL_FAILED");
-    EXPECT_STREQ(cm_rc2str(-1), "CM_UNKNOWN_RETURN_CODE");
-    EXPECT_STREQ(cm_rc2str(4711), "CM_UNKNOWN_RETURN_CODE");
-}
-
 // 31999 bytes travel intact; 32000 are refused without touching the wire,
 // and the conversation goes on.
 TEST_F(Wirecomm, BlockSizeLimit)
