@@ -124,6 +124,10 @@ int32_t Core::start(const char* type, const char* program, int32_t runNr, const 
                     const char* configText, Callback* callback, bool append, const char* tag)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // Called from inside the core (a sender's callback on this thread): the
+    // targets in use must not be destroyed under it.
+    if (m_iBusy != 0)
+        return 2;
     reset();
     BusyGuard busy(m_iBusy);
     m_strNode = Platform::hostName().c_str();
@@ -154,7 +158,8 @@ int32_t Core::configure(const char* text, Callback* callback)
 {
     Xml::ConfigFile document("string", m_strProgram.c_str());
     if (!document.load(text)) {
-        std::fprintf(stderr, "Logger: %s\n", document.messages());
+        const char* messages = document.messages();
+        std::fprintf(stderr, "Logger: %s\n", messages != nullptr ? messages : "");
         return 3;
     }
     Xml::Node* root = document.root();
@@ -290,6 +295,8 @@ bool Core::anyTargetAccepts(int32_t type) const
 void Core::reset()
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_iBusy != 0)
+        return; // called from inside the core: see start
     if (!m_strStreamBuffer.isEmpty()) {
         const String node(m_strStreamNode), program(m_strStreamProgram);
         routeLogTextLocked(node.isNull() ? nullptr : node.c_str(), program.isNull() ? nullptr : program.c_str(),

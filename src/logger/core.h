@@ -46,7 +46,8 @@ public:
     // failing that, from configText. Result: 0 configured from the file,
     // 1 from the text, 2 no configuration root, 3 the document cannot be
     // loaded ("Logger: %s\n" on standard error). Null or empty strings count
-    // as not given.
+    // as not given. Called from inside the core (from a callback while the
+    // core is busy) it changes nothing and gives 2.
     int32_t start(const char* type, const char* program, int32_t runNr, const char* configFile,
                   const char* configText, Callback* callback, bool append, const char* tag);
 
@@ -77,7 +78,7 @@ public:
     void routeLogText(const char* node, const char* program, int32_t runNr, const char* text);
 
     // Writes pending text, destroys every target (closing files) and
-    // empties the core.
+    // empties the core; does nothing when called from inside the core.
     void reset();
 
     // True when some target accepts messages of this type. Lock-free: a

@@ -417,7 +417,11 @@ TEST(Core, CallsFromInsideTheCoreAreDropped)
             texts.push_back(std::to_string(targetId) + ":" + text);
             core->log(1, nullptr, nullptr, -1, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0, 0, "inside\n");
             core->routeLogLine(nullptr, nullptr, -1, "<log type='1' msg='routed'/>");
+            // Reconfiguring from inside would destroy the target in use.
+            restart = core->start("", "x", -1, "", "<talverix/>", nullptr, false, "");
+            core->reset();
         }
+        int32_t restart = -1;
     };
     ScratchDir dir;
     Core core;
@@ -431,6 +435,8 @@ TEST(Core, CallsFromInsideTheCoreAreDropped)
     ASSERT_EQ(reporter.texts.size(), 1u);
     EXPECT_EQ(reporter.texts[0], "4:<loggerCallback type='sender2File'><sender2File path='" + dir.file("cb.log") +
                                      "'/></loggerCallback>");
+    EXPECT_EQ(reporter.restart, 2);
+    EXPECT_EQ(core.targetCount(), 1);
     LOGT(core, 1, "after\n");
     EXPECT_EQ(readFile(dir.file("cb.log")), "outside\nafter\n");
 }
