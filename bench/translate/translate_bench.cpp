@@ -3,8 +3,12 @@
 // memcpy of the same buffer and glibc iconv converting it between IBM1141 and
 // ISO-8859-1.
 //
-// Run (Release build):
-//   build/bench/translate/translate_bench --benchmark_repetitions=5
+// Times are CPU times: the machines this runs on share their cores, and
+// wall-clock time would charge other processes' time slices to whichever
+// benchmark was running. Run (Release build), interleaved so that any
+// remaining disturbance spreads over all cases alike:
+//   build/bench/translate/translate_bench --benchmark_repetitions=10
+//       --benchmark_enable_random_interleaving=true
 //       --benchmark_report_aggregates_only=true
 // BM_Kernel shows each look-up loop the processor offers (0 scalar, 1 AVX2,
 // 2 AVX-512 VBMI); TranslateToPC/ToHost use the one chosen at first use.
@@ -133,7 +137,7 @@ void BM_IconvToHost(benchmark::State& state)
 
 } // namespace
 
-#define SIZES Arg(64 * kMiB)->Arg(1 * kMiB)->Unit(benchmark::kMillisecond)->UseRealTime()
+#define SIZES Arg(64 * kMiB)->Arg(1 * kMiB)->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_Memcpy)->SIZES;
 BENCHMARK(BM_TranslateToPC)->SIZES;
 BENCHMARK(BM_TranslateToHost)->SIZES;
@@ -141,7 +145,6 @@ BENCHMARK(BM_IconvToPC)->SIZES;
 BENCHMARK(BM_IconvToHost)->SIZES;
 BENCHMARK(BM_Kernel)
     ->ArgsProduct({{64 * kMiB, 1 * kMiB}, {0, 1, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
