@@ -261,8 +261,7 @@ TEST_F(BlockSocketTest, TcpDebugTrace)
         EXPECT_TRUE(hasLine(log, 3, "\tTCPDEBUG is set YES\n"));
         EXPECT_TRUE(hasLine(log, 3, "\tBut tcplogger.xml file is missing\n"));
     }
-    dir.write("tcplogger.xml", "<talverix><logger type='library' program='wiretrace'>"
-                               "<target level='9'><file pathMask='*.log' /></target></logger></talverix>");
+    dir.write("tcplogger.xml", kTcpLoggerXml);
     {
         BlockSocket s("127.0.0.1", "TracePw-1", "M", "U");
         EXPECT_FALSE(hasLine(takeLog(), 3, "\tBut tcplogger.xml file is missing\n"));

@@ -389,6 +389,18 @@ std::string Relay::hostToPc()
     return m_down;
 }
 
+const char* const kTcpLoggerXml =
+    "<?xml version='1.0' encoding='ASCII'?>\n"
+    "<talverix>\n"
+    "  <logger type='library' program='wiretrace'>\n"
+    "    <target level='9' formatter='line' sender='file'\n"
+    "             include='file;line;time'\n"
+    "             exclude='level;msgNr;runNr;class;method;program;node' >\n"
+    "      <file pathMask='*.log' />\n"
+    "    </target>\n"
+    "  </logger>\n"
+    "</talverix>";
+
 std::string frameHeader(uint8_t type, uint8_t flags, uint32_t length)
 {
     std::string h = "WC";

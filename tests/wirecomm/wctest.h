@@ -129,6 +129,9 @@ private:
     std::thread m_thread;
 };
 
+// The trace configuration exactly as `vexlink -x` writes it.
+extern const char* const kTcpLoggerXml;
+
 // Frame header bytes ('W', 'C', type, flags, length big-endian).
 std::string frameHeader(uint8_t type, uint8_t flags, uint32_t length);
 

@@ -543,17 +543,7 @@ TEST_F(Wirecomm, PcPortBindsTheLocalEnd)
 TEST_F(Wirecomm, TraceFileWithoutSecrets)
 {
     TempDir dir;
-    std::string xml = dir.write("tcplogger.xml",
-                                "<?xml version='1.0' encoding='ASCII'?>\n"
-                                "<talverix>\n"
-                                "  <logger type='library' program='wiretrace'>\n"
-                                "    <target level='9' formatter='line' sender='file'\n"
-                                "             include='file;line;time'\n"
-                                "             exclude='level;msgNr;runNr;class;method;program;node' >\n"
-                                "      <file pathMask='*.log' />\n"
-                                "    </target>\n"
-                                "  </logger>\n"
-                                "</talverix>");
+    std::string xml = dir.write("tcplogger.xml", kTcpLoggerXml);
     cm_init_logger(9, xml.c_str());
     Pki pki = makePki(dir.path(), "trace", "trace.host", "trace.client");
     wch_config tls{1, pki.serverCert.c_str(), pki.serverKey.c_str(), nullptr, -1};
@@ -583,7 +573,7 @@ TEST_F(Wirecomm, TraceFileWithoutSecrets)
     EXPECT_NE(trace.find("allocating member 'TLXJOBSV' for user 'TRACEUSR'"), std::string::npos);
     EXPECT_NE(trace.find("TLS established"), std::string::npos);
     EXPECT_NE(trace.find("sent block of 5 bytes"), std::string::npos);
-    EXPECT_NE(trace.find("client.cpp("), std::string::npos) << "file and line of each entry";
+    EXPECT_NE(trace.find(" client.cpp:"), std::string::npos) << "file and line of each entry";
     EXPECT_EQ(trace.find(secret), std::string::npos);
     EXPECT_EQ(trace.find(pki.serverPin), std::string::npos);
     // switched off: nothing more is written

@@ -1,7 +1,9 @@
 #pragma once
 // The library's own trace. Call sites use WC_TRACE; where the lines go is
-// decided by the installed TraceSink. The default sink configured by
-// cm_init_logger writes a plain line file named by the trace configuration.
+// decided by the installed TraceSink. cm_init_logger installs a sink with a
+// logger core of its own (the support library's Logger::Core), configured
+// from the trace configuration file; the process-wide core that carries the
+// program's log is never touched.
 // Nothing secret (passwords, keys, derived key material) is ever handed to
 // the trace.
 
@@ -18,8 +20,10 @@ public:
     virtual void write(int level, const char* file, int line, const std::string& text) = 0;
 };
 
-// Configures the trace from the XML configuration file: level 0 switches it
-// off; otherwise lines up to min(level, the file's target level) are written.
+// Configures the trace from the XML configuration file: level 0, a file
+// that cannot be read or one without a target for "library"/"wiretrace"
+// switch it off; otherwise trace types up to level that the file's targets
+// accept are written (type 1 error, 3 step, 5 block).
 void traceConfigure(int level, const char* configFile);
 // Replaces the sink (tests, or another logger); level as above.
 void traceInstall(int level, std::unique_ptr<TraceSink> sink);
