@@ -124,3 +124,66 @@ std::string FTPItem::MakeTempFileName()
 
     return std::string(stamp) + std::to_string(millis) + "-" + std::to_string(random);
 }
+
+int32_t FTPItem::BytesToHex(uint8_t* pBuffer, int32_t iLength)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    if (pBuffer == nullptr)
+        return 0;
+    size_t length = iLength > 0 ? static_cast<size_t>(iLength) : std::strlen(reinterpret_cast<char*>(pBuffer));
+    // Back to front, so that each byte is read before its place is written.
+    for (size_t i = length; i-- > 0;) {
+        const uint8_t byte = pBuffer[i];
+        pBuffer[2 * i] = static_cast<uint8_t>(kDigits[byte >> 4]);
+        pBuffer[2 * i + 1] = static_cast<uint8_t>(kDigits[byte & 0x0F]);
+    }
+    return static_cast<int32_t>(2 * length);
+}
+
+EngineFlags* FTPItem::Flags() const
+{
+    return m_pLine != nullptr ? m_pLine->GetFlags() : nullptr;
+}
+
+void FTPItem::BuildLine(uint8_t* pLine, int32_t& iLength)
+{
+    BuildPrefix(pLine, iLength);
+    AppendData(pLine, iLength);
+}
+
+void FTPItem::SetEngineFlags(int32_t iReady, int32_t iExchange)
+{
+    if (m_piReady != nullptr)
+        m_piReady->store(iReady);
+    if (m_piExchange != nullptr)
+        m_piExchange->store(iExchange);
+}
+
+void FTPItem::TranslateToHost(uint8_t* pLine, int32_t iLength)
+{
+    if (m_pTable != nullptr)
+        m_pTable->TranslateToHost(pLine, iLength);
+}
+
+void FTPItem::BuildRequest(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver, int32_t iReady, int32_t iExchange,
+                           int32_t iHandOverValue)
+{
+    BuildLine(pLine, iLength);
+    SetEngineFlags(iReady, iExchange);
+    TranslateToHost(pLine, iLength);
+    iHandOver = iHandOverValue;
+}
+
+void FTPItem::TakeReceived(uint8_t* pBytes, int32_t& iLength)
+{
+    if (pBytes != nullptr && iLength > 0 && m_pTable != nullptr)
+        m_pTable->TranslateToPC(pBytes, iLength);
+    FTPItem::SaveReceivedString(pBytes, iLength);
+    int32_t length = pBytes != nullptr && iLength > 0 ? iLength : 0;
+    if (SetData(pBytes, length) < 0) {
+        // A block never carries more than a line holds; keep what fits.
+        int32_t fit = kMaxSendPayload;
+        SetData(pBytes, fit);
+    }
+    iLength = 0;
+}

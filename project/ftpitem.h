@@ -66,10 +66,31 @@ public:
 
     FILE* m_pFileOUT = nullptr;
 
+    // Replaces the first iLength bytes of pBuffer (iLength 0: up to the
+    // first zero byte) by their hexadecimal image, two upper-case digits per
+    // byte; pBuffer must have room for twice the length. Gives the new length.
+    static int32_t BytesToHex(uint8_t* pBuffer, int32_t iLength);
+
 protected:
     // The temporary directory: GLOBAL.TEMP_PATH, then "/" and
     // GLOBAL.WORK_DIR when that key is present.
     void InitTempPath();
+
+    // The parts every line to the host is built from: the prefix and the
+    // stored payload; the engine flags (this item's ready flag and the
+    // exchange flag); the translation of the line to the host code page.
+    void BuildLine(uint8_t* pLine, int32_t& iLength);
+    void SetEngineFlags(int32_t iReady, int32_t iExchange);
+    void TranslateToHost(uint8_t* pLine, int32_t iLength);
+    // The whole build of a request line: prefix and payload, the flags, the
+    // translation, and the hand-over flag of the line.
+    void BuildRequest(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver, int32_t iReady, int32_t iExchange,
+                      int32_t iHandOverValue);
+    // The first steps of every item from the host: the payload translated in
+    // place to the PC code page, the base log line, the payload stored
+    // (iLength becomes 0).
+    void TakeReceived(uint8_t* pBytes, int32_t& iLength);
+    EngineFlags* Flags() const;
 
     EMutex m_mutex;
     int32_t m_iId;

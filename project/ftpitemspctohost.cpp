@@ -1,5 +1,12 @@
 #include "ftpitemspctohost.h"
 
+#include "elog.h"
+#include "ftpline.h"
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstring>
+
 FTPItem_PHREADY::FTPItem_PHREADY(const char* pszName, int32_t iId, uint16_t nType,
                                  std::atomic<int32_t>* pReady, FTPLine* pLine)
     : FTPItem(pszName, iId, nType, pReady, pLine)
@@ -94,4 +101,152 @@ FTPItem_CLOSE::FTPItem_CLOSE(const char* pszName, int32_t iId, uint16_t nType,
                              std::atomic<int32_t>* pReady, FTPLine* pLine)
     : FTPItem(pszName, iId, nType, pReady, pLine)
 {
+}
+
+// ---------------------------------------------------------------- the lines
+
+namespace {
+// Appends a text to the line at iLength.
+void AppendText(uint8_t* pLine, int32_t& iLength, const char* text)
+{
+    const size_t length = std::strlen(text);
+    const size_t room = static_cast<size_t>(FTPItem::kBufferSize - 1 - iLength);
+    const size_t n = length < room ? length : room;
+    std::memcpy(pLine + iLength, text, n);
+    iLength += static_cast<int32_t>(n);
+}
+} // namespace
+
+void FTPItem_PHREADY::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    // The payload is not used: the line identifies the program, its
+    // version, its process and its log file.
+    BuildPrefix(pLine, iLength);
+    AppendText(pLine, iLength, "VEXLINK.EXE: ");
+    AppendText(pLine, iLength, "VERSION=07.04.00");
+    char tail[100];
+    std::snprintf(tail, sizeof(tail), ", PID=%d, LOGFILE=%s", Platform::processId(), g_strLogFileName.c_str());
+    AppendText(pLine, iLength, tail);
+    SetEngineFlags(1, 1);
+    TranslateToHost(pLine, iLength);
+    iHandOver = 1;
+}
+
+void FTPItem_PHSETOPT::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildLine(pLine, iLength);
+    SetEngineFlags(1, 0);
+    // The payload is zero-terminated (the buffer behind it is zero). "Y"
+    // is looked at last, so it wins when both are given.
+    const char* options = reinterpret_cast<const char*>(m_pData.get());
+    EngineFlags* flags = Flags();
+    if (flags != nullptr) {
+        if (std::strstr(options, "FTTRAIL=N") != nullptr)
+            flags->m_iBinaryMode = 0;
+        if (std::strstr(options, "FTTRAIL=Y") != nullptr)
+            flags->m_iBinaryMode = 1;
+    }
+    TranslateToHost(pLine, iLength);
+    iHandOver = 1;
+}
+
+// Requests that open an exchange: the host answers with records and closes
+// the exchange with HPEOD or an HPMSG without "RC=0".
+void FTPItem_PHSUBMIT::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+}
+
+void FTPItem_PHGDSLST::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+}
+
+void FTPItem_PHGDSLSTF::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+}
+
+void FTPItem_PHGPODIR::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+}
+
+void FTPItem_PHGPODIRF::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+}
+
+void FTPItem_PHGETFILE::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+}
+
+// Requests answered at once: no exchange is opened.
+void FTPItem_PHDELETE::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 0, 1);
+}
+
+void FTPItem_PHBPXWDYN::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildRequest(pLine, iLength, iHandOver, 1, 0, 1);
+}
+
+void FTPItem_PHMODIFY::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    // The turn stays with the PC: the upload records follow at once.
+    BuildRequest(pLine, iLength, iHandOver, 1, 0, 0);
+}
+
+void FTPItem_PHDATA::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildLine(pLine, iLength);
+    // The host does not answer records: nothing to receive.
+    SetEngineFlags(0, 0);
+    EngineFlags* flags = Flags();
+    const bool binary = flags != nullptr && flags->m_iBinaryMode != 0;
+    TranslateToHost(pLine, binary ? kPrefixSize : iLength);
+    iHandOver = 0;
+}
+
+void FTPItem_PHEOD::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    // The prefix alone; a payload is ignored.
+    BuildPrefix(pLine, iLength);
+    SetEngineFlags(1, 1);
+    TranslateToHost(pLine, iLength);
+    iHandOver = 1;
+}
+
+void FTPItem_PHTXT::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
+{
+    BuildLine(pLine, iLength);
+    SetEngineFlags(1, 0);
+    // The line is zero-terminated: the prefix zero-filled the rest.
+    ELOG(1, 3, 121, "MSG: %s\n", reinterpret_cast<const char*>(pLine));
+    TranslateToHost(pLine, iLength);
+    iHandOver = 1;
+}
+
+void FTPItem_PING::BuildSendString(uint8_t* /*pLine*/, int32_t& iLength, int32_t& iHandOver)
+{
+    // Nothing goes to the host: the payload comes back as a Response row.
+    iLength = 0;
+    iHandOver = 0;
+    if (m_pLine != nullptr)
+        m_pLine->InsertResponse(this, nullptr, nullptr);
+}
+
+void FTPItem_CLOSE::BuildSendString(uint8_t* /*pLine*/, int32_t& iLength, int32_t& iHandOver)
+{
+    // Nothing goes to the host. Both engine threads leave their loops once
+    // the send thread has sent what was queued before; the engine then stops
+    // a receive that still waits (see SocketFTP).
+    iLength = 0;
+    iHandOver = 0;
+    ELOG(0, 3, 121, "Request for close a connection received\n");
+    EngineFlags* flags = Flags();
+    if (flags != nullptr)
+        flags->m_iCloseRequest = 1;
 }

@@ -63,7 +63,7 @@ const size_t kPrefix = static_cast<size_t>(FTPItem::kPrefixSize);
 } // namespace
 
 FTPLine::FTPLine(EngineFlags* pFlags, SendQueue* pSendQueue, MySqlite* pDb)
-    : m_pFlags(pFlags), m_pSendQueue(pSendQueue), m_pDb(pDb)
+    : m_pFlags(pFlags), m_pSendQueue(pSendQueue), m_pDb(pDb), m_pLineBuffer(new uint8_t[FTPItem::kBufferSize])
 {
     std::atomic<int32_t>* sendEnabled = pFlags != nullptr ? &pFlags->m_iSendEnabled : nullptr;
     std::atomic<int32_t>* readEnabled = pFlags != nullptr ? &pFlags->m_iReadEnabled : nullptr;
@@ -194,18 +194,26 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
             return 0;
     }
 
-    std::unique_ptr<SendRecord> record(new SendRecord());
-    int32_t lineLength = 0;
-    int32_t handOver = 0;
-    item->BuildSendString(record->m_data, lineLength, handOver);
-    if (lineLength < 1)
-        return 0;
-    if (lineLength > static_cast<int32_t>(sizeof(record->m_data))) {
-        ELOG_ASSERT(lineLength <= static_cast<int32_t>(sizeof(record->m_data)));
-        return 0;
+    std::unique_ptr<SendRecord> record;
+    {
+        // The item writes its line into the full-size line buffer; the
+        // record then takes a copy of just the line.
+        ELock lock(&m_lineBufferLock);
+        uint8_t* line = m_pLineBuffer.get();
+        int32_t lineLength = 0;
+        int32_t handOver = 0;
+        item->BuildSendString(line, lineLength, handOver);
+        if (lineLength < 1)
+            return 0;
+        if (lineLength > FTPItem::kBufferSize) {
+            ELOG_ASSERT(lineLength <= FTPItem::kBufferSize);
+            return 0;
+        }
+        record.reset(new SendRecord(lineLength));
+        std::memcpy(record->m_data, line, static_cast<size_t>(lineLength));
+        record->m_iLength = lineLength;
+        record->m_iHandOver = handOver;
     }
-    record->m_iLength = lineLength;
-    record->m_iHandOver = handOver;
     if (m_pSendQueue == nullptr)
         return 0;
     m_pSendQueue->Push(std::move(record));

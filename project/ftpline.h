@@ -16,15 +16,25 @@
 #include <memory>
 #include <vector>
 
+class BlockSocket;
 class FTPItem;
 class MySqlite;
 
 // One line for the host: its bytes, its length and whether the turn passes
-// to the host after it.
+// to the host after it. The bytes are allocated to fit the line, so that a
+// queue of many short upload records stays small.
 struct SendRecord {
-    uint8_t m_data[32000];
-    int32_t m_iLength;
-    int32_t m_iHandOver;
+    explicit SendRecord(int32_t iCapacity)
+        : m_storage(new uint8_t[iCapacity > 0 ? static_cast<size_t>(iCapacity) : 1]), m_data(m_storage.get())
+    {
+    }
+    SendRecord(const SendRecord&) = delete;
+    SendRecord& operator=(const SendRecord&) = delete;
+
+    std::unique_ptr<uint8_t[]> m_storage;
+    uint8_t* m_data;
+    int32_t m_iLength = 0;
+    int32_t m_iHandOver = 0;
 };
 
 // The engine's outgoing queue, first in first out, guarded by its own lock.
@@ -105,6 +115,11 @@ public:
 
     EngineFlags* GetFlags() const { return m_pFlags; }
     MySqlite* GetDb() const { return m_pDb; }
+    // The host conversation, reached by the items that steer it (the
+    // acknowledgement that HPMSG ignores, the stop that CLOSE requests);
+    // null when there is none.
+    void SetBlockSocket(BlockSocket* pBlockSocket) { m_pBlockSocket = pBlockSocket; }
+    BlockSocket* GetBlockSocket() const { return m_pBlockSocket; }
 
     std::atomic<int32_t> m_iLastMsgId{0};
     std::atomic<int32_t> m_iLastReqItem{0};
@@ -117,4 +132,9 @@ private:
     EngineFlags* m_pFlags;
     SendQueue* m_pSendQueue;
     MySqlite* m_pDb;
+    BlockSocket* m_pBlockSocket = nullptr;
+    // The line an item builds before it is copied into a record of its own
+    // size; guarded by its own lock.
+    std::unique_ptr<uint8_t[]> m_pLineBuffer;
+    EMutex m_lineBufferLock;
 };

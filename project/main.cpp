@@ -5,7 +5,9 @@
 
 #include "configmodul.h"
 #include "elog.h"
+#include "ftpmodul.h"
 #include "globals.h"
+#include "trash.h"
 
 #include <atomic>
 #include <cstdint>
@@ -32,12 +34,20 @@ int main(int argc, char** argv)
             g_iRC = 4; // -h, -t, -g or -x: stop without error
     }
 
-    // 4. The transfer, only when g_iRC is still 0 after the configuration
-    //    step: create the registry of temporary files and publish it in
-    //    g_pTrash; if g_iRC is still 0, construct the transfer module (its
-    //    construction runs the whole transfer) and destroy it at once; then
-    //    destroy the registry, which deletes the files registered in it.
-    //    Both objects come with the transfer engine.
+    // 4. The transfer, only when the configuration step went through.
+    g_pTrash = nullptr;
+    if (g_iRC == 0) {
+        // 4.1 The registry of temporary files, published for the engine.
+        g_pTrash = new Trash();
+        // 4.2 The transfer module: its construction runs the whole transfer.
+        if (g_iRC == 0) {
+            MODUL_FTP* modulFtp = new MODUL_FTP();
+            delete modulFtp;
+        }
+        // 4.3 Deletes the files registered in it (the database, the downloads).
+        delete g_pTrash;
+        g_pTrash = nullptr;
+    }
 
     // 5. The configuration store, with the INI parser it owns.
     if (g_pConfigModul != nullptr) {

@@ -1,0 +1,222 @@
+#include "ftpmodul.h"
+
+#include "blockSocket.h"
+#include "configmodul.h"
+#include "elog.h"
+#include "globals.h"
+#include "mysqlite.h"
+#include "socketftp.h"
+
+#include "platform/platform.h"
+
+#include <boost/archive/iterators/binary_from_base64.hpp>
+#include <boost/archive/iterators/transform_width.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+bool GetConfigValue(const char* key, std::string& value)
+{
+    value.clear();
+    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
+}
+
+// Overwrites a text that held a secret.
+void Wipe(std::string& text)
+{
+    volatile char* p = text.empty() ? nullptr : &text[0];
+    for (size_t i = 0; i < text.size(); ++i)
+        p[i] = 0;
+    text.clear();
+}
+
+} // namespace
+
+MODUL_FTP::MODUL_FTP()
+{
+    ELOG(0, 3, 120, "MODUL_FTP starting\n");
+    m_pBlockSocket = nullptr;
+    m_pSocketFTP = nullptr;
+    GetConfig();
+    if (g_iRC != 0)
+        return; // the settings refuse the run (exit code 8)
+
+    m_pTask = new Task();
+    if (!m_pTask->CreateTask(&MODUL_FTP::ftpTaskEntry, "ftpTaskEntry", this)) {
+        ELOG(1, 1, 120, "MODUL_FTP starting failed RC=%d\n", m_pTask->m_iError);
+        g_iRC = 16;
+        return;
+    }
+    m_pTask->WaitForEnd();
+}
+
+MODUL_FTP::~MODUL_FTP()
+{
+    delete[] m_pszDbPath;
+    m_pszDbPath = nullptr;
+    delete m_pTask;
+    m_pTask = nullptr;
+    Wipe(m_strPasswd);
+    ELOG(0, 3, 120, "MODUL_FTP ended\n");
+}
+
+std::string MODUL_FTP::DecodeBase64(const std::string& strText)
+{
+    typedef boost::archive::iterators::transform_width<
+        boost::archive::iterators::binary_from_base64<std::string::const_iterator>, 8, 6>
+        Decoder;
+    std::string text = strText;
+    while (text.size() % 4 != 0)
+        text.push_back('=');
+    // The padding stands for no bytes: drop as many from the end.
+    size_t padding = 0;
+    while (padding < text.size() && text[text.size() - 1 - padding] == '=')
+        ++padding;
+    try {
+        std::string bytes(Decoder(text.begin()), Decoder(text.end()));
+        bytes.resize(bytes.size() > padding ? bytes.size() - padding : 0);
+        Wipe(text);
+        return bytes;
+    } catch (const std::exception&) {
+        Wipe(text);
+        ELOG(0, 1, 120, "Error decoding Base64\n");
+        return std::string();
+    }
+}
+
+bool MODUL_FTP::IsWorkDirAllowed(const std::string& strDir)
+{
+    if (strDir.empty())
+        return true;
+    if (strDir[0] == '/' || strDir[0] == '\\')
+        return false;
+    if (strDir.size() >= 2 && strDir[1] == ':')
+        return false;
+    size_t start = 0;
+    while (start <= strDir.size()) {
+        size_t end = strDir.find_first_of("/\\", start);
+        if (end == std::string::npos)
+            end = strDir.size();
+        if (strDir.compare(start, end - start, "..") == 0)
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+void MODUL_FTP::GetConfig()
+{
+    std::string value;
+
+    // 1. The password, Base64.
+    if (GetConfigValue("TCP.PASSWORD", value) && !value.empty()) {
+        std::string decoded = DecodeBase64(value);
+        if (!decoded.empty()) {
+            m_strPasswd = decoded;
+            ELOG(0, 3, 120, "Password successfully decoded\n");
+        }
+        Wipe(decoded);
+    } else {
+        m_strPasswd.clear();
+    }
+    Wipe(value);
+
+    // 2. Texts.
+    GetConfigValue("TCP.IP_ADDR", m_strIP);
+    GetConfigValue("TCP.MEMBER", m_strSymdesti);
+    GetConfigValue("TCP.USERID", m_strUsrid);
+
+    // 3. Ports, by the rules of atoi.
+    m_iPcPort = GetConfigValue("TCP.PC_PORT", value) ? std::atoi(value.c_str()) : 0;
+    m_iHostPort = GetConfigValue("TCP.HOST_PORT", value) ? std::atoi(value.c_str()) : 0;
+
+    // 4.
+    ELOG_ASSERT(m_iHostPort);
+
+    // 5. The database path; the work directory is created (one level).
+    std::string workDir;
+    if (GetConfigValue("GLOBAL.WORK_DIR", workDir) && !IsWorkDirAllowed(workDir)) {
+        // The database is dropped and recreated there: a directory outside
+        // GLOBAL.TEMP_PATH could hold another run's queue.
+        ELOG(1, 1, 120, "GLOBAL.WORK_DIR '%s' refused: it must lie inside GLOBAL.TEMP_PATH\n", workDir.c_str());
+        g_iRC = 8;
+    }
+    std::string directory;
+    const std::string path = SocketFTP::ComposeDbPath(&directory);
+    if (g_iRC == 0 && !directory.empty())
+        Platform::makeDir(directory);
+    delete[] m_pszDbPath;
+    m_pszDbPath = new char[path.size() + 1];
+    std::memcpy(m_pszDbPath, path.c_str(), path.size() + 1);
+}
+
+void MODUL_FTP::ftpTaskEntry(void* pArg)
+{
+    ELOG(0, 3, 120, "MODUL_FTP running..ok\n");
+    static_cast<MODUL_FTP*>(pArg)->Run();
+}
+
+bool MODUL_FTP::WriteFailureRow(const char* pszDbPath, int32_t iRC)
+{
+    MySqlite db(pszDbPath != nullptr ? pszDbPath : "");
+    char sql[100];
+    std::snprintf(sql, sizeof(sql), "INSERT INTO System (PID) VALUES ('-%ld')", static_cast<long>(iRC));
+    if (db.Create("CREATE TABLE IF NOT EXISTS System (PID INTEGER NOT NULL);") != 1)
+        return false;
+    return db.Query(sql) == 1;
+}
+
+void MODUL_FTP::Run()
+{
+    bool failed = false;
+    int32_t failureRC = 0;
+    try {
+        // 1. The conversation.
+        m_pBlockSocket = new BlockSocket(m_strIP.c_str(), m_strPasswd.c_str(), m_strSymdesti.c_str(),
+                                         m_strUsrid.c_str());
+        // 2. Ports, when configured.
+        if (m_iHostPort != 0)
+            m_pBlockSocket->SetHostPort(static_cast<uint16_t>(m_iHostPort));
+        if (m_iPcPort != 0)
+            m_pBlockSocket->SetPCPort(static_cast<uint16_t>(m_iPcPort));
+        // 3. Connect (throws SocketError).
+        m_pBlockSocket->Connect();
+        // 4. The engine runs until both of its threads have ended.
+        m_pSocketFTP = new SocketFTP(m_pBlockSocket);
+        // A send or receive failed: the run failed, whatever comes next.
+        if (m_pSocketFTP->ConversationBroken()) {
+            failed = true;
+            failureRC = m_pSocketFTP->FailureRC();
+        }
+        // 5. Stop after a communication timeout, then close.
+        if (g_iRC == 6)
+            m_pBlockSocket->Stop();
+        m_pBlockSocket->Close();
+    } catch (const SocketError& e) {
+        if (!failed) {
+            failed = true;
+            failureRC = m_pBlockSocket != nullptr ? m_pBlockSocket->GetRC() : e.m_iRC;
+        }
+    } catch (...) {
+        if (!failed) {
+            failed = true;
+            failureRC = m_pBlockSocket != nullptr ? m_pBlockSocket->GetRC() : 0;
+        }
+    }
+
+    // 6. The failure in g_iRC and in the System table.
+    if (failed) {
+        g_iRC = 16;
+        WriteFailureRow(m_pszDbPath, failureRC);
+    }
+
+    // 7. Engine first, conversation second.
+    delete m_pSocketFTP;
+    m_pSocketFTP = nullptr;
+    delete m_pBlockSocket;
+    m_pBlockSocket = nullptr;
+}

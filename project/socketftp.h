@@ -1,0 +1,154 @@
+#pragma once
+// The transfer engine of one run: it recreates the request database, builds
+// the item registry, queues the opening PHREADY and runs two threads until
+// the run ends. The send thread takes the front end's Request rows, turns
+// them into send records (with the records of an upload file) and sends
+// them; it also watches the communication timeout T0. The read thread
+// receives the host's blocks, splits them into item records and hands each
+// to its item.
+
+#include "cobject.h"
+#include "engineflags.h"
+#include "ftpline.h"
+#include "task.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+class BlockSocket;
+class MySqlite;
+
+// Cuts an upload file into the payloads of PHDATA records.
+//
+// Text mode: a piece is a line without its line feed (a carriage return
+// before it stays); a line longer than kMaxPiece bytes goes out as several
+// pieces, and a line of exactly kMaxPiece bytes is one piece.
+// Binary mode (FTTRAIL=Y): pieces of at most kMaxPiece bytes, each ending
+// after a line feed when one comes, which stays in the piece.
+// Hexadecimal mode: a line of hexadecimal digits (CR LF or LF at its end) is
+// decoded pairwise; a line of up to 2 * kMaxPiece digits is one piece, a
+// longer one is cut at an even number of digits; a decoded last byte 0x0A
+// is dropped; a single digit left over at the end is dropped.
+class UploadReader {
+public:
+    // The largest payload that reaches the host in one line.
+    static constexpr int32_t kMaxPiece = 31989;
+
+    // The file is read, not owned.
+    UploadReader(std::FILE* pFile, bool bHex, bool bBinary);
+    UploadReader(const UploadReader&) = delete;
+    UploadReader& operator=(const UploadReader&) = delete;
+
+    // The next piece into pPiece (room for kMaxPiece + 1 bytes; a zero byte
+    // follows the piece). 1 a piece, 0 end of the file, -1 read error.
+    int Next(uint8_t* pPiece, int32_t& iLength);
+
+    // Decodes two characters as strtol with base 16 reads them alone.
+    static uint8_t HexPair(uint8_t cHigh, uint8_t cLow);
+
+private:
+    // Makes at least nWanted bytes available when the file has them.
+    bool Fill(size_t nWanted);
+
+    std::FILE* m_pFile;
+    bool m_bHex;
+    bool m_bBinary;
+    std::vector<uint8_t> m_buffer;
+    size_t m_nPos = 0;
+    size_t m_nEnd = 0;
+    bool m_bEof = false;
+    bool m_bError = false;
+};
+
+class SocketFTP : public CObject {
+public:
+    // Number of upload pieces after which the queue is drained, so that the
+    // records of a large file do not pile up.
+    static constexpr int32_t kFlushEvery = 10666;
+
+    // Runs the whole engine on the open conversation (may be null: nothing
+    // is then sent or received); returns when both threads have ended or a
+    // thread could not be started.
+    explicit SocketFTP(BlockSocket* pBlockSocket);
+    // Joins the threads first, then destroys the registry (the HPREADY item
+    // marks the run as ended in System), the queued records and the database.
+    ~SocketFTP() override;
+    SocketFTP(const SocketFTP&) = delete;
+    SocketFTP& operator=(const SocketFTP&) = delete;
+
+    // Settings and database.
+    void Init();
+    // One pass of each thread: 1 the thread goes on, anything else ends it.
+    int32_t SendStep();
+    int32_t ReadStep();
+    // 1 the queue is drained or sending is not enabled, 0 a send failed.
+    int32_t FlushSendQueue();
+    // 1 the record was sent, 0 it was not (the conversation failed, or the
+    // turn did not come back within T0).
+    int32_t SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHandOver);
+    // 1 a block was taken (possibly empty), 0 the receive failed.
+    int32_t ReceiveBlock();
+    // Queues the file of a request as PHDATA records and a closing PHEOD.
+    // 1 done, 0 the file cannot be opened or read (nothing more is queued,
+    // no PHEOD), -1 a send failed while the queue was drained.
+    int32_t UploadFile(const char* pszPath);
+
+    static void ftpSendTaskEntry(void* pArg);
+    static void ftpReadTaskEntry(void* pArg);
+
+    // The database path: GLOBAL.TEMP_PATH, "/" GLOBAL.WORK_DIR when present,
+    // "/" SQLITE.DBNAME when present. pDirectory, when given, receives the
+    // work directory's path (empty without GLOBAL.WORK_DIR).
+    static std::string ComposeDbPath(std::string* pDirectory = nullptr);
+
+    // The conversation failed during the run (a send or receive failed, or a
+    // record could not be sent): the run ends with exit code 16 and the
+    // failure row; FailureRC gives the conversation's return code.
+    bool ConversationBroken() const { return m_iBroken.load() != 0; }
+    int32_t FailureRC() const { return m_iFailureRC.load(); }
+
+    EngineFlags* GetFlags() { return &m_flags; }
+    FTPLine* GetLine() { return m_pLine.get(); }
+    MySqlite* GetDb() { return m_pDb.get(); }
+    SendQueue* GetSendQueue() { return &m_sendQueue; }
+    int32_t GetT0() const { return m_iT0; }
+    int32_t GetT1() const { return m_iT1; }
+
+private:
+    // Marks the conversation as failed and stops both threads.
+    void MarkBroken(int32_t iRC);
+    // Stops the threads that run and waits for them.
+    void StopAndJoinThreads();
+    // The communication timeout: the log lines, then the end of the process.
+    [[noreturn]] void CommunicationTimeout();
+    bool TimeoutExpired() const;
+    static int64_t Now();
+
+    BlockSocket* m_pBlockSocket;
+    std::vector<uint8_t> m_vecRecv;
+    EMutex m_recvLock;
+    std::unique_ptr<FTPLine> m_pLine;
+    std::atomic<int64_t> m_tLastActivity{0};
+    int32_t m_iT0 = 30;
+    int32_t m_iT1 = 60;
+    std::unique_ptr<uint8_t[]> m_pSendArea;
+    std::unique_ptr<uint8_t[]> m_pRecvArea;
+    EMutex m_lineLock;
+    EngineFlags m_flags;
+    SendQueue m_sendQueue;
+    std::unique_ptr<MySqlite> m_pDb;
+    // Set when the send thread has left its loop: the read thread then ends too.
+    std::atomic<int32_t> m_iSendEnded{0};
+    // Set when the threads must stop at once (failed conversation, a thread
+    // that could not be started).
+    std::atomic<int32_t> m_iAbort{0};
+    std::atomic<int32_t> m_iBroken{0};
+    std::atomic<int32_t> m_iFailureRC{0};
+    // Declared last: destroyed (joined) first should the constructor fail.
+    std::unique_ptr<Task> m_pReadTask;
+    std::unique_ptr<Task> m_pSendTask;
+};
