@@ -23,9 +23,9 @@ FAILURES = []
 
 # Exit code of a run whose configuration step went through. Such runs go on
 # to the transfer; they get options that point it at a port of 127.0.0.1
-# where nothing listens (NO_HOST), so the run ends at once whatever the
-# transfer does. While main runs no transfer yet, the code is 0.
-RUN_OK = 0
+# where nothing listens (NO_HOST), so the run ends at once: the connection
+# is refused and the transfer ends with exit code 16.
+RUN_OK = 16
 
 TOO_FEW = b"too few entry arguments, use -h for more details\n"
 INI_DONE = b"\nThe new vexlink.ini file has been generated\n"
