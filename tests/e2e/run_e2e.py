@@ -1,0 +1,496 @@
+#!/usr/bin/env python3
+"""End-to-end cases of vexlink against the host emulator on loopback.
+
+usage: run_e2e.py <vexlink> <vexlink-hostemu> <case>
+
+Each case has a time bound; every process it started is killed and its
+scratch directory removed at the end, whatever happened.
+"""
+import os
+import random
+import signal
+import sqlite3
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from frontend import (MEMBER, USER, Emulator, Scratch, TestFailure, Vexlink, check, check_true,  # noqa: E402
+                      wait_for, write_seed)
+
+VEXLINK = None
+HOSTEMU = None
+
+# The sample data of most cases: a few data sets of every kind.
+JCL_HELLO = [b"//HELLO    JOB (ACCT),'E2E',CLASS=A,MSGCLASS=X", b"//STEP1    EXEC PGM=IEFBR14"]
+BASE_SEED = [
+    ("VEXUSR1.DEMO.DATA", "PS", "VB", 255, [b"first record", b"", b"third record \xe4\xf6\xfc\xdf"]),
+    ("VEXUSR1.JCL", "PO", "FB", 80, {"HELLO": JCL_HELLO, "OTHER": [b"//OTHER JOB"]}),
+    ("VEXUSR1.OLD.DATA", "PS", "FB", 80, [b"to be deleted"]),
+]
+
+
+class Case:
+    """What one case started: emulators, runs, a scratch directory."""
+
+    def __init__(self):
+        self.scratch = Scratch()
+        self.emulators = []
+        self.runs = []
+
+    def emulator(self, datasets=None, faults=(), users=None):
+        seed = self.scratch.file("seed-%d" % len(self.emulators))
+        write_seed(seed, BASE_SEED + list(datasets or []))
+        emu = Emulator(HOSTEMU, self.scratch, seed, faults=faults, users=users)
+        self.emulators.append(emu)
+        return emu
+
+    def vexlink(self, emu_or_port, **kw):
+        port = emu_or_port.port if isinstance(emu_or_port, Emulator) else emu_or_port
+        run = Vexlink(VEXLINK, self.scratch, port, **kw)
+        self.runs.append(run)
+        return run
+
+    def cleanup(self):
+        for run in self.runs:
+            run.kill()
+        for emu in self.emulators:
+            emu.stop()
+        self.scratch.remove()
+
+
+def records_text(records):
+    return b"".join(r + b"\n" for r in records)
+
+
+def random_records(rng, count, max_len, alphabet):
+    out = []
+    for i in range(count):
+        n = rng.choice([0, 1, 79, 80, max_len]) if i % 50 == 0 else rng.randint(0, max_len)
+        out.append(bytes(rng.choice(alphabet) for _ in range(n)))
+    return out
+
+
+# Characters of the PC code page (ISO 8859-1, table 17) that survive the way
+# to the host and back; the currency sign is left out because table 17
+# (IBM-1141) places the euro where cp273 has it.
+TEXT_ALPHABET = [c for c in range(0x20, 0x7F)] + [c for c in range(0xA0, 0x100) if c != 0xA4]
+
+
+# ---------------------------------------------------------------- cases
+
+def case_opening_and_close(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    system = run.wait_ready()
+    check("System row: the process id", system, [run.proc.pid])
+    ready = run.responses(cmd="HPREADY")
+    check("one HPREADY row", len(ready), 1)
+    check("HPREADY row of MsgID 1", ready[0][0], 1)
+    check_true("HPREADY carries the host's text", ready[0][2].startswith(b"HOSTEMU READY"), repr(ready[0][2]))
+    # The identification line as the host saw it.
+    log = run.log_lines()
+    wait_for("the identification line at the host",
+             lambda: "<- PHREADY 'VEXLINK.EXE: VERSION=07.04.00, PID=%d, LOGFILE=vexlink." % run.proc.pid
+             in emu.log_text())
+    check_true("connection logged", ("Connection with %s established" % MEMBER) in log)
+
+    # A download, so that a file exists that the end of the run removes.
+    msg = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
+    data = run.download(msg)
+    check("downloaded text", data, b"first record\n\nthird record \xe4\xf6\xfc\xdf\n")
+    path = run.responses(msg, "HPDATA")[0][3]
+    check_true("download file in the work directory", os.path.dirname(path) == run.dir, path)
+
+    rc, _ = run.close()
+    check("exit code after CLOSE", rc, 0)
+    # The connection kept by the front end still reads the file's last state.
+    check("System row after the run", run.system(), [-1])
+    check_true("database deleted", not os.path.exists(run.db_path), run.db_path)
+    check_true("download file deleted", not os.path.exists(path), path)
+    check_true("close logged", "Request for close a connection received" in run.log_lines())
+    check_true("end line", any(t.startswith("Ended at ") and t.endswith("with RC=0") for t in run.log_lines()))
+
+
+def case_request_kinds(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    run.wait_ready()
+
+    # Options: answered with text, no exchange.
+    m = run.request("PHSETOPT", "FTTRAIL=N")
+    txt = run.wait_response(m, "HPTXT")
+    check_true("PHSETOPT answer", b"FTTRAIL=N" in txt[0][2], repr(txt))
+
+    # Text to the host.
+    m = run.request("PHTXT", "hello host")
+    txt = run.wait_response(m, "HPTXT")
+    check_true("PHTXT answer", txt[0][2].endswith(b"hello host"), repr(txt))
+    check_true("PHTXT logged", "MSG: PHTXT     hello host" in run.log_lines())
+
+    # Lists: one HPDATA file each, closed by HPEOD.
+    m = run.request("PHGDSLST", "VEXUSR1.**")
+    names = run.download(m).split(b"\n")
+    check("data set list", sorted(n for n in names if n),
+          [b"VEXUSR1.DEMO.DATA", b"VEXUSR1.JCL", b"VEXUSR1.OLD.DATA"])
+    m = run.request("PHGDSLSTF", "VEXUSR1.JCL")
+    lines = [l for l in run.download(m).split(b"\n") if l]
+    check("full data set list: one line", len(lines), 1)
+    check_true("full list line names the data set", lines[0].endswith(b"VEXUSR1.JCL") and b"PO" in lines[0],
+               repr(lines))
+    m = run.request("PHGPODIR", "VEXUSR1.JCL")
+    check("member list", run.download(m), b"HELLO\nOTHER\n")
+    m = run.request("PHGPODIRF", "VEXUSR1.JCL")
+    lines = [l for l in run.download(m).split(b"\n") if l]
+    check("member list with statistics", [l.split()[0] for l in lines], [b"HELLO", b"OTHER"])
+
+    # Download of a member.
+    m = run.request("PHGETFILE", "VEXUSR1.JCL(HELLO)")
+    check("member download", run.download(m), records_text(JCL_HELLO))
+
+    # Job submission: HPMSG with RC=0 (filed under 0), then HPEOD.
+    before = len(run.hpmsgs())
+    m = run.request("PHSUBMIT", "VEXUSR1.JCL(HELLO)")
+    eod = run.wait_response(m, "HPEOD")
+    check_true("job id", eod[0][2].startswith(b"JOBID="), repr(eod))
+    msgs = run.hpmsgs()
+    check_true("submit message", len(msgs) == before + 1 and msgs[-1].startswith(b"RC=0"), repr(msgs))
+    check("HPMSG rows carry Id 0", {r[0] for r in run.responses(cmd="HPMSG")}, {0})
+
+    # Dynamic allocation and deletion: one HPMSG each.
+    run.request("PHBPXWDYN", "ALLOC DD(SYSUT1) DA('VEXUSR1.DEMO.DATA') SHR")
+    msgs = run.wait_hpmsg(before + 2)
+    check_true("allocation answered", msgs[-1].startswith(b"RC="), repr(msgs[-1]))
+    run.request("PHDELETE", "VEXUSR1.OLD.DATA")
+    msgs = run.wait_hpmsg(before + 3)
+    check_true("deletion answered with RC=0", msgs[-1].startswith(b"RC=0"), repr(msgs[-1]))
+    m = run.request("PHGDSLST", "VEXUSR1.OLD.**")
+    check("deleted data set is gone", run.download(m), None)
+
+    # Upload: PHMODIFY with a file, read back.
+    up = c.scratch.file("up.txt")
+    with open(up, "wb") as f:
+        f.write(b"line one\nline two\n\nline four")
+    run.request("PHMODIFY", "VEXUSR1.NEW.DATA RECFM(VB) LRECL(255)", up)
+    msgs = run.wait_hpmsg(before + 5)
+    check_true("upload stored", b"ROWS=4" in msgs[-1] and b"RECEIVED" in msgs[-2], repr(msgs[-2:]))
+    m = run.request("PHGETFILE", "VEXUSR1.NEW.DATA")
+    check("upload read back", run.download(m), b"line one\nline two\n\nline four\n")
+    check("no row left behind", run.requests_left(), 0)
+    rc, _ = run.close()
+    check("exit code", rc, 0)
+
+
+def case_download_modes(c):
+    rng = random.Random(8)
+    big = random_records(rng, 3000, 31989, TEXT_ALPHABET[:40])
+    small = random_records(rng, 20000, 80, TEXT_ALPHABET)
+    emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 32756, big),
+                      ("VEXUSR1.SMALL.DATA", "PS", "VB", 84, small)])
+
+    # Text: one line per record, translated back to the PC code page.
+    run = c.vexlink(emu, work_dir="text")
+    run.wait_ready()
+    for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
+        m = run.request("PHGETFILE", name)
+        check("text download of " + name, run.download(m, 120), records_text(records))
+    # Binary mode: the host's bytes, records concatenated.
+    m = run.request("PHSETOPT", "FTTRAIL=Y")
+    run.wait_response(m, "HPTXT")
+    m = run.request("PHGETFILE", "VEXUSR1.SMALL.DATA")
+    binary = run.download(m, 120)
+    check("binary download: the records without separators", len(binary), sum(len(r) for r in small))
+    # Every PC byte of the text stands for one host byte, the same each
+    # time; letters and digits are those of the EBCDIC code page.
+    mapping = {}
+    for pc, host in zip(b"".join(small), binary):
+        check("one host byte for PC byte %02X" % pc, mapping.setdefault(pc, host), host)
+    for ch in b"AZaz09 ":
+        if ch in mapping:
+            check("host byte of %r" % chr(ch), bytes([mapping[ch]]), chr(ch).encode("cp273"))
+    check("all PC bytes seen", len(mapping) > 150, True)
+    rc, _ = run.close()
+    check("exit code of the text run", rc, 0)
+
+    # Hexadecimal image: one line of upper-case digits per record.
+    run = c.vexlink(emu, work_dir="hex", extra_global=["DOWNLOAD_FORMAT=hex"])
+    run.wait_ready()
+    m = run.request("PHGETFILE", "VEXUSR1.SMALL.DATA")
+    check("hex download", run.download(m, 120), b"".join(r.hex().upper().encode() + b"\n" for r in small))
+    m = run.request("PHGETFILE", "VEXUSR1.BIG.DATA")
+    check("hex download of long records", run.download(m, 120),
+          b"".join(r.hex().upper().encode() + b"\n" for r in big))
+    rc, _ = run.close()
+    check("exit code of the hex run", rc, 0)
+
+
+def upload(run, c, name, content, modify_options="RECFM(VB) LRECL(32756)"):
+    path = c.scratch.file(name.replace(".", "_"))
+    with open(path, "wb") as f:
+        f.write(content)
+    before = len(run.hpmsgs())
+    run.request("PHMODIFY", name + " " + modify_options, path)
+    msgs = run.wait_hpmsg(before + 2, timeout=120)
+    check_true("upload of %s: intermediate HPMSG, then ROWS=" % name,
+               b"RECORDS RECEIVED" in msgs[before] and b"ROWS=" in msgs[before + 1], repr(msgs[before:]))
+    return int(msgs[before + 1].split(b"ROWS=")[1].split()[0])
+
+
+def download(run, name):
+    m = run.request("PHGETFILE", name)
+    return run.download(m, 120)
+
+
+def case_upload_modes(c):
+    rng = random.Random(9)
+    emu = c.emulator()
+    run = c.vexlink(emu, work_dir="text")
+    run.wait_ready()
+
+    # Text with LF: more lines than two flushes of the queue take.
+    lines = random_records(rng, 25000, 120, TEXT_ALPHABET)
+    rows = upload(run, c, "VEXUSR1.UP.LF", records_text(lines))
+    check("rows stored (LF)", rows, len(lines))
+    check("LF upload read back", download(run, "VEXUSR1.UP.LF"), records_text(lines))
+
+    # Text with CR LF: the carriage return travels with the record.
+    crlf = b"".join(l + b"\r\n" for l in lines[:500])
+    rows = upload(run, c, "VEXUSR1.UP.CRLF", crlf)
+    check("rows stored (CR LF)", rows, 500)
+    check("CR LF upload read back", download(run, "VEXUSR1.UP.CRLF"), crlf)
+
+    # Lines longer than a line to the host: cut into pieces of 31989 bytes.
+    long_lines = [b"a" * 31989, b"b" * 31990, b"c" * 70000, b""]
+    rows = upload(run, c, "VEXUSR1.UP.LONG", records_text(long_lines))
+    check("rows of the long lines", rows, 1 + 2 + 3 + 1)
+    check("long lines read back", download(run, "VEXUSR1.UP.LONG"),
+          records_text([b"a" * 31989, b"b" * 31989, b"b", b"c" * 31989, b"c" * 31989, b"c" * 6022, b""]))
+
+    # Binary: records as read, line feeds included, untranslated.
+    m = run.request("PHSETOPT", "FTTRAIL=Y")
+    run.wait_response(m, "HPTXT")
+    blob = bytes(rng.randrange(256) for _ in range(300000)) + b"\n" * 3 + b"x" * 40000
+    rows = upload(run, c, "VEXUSR1.UP.BIN", blob)
+    check_true("binary pieces", rows >= len(blob) // 31989, str(rows))
+    check("binary upload read back", download(run, "VEXUSR1.UP.BIN"), blob)
+    rc, _ = run.close()
+    check("exit code of the text run", rc, 0)
+
+    # Hexadecimal image, LF and CR LF lines, read back as hex.
+    run = c.vexlink(emu, work_dir="hex", extra_global=["UPLOAD_FORMAT=HEX", "DOWNLOAD_FORMAT=HEX"])
+    run.wait_ready()
+    records = random_records(rng, 2000, 200, TEXT_ALPHABET)
+    records = [r for r in records if not r.endswith(b"\n")]
+    image = b"".join(r.hex().upper().encode() + (b"\r\n" if i % 2 else b"\n") for i, r in enumerate(records))
+    rows = upload(run, c, "VEXUSR1.UP.HEX", image)
+    check("rows stored (hex)", rows, len(records))
+    check("hex upload read back", download(run, "VEXUSR1.UP.HEX"),
+          b"".join(r.hex().upper().encode() + b"\n" for r in records))
+    rc, _ = run.close()
+    check("exit code of the hex run", rc, 0)
+
+
+def case_local_and_odd_requests(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    run.wait_ready()
+    up = c.scratch.file("never.txt")
+    with open(up, "wb") as f:
+        f.write(b"must not reach the host\n")
+
+    # PING: the payload comes back at once, nothing reaches the host.
+    m = run.request("PING", "echo 'quoted' text", up)
+    ping = run.wait_response(m, "PING")
+    check("PING echo", ping[0][2], b"echo 'quoted' text")
+    m = run.request("PING", "")
+    check("PING with empty data", run.wait_response(m, "PING")[0][2], b"")
+
+    # An unknown Cmd: logged, nothing sent, its file not uploaded.
+    run.request("PHBOGUS", "x", up)
+    # MsgID out of order: logged, served all the same. (The unknown Cmd did
+    # not count: the last MsgID is still that of the second PING.)
+    last = run.next_id - 2
+    m = run.request("PING", "after the gap", msg_id=run.next_id + 3)
+    check("served out of order", run.wait_response(m, "PING")[0][2], b"after the gap")
+    log = run.log_lines()
+    check_true("unknown Cmd logged", "ERROR: unrecognized FTP data item with prefix: PHBOGUS" in log)
+    check_true("bad MsgID logged",
+               "ERROR: Bad hand-shake sequence of MsgID: last=%d, current=%d" % (last, m) in log, repr(log[-30:]))
+    # A request with Cmd blanks around still finds its item.
+    m = run.request(" PHTXT ", "blanks")
+    run.wait_response(m, "HPTXT")
+    rc, _ = run.close()
+    check("exit code", rc, 0)
+    host = emu.log_text()
+    check_true("nothing of PING, PHBOGUS or the file at the host",
+               "PING" not in host and "PHBOGUS" not in host and "PHDATA" not in host and "PHEOD" not in host, host)
+
+
+def case_communication_timeout(c):
+    emu = c.emulator()
+    run = c.vexlink(emu, t0=2)
+    run.wait_ready()
+    m = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
+    run.download(m)
+    path = run.responses(m, "HPDATA")[0][3]
+    started = time.monotonic()
+    rc = run.wait(30)
+    check("exit code after T0", rc, 6)
+    check_true("ends about T0 after the last traffic", time.monotonic() - started < 10)
+    log = [t for t in run.log_lines() if t]
+    check("last log lines", log[-2][:55], "SocketFTP Communication timeout T0=2[sec] expired")
+    check_true("end line of the send thread", log[-1].startswith("Ended at ") and log[-1].endswith("with RC=6"),
+               repr(log[-3:]))
+    check_true("no epilogue banner", not log[-1].startswith("*"))
+    check_true("database left in place", os.path.exists(run.db_path))
+    check_true("download left in place", os.path.exists(path))
+    check("System row still the process id", run.system(), [run.proc.pid])
+
+    # A host that takes a request and never answers: the same end.
+    emu2 = c.emulator(faults=[("NEVER_ANSWER", "YES"), ("REQUESTS", "PHGETFILE")])
+    run = c.vexlink(emu2, work_dir="hang", t0=2)
+    run.wait_ready()
+    run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
+    check("exit code when the host never answers", run.wait(30), 6)
+
+
+def case_no_database(c):
+    emu = c.emulator()
+    # No database name: the path is the work directory itself.
+    run = c.vexlink(emu, dbname=None)
+    check("exit code without a database", run.wait(30), 8)
+    check_true("logged", "SocketFTP-Send-Thread SqLite is not ready" in run.log_lines())
+    # A database in a directory that does not exist.
+    run = c.vexlink(emu, work_dir="w2", dbname="missing/q.db")
+    check("exit code with an unreachable database", run.wait(30), 8)
+
+
+def case_rejected_password(c):
+    emu = c.emulator()
+    run = c.vexlink(emu, password="WRONG")
+    check("exit code", run.wait(30), 16)
+    db = sqlite3.connect(run.db_path)
+    check("failure row", [r[0] for r in db.execute("SELECT PID FROM System")], [-6])
+    db.close()
+    check_true("rejection logged", "ERROR: BlockSocket: The host rejected the userid or password" in run.log_lines())
+
+
+def case_unreadable_upload(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    run.wait_ready()
+    missing = c.scratch.file("does-not-exist.txt")
+    run.request("PHMODIFY", "VEXUSR1.NEVER.DATA RECFM(VB) LRECL(255)", missing)
+    started = time.monotonic()
+    check("exit code", run.wait(30), 16)
+    check_true("ends at once", time.monotonic() - started < 5)
+    check_true("logged", ("Uploading file '%s' can't be read" % missing) in run.log_lines())
+    check_true("nothing stored at the host", "ROWS=" not in emu.log_text())
+
+
+def case_drop_mid_download(c):
+    rng = random.Random(3)
+    records = random_records(rng, 500, 80, TEXT_ALPHABET)
+    emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 84, records)], faults=[("DROP_AFTER", "20")])
+    run = c.vexlink(emu)
+    run.wait_ready()
+    run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
+    started = time.monotonic()
+    check("exit code", run.wait(30), 16)
+    check_true("ends without waiting for T0", time.monotonic() - started < 10)
+    system = run.system()
+    check_true("failure row and end row", -1 in system and any(v < -1 for v in system), repr(system))
+    check("no HPEOD for the broken download", run.responses(cmd="HPEOD"), [])
+
+
+def case_busy_request_row(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    run.wait_ready()
+    m = run.request("PING", "once")
+    # A second connection holds a write transaction longer than the busy
+    # timeout (SQLITE.T0=5): the removal of the row fails, the row waits.
+    other = sqlite3.connect(run.db_path, timeout=10, isolation_level=None)
+    other.execute("BEGIN IMMEDIATE")
+    time.sleep(12)
+    check("nothing served while the row cannot be removed", run.responses(m, "PING"), [])
+    other.execute("COMMIT")
+    other.close()
+    run.wait_response(m, "PING")
+    time.sleep(1)
+    check("served exactly once", len(run.responses(m, "PING")), 1)
+    check_true("logged", any("left for a later pass" in t for t in run.log_lines()))
+    rc, _ = run.close()
+    check("exit code", rc, 0)
+
+
+def case_work_dir_refused(c):
+    emu = c.emulator()
+    for work_dir in ("..", "../escape", "a/../../b", "/abs"):
+        run = c.vexlink(emu, work_dir=work_dir)
+        check("exit code for " + work_dir, run.wait(30), 8)
+        check_true("no database for " + work_dir, not os.path.exists(os.path.normpath(run.db_path)), run.db_path)
+        if work_dir == "..":
+            # (The log file's name holds the work directory; ".." still names a file in LOG_PATH.)
+            check("refusal logged", run.logged("GLOBAL.WORK_DIR '..' refused: it must lie inside GLOBAL.TEMP_PATH"),
+                  1)
+            check_true("no connection made", "accepted" not in emu.log_text(), emu.log_text())
+    check_true("nothing created outside TEMP_PATH", not os.path.exists(c.scratch.file("escape")))
+
+
+def case_failed_list_closes_file(c):
+    emu = c.emulator(faults=[("FAIL_AFTER", "1"), ("REQUESTS", "PHGDSLST")])
+    run = c.vexlink(emu)
+    run.wait_ready()
+    m1 = run.request("PHGDSLST", "VEXUSR1.**")
+    run.wait_response(m1, "HPEOD")
+    msgs = run.hpmsgs()
+    check_true("the host's error", msgs and msgs[-1].startswith(b"RC=12"), repr(msgs))
+    first = run.responses(m1, "HPDATA")[0][3]
+    with open(first, "rb") as f:
+        check("the first file holds the record sent before the error", f.read().count(b"\n"), 1)
+    m2 = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
+    data = run.download(m2)
+    second = run.responses(m2, "HPDATA")[0][3]
+    check_true("the next download has a file of its own", second != first)
+    check("next download complete", data, b"first record\n\nthird record \xe4\xf6\xfc\xdf\n")
+    rc, _ = run.close()
+    check("exit code", rc, 0)
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
+BOUNDS = {"download_modes": 400, "upload_modes": 400, "busy_request_row": 120}
+
+
+def main():
+    global VEXLINK, HOSTEMU
+    if len(sys.argv) != 4 or sys.argv[3] not in CASES:
+        print("usage: run_e2e.py <vexlink> <vexlink-hostemu> <%s>" % "|".join(sorted(CASES)))
+        return 2
+    VEXLINK, HOSTEMU, name = sys.argv[1:4]
+
+    def bound(signum, frame):
+        raise TestFailure("case %s did not end within its time bound" % name)
+
+    signal.signal(signal.SIGALRM, bound)
+    signal.alarm(BOUNDS.get(name, 90))
+    c = Case()
+    try:
+        CASES[name](c)
+        result = 0
+        print("PASS", name)
+    except TestFailure as e:
+        result = 1
+        print("FAIL", name + ":", e)
+        for run in c.runs:
+            tail = run.log_lines()[-25:]
+            print("--- vexlink log (%s), last lines:\n  %s" % (run.work_dir, "\n  ".join(tail)))
+        for emu in c.emulators:
+            print("--- emulator log:\n" + emu.log_text()[-3000:])
+    finally:
+        signal.alarm(0)
+        c.cleanup()
+    return result
+
+
+if __name__ == "__main__":
+    sys.exit(main())
