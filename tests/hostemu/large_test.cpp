@@ -27,37 +27,36 @@ std::string MemberName(int m) {
     return buf;
 }
 
-// Fills the catalogue in dir once for all tests of this file.
+// A scratch catalogue filled with the generated data sets (withDataSets:
+// 50,000 sequential data sets and an empty library BIG.LIB) or with the
+// library of 100,000 members alone.
 class LargeCatalogue : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        s_dir = new ScratchDir();
+    void Generate(bool withDataSets) {
         Catalog c;
-        ASSERT_TRUE(c.Open(s_dir->Path() + "/cat").Ok());
+        ASSERT_TRUE(c.Open(CatalogueDir()).Ok());
         Codec codec(17);
         DsAttrs attrs;
         attrs.recfm.blocked = true;
-        for (int g = 0; g < kGroups; ++g)
-            for (int d = 0; d < kPerGroup; ++d)
-                ASSERT_TRUE(c.CreateWithRecords(DsName(g, d), attrs, {codec.ToHost(DsName(g, d))}).Ok());
-        std::vector<NewMember> members(kMembers);
+        if (withDataSets) {
+            for (int g = 0; g < kGroups; ++g) {
+                for (int d = 0; d < kPerGroup; ++d) {
+                    ASSERT_TRUE(c.CreateWithRecords(DsName(g, d), attrs, {codec.ToHost(DsName(g, d))}).Ok());
+                }
+            }
+        }
+        std::vector<NewMember> members(withDataSets ? 0 : kMembers);
         // Given in reverse order: the library sorts them.
-        for (int m = 0; m < kMembers; ++m) {
-            members[kMembers - 1 - m].name = MemberName(m);
-            members[kMembers - 1 - m].records = {codec.ToHost("MEMBER " + MemberName(m))};
+        for (size_t m = 0; m < members.size(); ++m) {
+            members[members.size() - 1 - m].name = MemberName(static_cast<int>(m));
+            members[members.size() - 1 - m].records = {codec.ToHost("MEMBER " + MemberName(static_cast<int>(m)))};
         }
         attrs.dsorg = Dsorg::PO;
         ASSERT_TRUE(c.CreateLibrary("BIG.LIB", attrs, std::move(members)).Ok());
     }
-    static void TearDownTestSuite() {
-        delete s_dir;
-        s_dir = nullptr;
-    }
-    static std::string CatalogueDir() { return s_dir->Path() + "/cat"; }
-    static ScratchDir* s_dir;
+    std::string CatalogueDir() const { return m_dir.Path() + "/cat"; }
+    ScratchDir m_dir;
 };
-
-ScratchDir* LargeCatalogue::s_dir = nullptr;
 
 std::vector<std::string> DataLines(PcClient& pc, const std::string& name, const std::string& payload,
                                    std::string& eod) {
@@ -78,6 +77,7 @@ std::vector<std::string> DataLines(PcClient& pc, const std::string& name, const 
 } // namespace
 
 TEST_F(LargeCatalogue, DataSetListsAreExact) {
+    Generate(true);
     EmuServer emu(nullptr, CatalogueDir());
     ASSERT_TRUE(emu.Started());
     EXPECT_EQ(emu.Get().GetCatalog().Count(), static_cast<size_t>(kGroups * kPerGroup + 1));
@@ -112,6 +112,7 @@ TEST_F(LargeCatalogue, DataSetListsAreExact) {
 }
 
 TEST_F(LargeCatalogue, MemberListsOfAHundredThousandMembersAreExact) {
+    Generate(false);
     EmuServer emu(nullptr, CatalogueDir());
     ASSERT_TRUE(emu.Started());
     PcClient pc;

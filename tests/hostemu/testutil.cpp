@@ -75,7 +75,7 @@ PcClient::~PcClient() {
 int32_t PcClient::Connect(uint16_t port, const std::string& user, const std::string& password,
                           const std::string& member, int passwordCheck, int timeoutSeconds) {
     int32_t rc = 0;
-    cm_set_crypt_mode(1);
+    cm_set_crypt_mode(m_iCryptMode);
     cm_init(m_cid, member.c_str(), &rc);
     if (rc != CM_OK)
         return rc;

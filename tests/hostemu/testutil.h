@@ -87,12 +87,15 @@ public:
     std::string Describe(const Block& b) const;
     int32_t Close();
     const hostemu::Codec& Codec() const { return m_codec; }
+    // Crypt mode for the next Connect (1 by default; 3 and 4 are TLS).
+    void SetCryptMode(int mode) { m_iCryptMode = mode; }
     unsigned char* Cid() { return m_cid; }
 
 private:
     hostemu::Codec m_codec;
     unsigned char m_cid[WC_CID_SIZE] = {0};
     bool m_bOpen = false;
+    int m_iCryptMode = 1;
 };
 
 // Readable form of one item record (PC code page).
