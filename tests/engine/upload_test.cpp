@@ -1,0 +1,146 @@
+#include "enginetest.h"
+
+#include "socketftp.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Pieces {
+    std::vector<std::string> pieces;
+    int end = 0; // the last result of Next: 0 end of file, -1 error
+};
+
+// Cuts content as an upload of the given mode would.
+Pieces Cut(const std::string& content, bool hex, bool binary)
+{
+    Pieces out;
+    std::FILE* file = std::tmpfile();
+    std::fwrite(content.data(), 1, content.size(), file);
+    std::rewind(file);
+    UploadReader reader(file, hex, binary);
+    std::vector<uint8_t> piece(UploadReader::kMaxPiece + 1, 0xEE);
+    for (;;) {
+        int32_t length = -1;
+        const int r = reader.Next(piece.data(), length);
+        if (r != 1) {
+            out.end = r;
+            EXPECT_EQ(0, length);
+            break;
+        }
+        EXPECT_GE(length, 0);
+        EXPECT_LE(length, UploadReader::kMaxPiece);
+        // A zero byte follows every piece, so an empty one reads as empty text.
+        EXPECT_EQ(0, piece[static_cast<size_t>(length)]);
+        out.pieces.emplace_back(reinterpret_cast<const char*>(piece.data()), static_cast<size_t>(length));
+    }
+    std::fclose(file);
+    return out;
+}
+
+using Texts = std::vector<std::string>;
+
+TEST(UploadReaderTest, TextLinesLoseTheirLineFeedOnly)
+{
+    EXPECT_EQ((Texts{"one", "two", "", "last"}), Cut("one\ntwo\n\nlast", false, false).pieces);
+    EXPECT_EQ((Texts{"one", ""}), Cut("one\n\n", false, false).pieces);
+    EXPECT_EQ(Texts{}, Cut("", false, false).pieces);
+    // A carriage return before the line feed is part of the record.
+    EXPECT_EQ((Texts{"a\r", "b\r", "\r"}), Cut("a\r\nb\r\n\r\n", false, false).pieces);
+    // Zero bytes inside a line count.
+    EXPECT_EQ((Texts{std::string("a\0b", 3), std::string(1, '\0')}),
+              Cut(std::string("a\0b\n\0\n", 6), false, false).pieces);
+    EXPECT_EQ(0, Cut("x\n", false, false).end);
+}
+
+TEST(UploadReaderTest, LongTextLinesAreCutAtTheLargestPiece)
+{
+    const size_t max = static_cast<size_t>(UploadReader::kMaxPiece);
+    // Exactly the largest piece: one piece, its line feed with it.
+    EXPECT_EQ((Texts{std::string(max, 'a'), "b"}),
+              Cut(std::string(max, 'a') + "\nb\n", false, false).pieces);
+    // One byte more: a second piece of one byte.
+    EXPECT_EQ((Texts{std::string(max, 'a'), "a", "b"}),
+              Cut(std::string(max + 1, 'a') + "\nb\n", false, false).pieces);
+    // Much longer, without a final line feed.
+    const Pieces p = Cut(std::string(3 * max + 5, 'c'), false, false);
+    EXPECT_EQ((Texts{std::string(max, 'c'), std::string(max, 'c'), std::string(max, 'c'), "ccccc"}), p.pieces);
+}
+
+TEST(UploadReaderTest, BinaryPiecesKeepTheirLineFeedsAndAreNeverDecoded)
+{
+    EXPECT_EQ((Texts{"41\n", "\n", std::string("\xff\x00z", 3)}), Cut(std::string("41\n\n\xff\x00z", 7), false, true).pieces);
+    // Hexadecimal mode does not apply in binary mode.
+    EXPECT_EQ((Texts{"4142\r\n"}), Cut("4142\r\n", true, true).pieces);
+    const size_t max = static_cast<size_t>(UploadReader::kMaxPiece);
+    // The line feed counts into the piece: a line of the largest size is
+    // followed by a piece holding only its line feed.
+    EXPECT_EQ((Texts{std::string(max, 'x'), "\n"}), Cut(std::string(max, 'x') + "\n", false, true).pieces);
+    std::string all;
+    for (int i = 0; i < 100000; ++i)
+        all += static_cast<char>((i * 7919) & 0xFF);
+    const Pieces p = Cut(all, false, true);
+    std::string joined;
+    for (const std::string& piece : p.pieces)
+        joined += piece;
+    EXPECT_EQ(all, joined);
+}
+
+TEST(UploadReaderTest, HexLinesAreDecodedPairwise)
+{
+    EXPECT_EQ((Texts{"ABC", std::string("\x00\xff\x7f", 3)}), Cut("414243\n00FF7f\n", true, false).pieces);
+    // CR LF ends a line like LF: no extra zero byte.
+    EXPECT_EQ((Texts{"AB", "C"}), Cut("4142\r\n43\r\n", true, false).pieces);
+    // A decoded line feed at the end is dropped.
+    EXPECT_EQ((Texts{"ABC"}), Cut("4142430A\n", true, false).pieces);
+    EXPECT_EQ((Texts{"\nA"}), Cut("0A41\n", true, false).pieces);
+    // An empty line is an empty record, with LF or CR LF.
+    EXPECT_EQ((Texts{"", "", "A"}), Cut("\n\r\n41", true, false).pieces);
+    // A digit left over is dropped.
+    EXPECT_EQ((Texts{"A"}), Cut("414\n", true, false).pieces);
+    // Pairs that are not two digits read as strtol reads them.
+    EXPECT_EQ((Texts{std::string("\x05\x04\x00\x05\xff\x00", 6)}), Cut(" 5+4zz5z-1x1\n", true, false).pieces);
+}
+
+TEST(UploadReaderTest, LongHexLinesGiveTheLargestPieces)
+{
+    const size_t max = static_cast<size_t>(UploadReader::kMaxPiece);
+    std::string digits;
+    for (size_t i = 0; i < max; ++i)
+        digits += "C1";
+    // 2 * 31989 digits: one piece, with either line end.
+    EXPECT_EQ((Texts{std::string(max, '\xC1')}), Cut(digits + "\r\n", true, false).pieces);
+    EXPECT_EQ((Texts{std::string(max, '\xC1'), "B"}), Cut(digits + "\n42\n", true, false).pieces);
+    // Longer: cut at an even number of digits, nothing lost.
+    EXPECT_EQ((Texts{std::string(max, '\xC1'), "\xC1\xC1"}), Cut(digits + "C1C1\r\n", true, false).pieces);
+}
+
+TEST(UploadReaderTest, ReadErrorIsReported)
+{
+    EngineScratch dir;
+    // A directory opens for reading but cannot be read.
+    std::FILE* file = std::fopen(dir.Path().c_str(), "rb");
+    ASSERT_NE(nullptr, file);
+    UploadReader reader(file, false, false);
+    std::vector<uint8_t> piece(UploadReader::kMaxPiece + 1);
+    int32_t length = 0;
+    EXPECT_EQ(-1, reader.Next(piece.data(), length));
+    std::fclose(file);
+}
+
+TEST(UploadReaderTest, HexPairReadsLikeStrtol)
+{
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b) {
+            const char pair[3] = {static_cast<char>(a), static_cast<char>(b), 0};
+            const uint8_t expected = static_cast<uint8_t>(std::strtol(pair, nullptr, 16));
+            ASSERT_EQ(expected, UploadReader::HexPair(static_cast<uint8_t>(a), static_cast<uint8_t>(b)))
+                << a << " " << b;
+        }
+    }
+}
+
+} // namespace
