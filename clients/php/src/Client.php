@@ -107,8 +107,9 @@ final class Client
      * @param array $o 'exe' (path of vexlink), 'ini' (INI file), and optional:
      *   'workDir'        name of this run's directory below GLOBAL.TEMP_PATH (-d); one level,
      *                    default "run-<pid>-<random>"; the client gives every run its own
-     *   'cwd'            working directory of the program (default: the current one); relative
-     *                    paths of the INI file and of downloads are taken from there
+     *   'cwd'            working directory of the program (default: the current one); a relative
+     *                    TEMP_PATH and the download paths the program names are taken from there
+     *                    (the client's own paths - program, INI file, local files - from PHP's)
      *   'host', 'port', 'user', 'tlsLevel'   -A, -O, -U, -S (override the INI file)
      *   'log' (bool), 'logPath'              -l 1, -D
      *   'timeout'        seconds to wait for the answer of one request (default 60)
@@ -128,12 +129,16 @@ final class Client
                 throw new ConfigException("option '$k' is required");
             }
         }
-        $this->cwd = rtrim($o['cwd'] ?? (getcwd() ?: '.'), '/') ?: '/';
-        $this->exe = $o['exe'];
+        $cwd = realpath(self::local($o['cwd'] ?? '.'));
+        if ($cwd === false || !is_dir($cwd)) {
+            throw new ConfigException('cwd is no directory: ' . ($o['cwd'] ?? '.'));
+        }
+        $this->cwd = $cwd;
+        $this->exe = self::local($o['exe']);
         if (!is_file($this->exe) || !is_executable($this->exe)) {
             throw new ConfigException("vexlink program not found or not executable: {$this->exe}");
         }
-        $this->iniPath = $this->absolute($o['ini']);
+        $this->iniPath = self::local($o['ini']);
         $this->ini = new IniFile($this->iniPath);
         $this->workDir = $o['workDir'] ?? sprintf('run-%d-%s', getmypid(), bin2hex(random_bytes(4)));
         if (!preg_match('/^[A-Za-z0-9._-]+$/', $this->workDir) || trim($this->workDir, '.') === '') {
@@ -260,7 +265,7 @@ final class Client
             throw new VexlinkException("cannot start {$this->exe}");
         }
         $this->proc = $proc;
-        $this->pid = proc_get_status($proc)['pid'];
+        $this->running(); // takes the process id (and an exit code that may already be there)
         // The program may already have ended (bad configuration): a broken pipe is no error here.
         @fwrite($pipes[0], $line . "\n");
         @fclose($pipes[0]);
@@ -298,6 +303,7 @@ final class Client
             return false;
         }
         $st = proc_get_status($this->proc);
+        $this->pid ??= $st['pid'];
         if ($st['running']) {
             return true;
         }
@@ -420,7 +426,7 @@ final class Client
         if ($mode !== 'text' && $mode !== 'binary') {
             throw new ConfigException("upload mode must be 'text' or 'binary', not '$mode'");
         }
-        $path = realpath($this->absolute($localFile));
+        $path = realpath(self::local($localFile));
         if ($path === false || !is_file($path) || !is_readable($path)) {
             // The program would end its send thread on an unreadable file: refuse here.
             throw new ConfigException("cannot read the file to upload: $localFile");
@@ -457,7 +463,7 @@ final class Client
             }
             $localFile = $empty;
         } else {
-            $localFile = realpath($this->absolute($localFile)) ?: $localFile;
+            $localFile = realpath(self::local($localFile)) ?: $localFile;
             if (!is_file($localFile) || !is_readable($localFile)) {
                 throw new ConfigException("cannot read the file to upload: $localFile");
             }
@@ -596,9 +602,16 @@ final class Client
 
     // ---------------------------------------------------------------- internals
 
+    /** A path the program uses (TEMP_PATH, download files), taken from the program's directory. */
     private function absolute(string $path): string
     {
         return str_starts_with($path, '/') ? $path : $this->cwd . '/' . $path;
+    }
+
+    /** A path the caller gave (program, INI file, local files), taken from PHP's directory. */
+    private static function local(string $path): string
+    {
+        return str_starts_with($path, '/') ? $path : (getcwd() ?: '.') . '/' . $path;
     }
 
     private function requireRun(): void
@@ -644,6 +657,7 @@ final class Client
         if ($this->db !== null) {
             return true;
         }
+        clearstatcache(true, $this->dbPath);
         if (!is_file($this->dbPath)) {
             return false;
         }
@@ -965,7 +979,7 @@ final class Client
             return $this->inBinaryMode(fn() => $this->fetch($cmd, $payload, 'raw', $progress, $saveTo));
         }
         $decodeHex = $this->hexDownloads && $mode === 'text';
-        $sink = new DownloadSink($saveTo === null ? null : $this->absolute($saveTo), $decodeHex);
+        $sink = new DownloadSink($saveTo === null ? null : self::local($saveTo), $decodeHex);
         $follow = new FileFollower();
         $countRecords = $mode !== 'raw';
         $report = function () use ($follow, $progress, $countRecords) {
@@ -1034,6 +1048,7 @@ final class Client
 
     private function cleanup(): void
     {
+        clearstatcache(); // the program has removed files since PHP last looked
         $this->newRows = null;
         $this->db = null;
         if ($this->proc !== null && !$this->running()) {
