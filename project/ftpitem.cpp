@@ -71,7 +71,11 @@ int32_t FTPItem::SetData(const uint8_t* pBytes, int32_t& iLength)
              m_pszName.get(), iLength, kMaxSendPayload);
         return -1;
     }
-    std::memset(m_pData.get(), 0, kBufferSize);
+    // The bytes behind the payload are zero: only what the previous payload
+    // left beyond the new one needs clearing, which gives the same buffer as
+    // clearing all of it.
+    if (m_nDataLen > iLength)
+        std::memset(m_pData.get() + iLength, 0, static_cast<size_t>(m_nDataLen - iLength));
     if (iLength > 0)
         std::memcpy(m_pData.get(), pBytes, static_cast<size_t>(iLength));
     m_nDataLen = iLength;
@@ -147,8 +151,16 @@ EngineFlags* FTPItem::Flags() const
 
 void FTPItem::BuildLine(uint8_t* pLine, int32_t& iLength)
 {
-    BuildPrefix(pLine, iLength);
+    // The prefix and the payload, and a zero byte behind them so that the
+    // line reads as text. Only the line is ever sent or read: clearing the
+    // rest of the buffer, as BuildPrefix does, would cost a 32000-byte fill
+    // per upload record.
+    std::memset(pLine, ' ', kPrefixSize);
+    std::memcpy(pLine, m_pszName.get(), std::strlen(m_pszName.get()));
+    iLength = kPrefixSize;
     AppendData(pLine, iLength);
+    if (iLength < kBufferSize)
+        pLine[iLength] = 0;
 }
 
 void FTPItem::SetEngineFlags(int32_t iReady, int32_t iExchange)

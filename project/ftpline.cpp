@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 // ---------------------------------------------------------------- SendQueue
 
@@ -49,13 +50,14 @@ void SendQueue::Clear()
 namespace {
 const char* const kWhiteSpace = " \t\n\r\f\v";
 
-std::string Trim(const char* text)
+// The text without leading and trailing white space (no copy).
+std::string_view Trim(const char* text)
 {
-    const std::string s(text != nullptr ? text : "");
-    const std::string::size_type first = s.find_first_not_of(kWhiteSpace);
-    if (first == std::string::npos)
-        return std::string();
-    const std::string::size_type last = s.find_last_not_of(kWhiteSpace);
+    const std::string_view s(text != nullptr ? text : "");
+    const std::string_view::size_type first = s.find_first_not_of(kWhiteSpace);
+    if (first == std::string_view::npos)
+        return std::string_view();
+    const std::string_view::size_type last = s.find_last_not_of(kWhiteSpace);
     return s.substr(first, last - first + 1);
 }
 
@@ -141,12 +143,14 @@ FTPItem* FTPLine::GetItemAt(size_t index)
 
 FTPItem* FTPLine::FindFTPItem(const char* pszName)
 {
-    const std::string wanted = Trim(pszName);
-    const size_t count = GetItemCount();
-    for (size_t i = 0; i < count; ++i) {
-        FTPItem* item = GetItemAt(i);
-        if (item != nullptr && Trim(item->GetName()) == wanted)
-            return item;
+    // Every record passes here: one lock for the whole scan, no copies.
+    const std::string_view wanted = Trim(pszName);
+    {
+        ELock lock(&m_registryLock);
+        for (FTPItem* item : m_vecItems) {
+            if (item != nullptr && Trim(item->GetName()) == wanted)
+                return item;
+        }
     }
     ELOG(1, 3, 120, "ERROR: unrecognized FTP data item with prefix: %s\n", pszName != nullptr ? pszName : "");
     return nullptr;

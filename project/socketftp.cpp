@@ -440,6 +440,7 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
     UploadReader reader(file, hex, binary);
     std::unique_ptr<uint8_t[]> piece(new uint8_t[UploadReader::kMaxPiece + 1]);
     int32_t count = 0;
+    int64_t bytes = 0;
     int32_t result = 1;
     for (;;) {
         int32_t length = 0;
@@ -453,8 +454,10 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
             break;
         }
         m_pLine->QueueFTPItem(0, "PHDATA", piece.get(), length);
-        if (++count == kFlushEvery) {
+        bytes += length + static_cast<int64_t>(kPrefix);
+        if (++count == kFlushEvery || bytes >= kFlushBytes) {
             count = 0;
+            bytes = 0;
             if (FlushSendQueue() != 1) {
                 result = -1;
                 break;
@@ -513,8 +516,10 @@ int32_t SocketFTP::SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHa
 
 int32_t SocketFTP::ReceiveBlock()
 {
+    // Cleared: the rest of the area is still zero from the previous clear.
     uint8_t* area = m_pRecvArea.get();
-    std::memset(area, 0, kWorkArea);
+    std::memset(area, 0, std::max(m_nRecvUsed, kPrefix));
+    m_nRecvUsed = 0;
     if (m_pBlockSocket == nullptr)
         return 1;
     int32_t received = 0;
@@ -535,6 +540,7 @@ int32_t SocketFTP::ReceiveBlock()
     Translate::Instance()->TranslateToPC(area, static_cast<int>(kPrefix));
     if (received > 0) {
         const size_t n = std::min(static_cast<size_t>(received), static_cast<size_t>(kWorkArea));
+        m_nRecvUsed = n;
         ELock lock(&m_recvLock);
         m_vecRecv.insert(m_vecRecv.end(), area, area + n);
     }

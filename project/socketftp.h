@@ -69,6 +69,10 @@ public:
     // Number of upload pieces after which the queue is drained, so that the
     // records of a large file do not pile up.
     static constexpr int32_t kFlushEvery = 10666;
+    // Bytes of upload records after which the queue is drained as well, so
+    // that the records of long lines do not pile up either (10666 records of
+    // the largest size would hold 341 MB).
+    static constexpr int64_t kFlushBytes = 4 * 1024 * 1024;
 
     // Runs the whole engine on the open conversation (may be null: nothing
     // is then sent or received); returns when both threads have ended or a
@@ -137,6 +141,8 @@ private:
     int32_t m_iT1 = 60;
     std::unique_ptr<uint8_t[]> m_pSendArea;
     std::unique_ptr<uint8_t[]> m_pRecvArea;
+    // Bytes of the receive work area the last block used (the rest is zero).
+    size_t m_nRecvUsed = 0;
     EMutex m_lineLock;
     EngineFlags m_flags;
     SendQueue m_sendQueue;

@@ -103,12 +103,14 @@ class Emulator:
         self.proc = subprocess.Popen([exe, "-c", self.ini, "-v"], stdout=subprocess.PIPE, stderr=self.log)
         line = self.proc.stdout.readline()
         if not line.strip().isdigit():
+            text = self.log_text()
             self.stop()
-            raise TestFailure("emulator did not start: %r %s" % (line, self.log_text()))
+            raise TestFailure("emulator did not start: %r %s" % (line, text))
         self.port = int(line)
 
     def log_text(self):
-        self.log.flush()
+        if not self.log.closed:
+            self.log.flush()
         with open(self.log_path, "rb") as f:
             return f.read().decode("latin-1")
 
