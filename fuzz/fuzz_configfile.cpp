@@ -1,0 +1,99 @@
+// Ini::IniFile and Xml::ConfigFile together. The input is an XML text and an
+// INI text separated by the first NUL byte. The INI text is read from memory
+// in each duplicate mode and looked up, then written to "x.ini" in a private
+// directory (also the current directory, so that an include written "x.ini"
+// finds it), and the XML text is loaded twice as a configuration document
+// named "<dir>/cfg.xml" with the substitution "x", so that an ini path "*.ini"
+// names that file. Every node must be released at the end.
+#include "xml/configfile.h"
+#include "xml/inifile.h"
+#include "xml/node.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string g_dir;
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "fuzz_configfile: %s\n", what);
+    std::abort();
+}
+
+void writeFile(const std::string& path, const std::string& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        fail("cannot write the INI file");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+void lookups(Ini::IniFile& ini)
+{
+    static const char* const sections[] = {nullptr, "*", "GLOBAL", "a", ""};
+    static const char* const items[] = {"MSGLEVEL", "a", "host", "x"};
+    for (const char* s : sections)
+        for (const char* i : items)
+            for (bool cs : {false, true}) {
+                Ini::Item* it = ini.find(s, i, cs);
+                for (int n = 0; it && n < 1000; ++n)
+                    it = it->nextDuplicate();
+            }
+    for (Ini::Section* s = ini.firstSection(); s; s = s->next())
+        for (Ini::Item* it = s->firstItem(); it; it = it->next())
+            (void)it->value();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    char templ[] = "/tmp/fuzz_configfile.XXXXXX";
+    const char* made = mkdtemp(templ);
+    if (!made || chdir(made) != 0)
+        fail("no private directory");
+    g_dir = made;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(g_dir, ec);
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const void* nul = std::memchr(bytes, 0, size);
+    size_t xmlLength = nul ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
+    std::string xml(bytes, xmlLength);
+    std::string iniText = nul ? std::string(bytes + xmlLength + 1, size - xmlLength - 1) : std::string();
+
+    for (int32_t mode = 0; mode <= 3; ++mode) {
+        Ini::IniFile ini("mem.ini", mode);
+        ini.load(iniText.c_str());
+        lookups(ini);
+    }
+
+    writeFile(g_dir + "/x.ini", iniText);
+    int32_t liveBefore = Xml::Node::liveCount();
+    {
+        Xml::ConfigFile cfg((g_dir + "/cfg.xml").c_str(), "x");
+        cfg.load(xml.c_str());
+        (void)cfg.messages();
+        (void)cfg.print(false);
+        // A second load of the same text starts from scratch.
+        cfg.load(xml.c_str());
+        (void)cfg.print(true);
+    }
+    if (Xml::Node::liveCount() != liveBefore)
+        fail("nodes outlive their configuration document");
+    return 0;
+}

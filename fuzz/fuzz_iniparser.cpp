@@ -1,0 +1,64 @@
+// The program's own INI reader over arbitrary file contents: no crash, and
+// every stored entry has a non-empty key and value, no NUL byte, no line
+// end inside a value, and no more than the line pieces it was read from.
+#include "iniparser.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string g_dir;
+std::string g_path;
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "fuzz_iniparser: %s\n", what);
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    char templ[] = "/tmp/fuzz_iniparser.XXXXXX";
+    const char* made = mkdtemp(templ);
+    if (!made)
+        fail("no private directory");
+    g_dir = made;
+    g_path = g_dir + "/vexlink.ini";
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(g_dir, ec);
+    });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FILE* f = std::fopen(g_path.c_str(), "wb");
+    if (!f)
+        fail("cannot write the INI file");
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+
+    IniParser parser(g_path.c_str());
+    if (!parser.Parse())
+        fail("an existing file was not read");
+    for (const auto& entry : parser.m_mapParms) {
+        if (entry.first.empty() || entry.second.empty())
+            fail("empty key or value stored");
+        if (entry.first.find('\0') != std::string::npos || entry.second.find('\0') != std::string::npos)
+            fail("NUL byte stored");
+        if (entry.second.find('\n') != std::string::npos)
+            fail("value runs over a line end");
+        // A key is a section name, a dot and an item name, each from one piece.
+        if (entry.first.size() > 2 * IniParser::kMaxLineChunk + 1 || entry.second.size() > IniParser::kMaxLineChunk)
+            fail("entry longer than its line pieces");
+    }
+    return 0;
+}

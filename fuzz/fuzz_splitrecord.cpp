@@ -1,0 +1,65 @@
+// The record splitter of the read thread. The input is cut into received
+// blocks (each block: one length byte, then that many bytes), appended to a
+// receive buffer one by one, and the buffer is split after each block, as
+// the read thread does. Checks: every record handed on carries an "HP"
+// prefix with a blank in its tenth byte, its payload lies inside the buffer,
+// the bytes consumed are the dropped bytes plus the records, and what stays
+// in the buffer is nothing or an incomplete header ("H" and fewer than ten
+// bytes).
+#include "ftpline.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "fuzz_splitrecord: %s\n", what);
+    std::abort();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<uint8_t> buffer;
+    size_t pos = 0;
+    while (pos < size) {
+        size_t length = data[pos++];
+        if (length > size - pos)
+            length = size - pos;
+        buffer.insert(buffer.end(), data + pos, data + pos + length);
+        pos += length;
+
+        const std::vector<uint8_t> before = buffer;
+        const uint8_t* begin = buffer.data();
+        const uint8_t* end = buffer.data() + buffer.size();
+        size_t recordBytes = 0;
+        FTPLine::SplitBlock(buffer, [&](const char* prefix, uint8_t* payload, int32_t n) {
+            if (std::strlen(prefix) > 10)
+                fail("prefix longer than ten bytes");
+            if (prefix[0] != 'H' || prefix[1] != 'P' || prefix[9] != ' ')
+                fail("record without an item header");
+            if (n < 0 || payload < begin || payload + n > end)
+                fail("payload outside the receive buffer");
+            if (std::memcmp(payload - 10, prefix, 10) != 0)
+                fail("prefix is not the ten bytes before the payload");
+            recordBytes += 10 + static_cast<size_t>(n);
+        });
+        const size_t consumed = before.size() - buffer.size();
+        if (recordBytes > consumed)
+            fail("records longer than the bytes consumed");
+        if (!buffer.empty() && std::memcmp(before.data() + consumed, buffer.data(), buffer.size()) != 0)
+            fail("the rest of the buffer is not its tail");
+        if (!buffer.empty() && (buffer[0] != 'H' || buffer.size() >= 10))
+            fail("a complete header or a stray byte stays in the buffer");
+        const SplitStep step = FTPLine::SplitRecord(buffer.data(), buffer.size());
+        if (buffer.empty() ? step.m_result != SplitResult::Empty : step.m_result != SplitResult::Wait)
+            fail("the rest does not wait for more bytes");
+    }
+    return 0;
+}

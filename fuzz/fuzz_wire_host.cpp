@@ -1,0 +1,104 @@
+// The host side of the conversation library reading what a PC sends. The
+// host's source is compiled into this target, so that a conversation can be
+// set up on one end of a socket pair without a listener: the input's first
+// byte picks the step the conversation starts in (bit 0: 0 the greeting and
+// allocation request, 1 an open conversation) and the receive buffer (bit 1:
+// 100 bytes instead of a full block); the rest is the byte stream from the
+// PC, followed by the end of the stream. The host answers each hand-over as
+// the emulator does (one block and the acknowledgement), so that its writes
+// run too. The trace is on and goes nowhere, so its texts are built.
+#include "host.cpp"
+
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+class NullSink : public wc::TraceSink {
+public:
+    void write(int, const char*, int, const std::string& text) override { m_iBytes += text.size(); }
+    size_t m_iBytes = 0;
+};
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "fuzz_wire_host: %s\n", what);
+    std::abort();
+}
+
+void drain(int fd)
+{
+    unsigned char sink[4096];
+    while (recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    wc::traceInstall(9, std::unique_ptr<wc::TraceSink>(new NullSink()));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0 || size > 65536)
+        return 0;
+    const bool open = (data[0] & 1) != 0;
+    const int32_t capacity = (data[0] & 2) ? 100 : WC_MAX_BLOCK;
+
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0)
+        fail("socketpair");
+    int big = 1 << 20;
+    setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
+    size_t off = 1;
+    while (off < size) {
+        ssize_t w = send(sv[1], data + off, size - off, MSG_NOSIGNAL);
+        if (w <= 0)
+            fail("cannot hand the input to the host");
+        off += static_cast<size_t>(w);
+    }
+    shutdown(sv[1], SHUT_WR);
+    if (!prepareSocket(sv[0]))
+        fail("prepareSocket");
+
+    wch_conv* conv = new wch_conv();
+    conv->conn.reset(new Connection(sv[0]));
+    conv->state = open ? wch_conv::State::Open : wch_conv::State::Connected;
+
+    if (!open) {
+        int32_t rc = wch_handshake(conv, 2000);
+        if (rc == CM_OK) {
+            const wch_alloc_info* info = wch_conv_info(conv);
+            if (std::strlen(info->symdest) > WCH_MAX_NAME || std::strlen(info->user) > WCH_MAX_NAME)
+                fail("allocation fields over their limits");
+            wch_allocate_reply(conv, CM_OK);
+        }
+        drain(sv[1]);
+    }
+
+    std::vector<unsigned char> buffer(static_cast<size_t>(capacity));
+    for (int i = 0; i < 100000; ++i) {
+        int32_t length = -1, handOver = -1;
+        int32_t rc = wch_receive(conv, buffer.data(), capacity, &length, &handOver, 2000);
+        if (rc == CM_PROGRAM_PARAMETER_CHECK)
+            continue; // a block larger than the buffer: dropped, the conversation goes on
+        if (rc != CM_OK)
+            break;
+        if (length < 0 || length > capacity || (handOver != 0 && handOver != 1))
+            fail("received block out of bounds");
+        if (handOver) {
+            static const unsigned char kAnswer[] = {0xC8, 0xD7, 0xD9, 0xC5, 0xC1, 0xC4, 0xE8, 0x40, 0x40, 0x40};
+            wch_send(conv, kAnswer, sizeof kAnswer, 0);
+            wch_send_ack(conv);
+            drain(sv[1]);
+        }
+    }
+    wch_conv_free(conv);
+    close(sv[1]);
+    return 0;
+}
