@@ -273,11 +273,19 @@ void Server::Run(const std::atomic<bool>* externalStop) {
             break;
         }
         int32_t rc = CM_OK;
-        wch_conv* conv = wch_accept(m_listener, 200, &rc);
+        // The wait for a connection and its handshake have limits of their own: a PC that
+        // connected late in the 200 ms wait must not be cut off in the middle of its hello.
+        wch_conv* conv = wch_accept_connection(m_listener, 200, &rc);
         ReapFinished(false);
         if (conv == nullptr) {
             if (rc != CM_OPERATION_INCOMPLETE)
                 Log(std::string("a connection failed before its allocation: ") + cm_rc2str(rc));
+            continue;
+        }
+        rc = wch_handshake(conv, 10000);
+        if (rc != CM_OK) {
+            Log(std::string("a connection failed before its allocation: ") + cm_rc2str(rc));
+            wch_conv_free(conv);
             continue;
         }
         const wch_alloc_info* info = wch_conv_info(conv);
