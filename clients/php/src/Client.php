@@ -233,6 +233,8 @@ final class Client
                 . 'this password gives %d in Base64 (at most 96 bytes fit)', self::MAX_PASSWORD_LINE,
                 strlen($line)));
         }
+        // From here on the destructor cleans up after this run.
+        $this->stdout = tmpfile();
         if (!is_dir($this->workPath) && !@mkdir($this->workPath, 0700)) {
             throw new ConfigException("cannot create the work directory {$this->workPath}");
         }
@@ -258,7 +260,6 @@ final class Client
             }
         }
         $argv = array_merge([$this->exe, '-c', $ini, '-d', $this->workDir], $this->options);
-        $this->stdout = tmpfile();
         $pipes = [];
         $proc = proc_open($argv, [0 => ['pipe', 'r'], 1 => $this->stdout, 2 => $this->stdout], $pipes, $this->cwd);
         if (!is_resource($proc)) {
@@ -1048,6 +1049,9 @@ final class Client
 
     private function cleanup(): void
     {
+        if ($this->stdout === null) {
+            return; // never started: nothing here is this client's
+        }
         clearstatcache(); // the program has removed files since PHP last looked
         $this->newRows = null;
         $this->db = null;
