@@ -403,9 +403,24 @@ function test_wrong_password(array $paths): void
         checkSame(-6, $e->systemValue, 'System holds minus the library return code');
         check(str_contains($e->getMessage(), 'CM_SECURITY_NOT_VALID'), 'the meaning is told: ' . $e->getMessage());
         $long = $env->client();
-        expectThrow(ConfigException::class, fn() => $long->start(str_repeat('p', 97)),
+        expectThrow(ConfigException::class, fn() => $long->start(str_repeat('p', 193)),
             'a password whose Base64 line the program would cut');
         check($long->pid() === null, 'the program was not started');
+    } finally {
+        $env->stop();
+    }
+    // A pass phrase of 100 characters: its Base64 line (136 characters) reaches the host whole.
+    $phrase = substr(str_repeat('correct horse battery staple ', 4), 0, 100);
+    $env = new Env($paths, [], true, "[USER VEXLONG]\nPASSWORD = $phrase\n");
+    try {
+        $c = $env->client([], ['TCP' => ['USERID' => 'VEXLONG']]);
+        $c->start($phrase);
+        checkSame('pass phrase', $c->ping('pass phrase'), 'logged on with the pass phrase');
+        checkSame(0, $c->close(), 'close');
+        $cut = $env->client([], ['TCP' => ['USERID' => 'VEXLONG']]);
+        $e = expectThrow(RunEndedException::class, fn() => $cut->start(substr($phrase, 0, 99)),
+            'the same pass phrase without its last character');
+        checkSame(16, $e->exitCode, $e->getMessage());
     } finally {
         $env->stop();
     }

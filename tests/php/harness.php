@@ -56,7 +56,12 @@ final class Env
      * @param array $paths 'vexlink', 'hostemu', 'sample' (the emulator's sample directory)
      * @param list<string> $emuArgs further emulator options (fault switches)
      */
-    public function __construct(public readonly array $paths, array $emuArgs = [], bool $startEmulator = true)
+    /**
+     * @param string $emuIniExtra text appended to the emulator's sample configuration (more
+     *                            users: their passwords stay off command lines)
+     */
+    public function __construct(public readonly array $paths, array $emuArgs = [], bool $startEmulator = true,
+                                private readonly string $emuIniExtra = '')
     {
         $this->dir = sys_get_temp_dir() . '/vexlink-php-' . getmypid() . '-' . bin2hex(random_bytes(3));
         if (!mkdir($this->dir, 0700)) {
@@ -69,8 +74,14 @@ final class Env
 
     private function startEmulator(array $emuArgs): void
     {
-        $argv = array_merge([$this->paths['hostemu'], '-c', $this->paths['sample'] . '/hostemu.ini', '-p', '0'],
-            $emuArgs);
+        $ini = $this->paths['sample'] . '/hostemu.ini';
+        if ($this->emuIniExtra !== '') {
+            $text = file_get_contents($ini);
+            $text = preg_replace('/^SEED\s*=.*$/m', 'SEED = ' . $this->paths['sample'] . '/seed', $text);
+            $ini = $this->dir . '/hostemu.ini';
+            file_put_contents($ini, $text . "\n" . $this->emuIniExtra);
+        }
+        $argv = array_merge([$this->paths['hostemu'], '-c', $ini, '-p', '0'], $emuArgs);
         $pipes = [];
         $this->emu = proc_open($argv, [0 => ['file', '/dev/null', 'r'], 1 => ['pipe', 'w'],
             2 => ['file', $this->dir . '/hostemu.err', 'w']], $pipes);

@@ -25,8 +25,9 @@ final class Client
     /** The largest Data text that reaches the host (the line holds a 10-byte prefix and
      *  the conversation refuses blocks of 32000 bytes or more). */
     public const MAX_PAYLOAD = 31989;
-    /** The program reads at most this many characters of the password line. */
-    public const MAX_PASSWORD_LINE = 129;
+    /** The program reads at most this many characters of the password line (the Base64 text
+     *  of a 100-character pass phrase has 136). */
+    public const MAX_PASSWORD_LINE = 256;
 
     /** Request items the front end may queue. */
     public const REQUESTS = ['PHSETOPT', 'PHSUBMIT', 'PHDELETE', 'PHMODIFY', 'PHBPXWDYN', 'PHGDSLST',
@@ -230,7 +231,7 @@ final class Client
         $line = base64_encode($password);
         if (strlen($line) > self::MAX_PASSWORD_LINE) {
             throw new ConfigException(sprintf('the program reads at most %d characters of the password line; '
-                . 'this password gives %d in Base64 (at most 96 bytes fit)', self::MAX_PASSWORD_LINE,
+                . 'this password gives %d in Base64 (at most 192 bytes fit)', self::MAX_PASSWORD_LINE,
                 strlen($line)));
         }
         // From here on the destructor cleans up after this run.
@@ -802,13 +803,15 @@ final class Client
                     }
                     break;
                 case 'exchange':
-                    // The program's own rule: HPEOD ends it, so does an HPMSG without "RC=0".
-                    if ($cmd === 'HPEOD' || ($cmd === 'HPMSG' && !str_contains($data, 'RC=0'))) {
+                    // The program's own rule: HPEOD ends it, so does an HPMSG without "RC=0";
+                    // HPEODFAIL ends a download that failed on the PC side.
+                    if ($cmd === 'HPEOD' || $cmd === 'HPEODFAIL'
+                        || ($cmd === 'HPMSG' && !str_contains($data, 'RC=0'))) {
                         return true;
                     }
                     break;
                 case 'upload':
-                    if ($cmd === 'HPEOD' || ($cmd === 'HPMSG'
+                    if ($cmd === 'HPEOD' || $cmd === 'HPEODFAIL' || ($cmd === 'HPMSG'
                             && (!str_contains($data, 'RC=0') || str_contains($data, 'ROWS=')))) {
                         return true;
                     }
@@ -912,6 +915,10 @@ final class Client
         foreach ($rows as $r) {
             if ($r['Cmd'] === 'HPMSG' && self::returnCode($r['Data']) !== 0) {
                 throw new RequestFailedException($cmd, self::returnCode($r['Data']), $r['Data'], $rows);
+            }
+            if ($r['Cmd'] === 'HPEODFAIL') {
+                // The program could not write the download completely: records are missing.
+                throw new RequestFailedException($cmd, null, $r['Data'], $rows);
             }
             $eod = $eod || $r['Cmd'] === 'HPEOD';
         }
