@@ -2,7 +2,8 @@
 # Sets up a fresh machine, builds the program and shows what it does: the
 # informational options, then a real transfer against the host emulator
 # (sample catalogue, free port on 127.0.0.1) driven by a short scripted front
-# end. Exits 0 only when every step worked.
+# end, then a whole session through the PHP client. Exits 0 only when every
+# step worked.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
@@ -120,6 +121,28 @@ finally:
         run.kill()
     scratch.remove()
 PYTHON
+
+step "the PHP client (clients/php/demo.php): a whole session against the same emulator"
+cat > php-demo.ini <<INI
+[GLOBAL]
+TEMP_PATH=$work
+[TCP]
+IP_ADDR=127.0.0.1
+HOST_PORT=$port
+USERID=VEXUSR1
+MEMBER=VEXSTC
+[FTP]
+T0=30
+[SQLITE]
+DBNAME=vexlink.db
+INI
+# The sample user's password goes to the script on its standard input only.
+php_rc=0
+printf '%s\n' 'VEXPWD1' | php "$root/clients/php/demo.php" "$exe" "$work/php-demo.ini" || php_rc=$?
+if [ "$php_rc" -ne 0 ]; then
+  echo "demo: the PHP session failed (exit code $php_rc)" >&2
+  exit 1
+fi
 
 step "stopping the emulator"
 kill -TERM "$emu_pid"
