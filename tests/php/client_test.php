@@ -473,6 +473,9 @@ function test_download_cut_off(array $paths): void
         $e = expectThrow(RunEndedException::class, fn() => $c->download('VEXUSR1.DEMO.DATA'),
             'a host that drops the connection in the middle of a download');
         check($e->exitCode !== 0, 'never reported as success: ' . $e->getMessage());
+        checkSame(-27, $e->systemValue, 'the conversation broke: the host closed the connection');
+        check(str_contains($e->getMessage(), 'return code 27') && !str_contains($e->getMessage(), 'return code 1 '),
+            'the end mark -1 is not taken for a return code: ' . $e->getMessage());
     } finally {
         $env->stop();
     }

@@ -98,6 +98,7 @@ final class Client
     private int $nextId = 2;
     private int $lastRow = 0;
     private ?string $unanswered = null;
+    private bool $ready = false;
     private bool $closed = false;
     /** @var list<string> */
     private array $downloadFiles = [];
@@ -686,7 +687,8 @@ final class Client
             $msg .= "; exit code {$this->exitCode}: " . self::exitMeaning($this->exitCode);
         }
         foreach ($values as $v) {
-            if ($v < -1 || ($v === -1 && $this->exitCode === 16)) {
+            // -1 is also the end mark that replaces the process id of a run that was ready.
+            if ($v < -1 || ($v === -1 && !$this->ready && $this->exitCode === 16)) {
                 $msg .= '; the conversation library reported return code ' . (-$v)
                     . ' (' . (self::LIBRARY_CODES[-$v] ?? 'not documented') . ')';
             }
@@ -705,6 +707,7 @@ final class Client
             $values = $this->systemValues();
             foreach ($values ?? [] as $v) {
                 if ($v > 0) {
+                    $this->ready = true;
                     return;
                 }
             }
