@@ -154,6 +154,8 @@ bool EmuConfig::LoadIni(const std::string& path, std::string& error) {
                 sysname = UpperAscii(value);
             else if (key == "IDLE_TIMEOUT")
                 ok = ParseInt(value, 0, 86400, idleTimeout);
+            else if (key == "MAX_CONVERSATIONS")
+                ok = ParseInt(value, 1, 1000, maxConversations);
             else if (key == "TLS")
                 ok = ParseBool(value, tls);
             else if (key == "TLS_CERT")

@@ -290,6 +290,8 @@ void Server::Run(const std::atomic<bool>* externalStop) {
         }
         const wch_alloc_info* info = wch_conv_info(conv);
         int32_t verdict = CheckAllocation(*info);
+        if (verdict == CM_OK && m_active.load() >= m_config.maxConversations)
+            verdict = CM_TP_NOT_AVAILABLE_RETRY; // one thread per conversation: keep them bounded
         std::string who = std::string(info->user) + " for " + info->symdest + " from " + info->peer_address;
         if (wch_allocate_reply(conv, verdict) != CM_OK || verdict != CM_OK) {
             if (verdict != CM_OK) {

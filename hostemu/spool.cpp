@@ -163,6 +163,7 @@ Status Spool::Open(const std::string& dir) {
     }
     if (ec)
         return Status::Error(12, "CANNOT READ " + dir + ": " + ec.message());
+    std::lock_guard<std::mutex> submitLock(m_submitLock);
     std::unique_lock<std::shared_mutex> lock(m_lock);
     m_jobs.swap(jobs);
     m_lastNumber = last;
@@ -170,6 +171,7 @@ Status Spool::Open(const std::string& dir) {
 }
 
 std::string Spool::NextJobId() {
+    // Called with m_submitLock held, which guards m_lastNumber.
     std::shared_lock<std::shared_mutex> lock(m_lock);
     int n = m_lastNumber;
     for (int tries = 0; tries < 99999; ++tries) {
@@ -402,7 +404,7 @@ int Spool::RunIebgener(const StepSpec& step, RunState& rs, std::string& abend) {
 }
 
 void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed) {
-    const std::string stepName = step.name.empty() ? std::string("") : step.name;
+    const std::string& stepName = step.name;
     if (jobFailed) {
         rs.sysmsg.push_back(rs.jobname + " " + stepName + " - STEP WAS NOT EXECUTED.");
         return;

@@ -88,7 +88,7 @@ private:
     std::string m_dir;
     mutable std::shared_mutex m_lock;
     std::map<std::string, JobPtr> m_jobs;
-    std::mutex m_submitLock;
+    std::mutex m_submitLock; // one job at a time; guards m_lastNumber
     int m_lastNumber = 0;
 };
 

@@ -62,6 +62,21 @@ TEST(Allocation, UsersPasswordsAndMembersAreChecked) {
     EXPECT_EQ(emu.Get().AllocationsRejected(), 4u);
 }
 
+TEST(Allocation, ConversationsAtOnceAreBounded) {
+    EmuServer emu([](hostemu::EmuConfig& c) { c.maxConversations = 1; });
+    PcClient first;
+    ASSERT_EQ(first.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
+    {
+        PcClient second;
+        EXPECT_EQ(second.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_TP_NOT_AVAILABLE_RETRY);
+    }
+    first.Close();
+    for (int i = 0; i < 100 && emu.Get().ActiveConversations() > 0; ++i)
+        Platform::sleepMillis(50);
+    PcClient third;
+    EXPECT_EQ(third.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
+}
+
 TEST(Faults, RejectPasswordRefusesEveryLogon) {
     EmuServer emu(Fault("REJECT_PASSWORD", "YES"));
     PcClient pc;
