@@ -457,6 +457,31 @@ def case_failed_list_closes_file(c):
     check("exit code", rc, 0)
 
 
+def case_hostile_answers(c):
+    rng = random.Random(5)
+    records = random_records(rng, 300, 80, TEXT_ALPHABET)
+    datasets = [("VEXUSR1.MANY.DATA", "PS", "VB", 84, records)]
+    # Blocks that name no item and garbage blocks before every record: dropped.
+    emu = c.emulator(datasets, faults=[("UNKNOWN_PREFIX", "YES"), ("GARBAGE", "37")])
+    run = c.vexlink(emu)
+    run.wait_ready()
+    m = run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
+    check("download between hostile blocks", run.download(m), records_text(records))
+    check_true("unknown prefix logged",
+               any(t.startswith("ERROR: unrecognized FTP data item with prefix: HPBOGUS") for t in run.log_lines()))
+    rc, _ = run.close()
+    check("exit code", rc, 0)
+
+    # A block larger than the conversation takes: the library refuses the
+    # conversation (26); the run ends as a failure.
+    emu = c.emulator(datasets, faults=[("OVERSIZE", "YES"), ("REQUESTS", "PHGETFILE")])
+    run = c.vexlink(emu, work_dir="oversize")
+    run.wait_ready()
+    run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
+    check("exit code after an oversized block", run.wait(30), 16)
+    check_true("failure row -26", -26 in run.system(), repr(run.system()))
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 BOUNDS = {"download_modes": 400, "upload_modes": 400, "busy_request_row": 120}
 
