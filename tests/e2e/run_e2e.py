@@ -482,6 +482,25 @@ def case_hostile_answers(c):
     check_true("failure row -26", -26 in run.system(), repr(run.system()))
 
 
+def case_close_behind_requests(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    run.wait_ready()
+    # Inserted in one go: the send thread queues all of them in one pass;
+    # CLOSE ends the run only after the texts were sent (the second needs the
+    # host's acknowledgement of the first), and rows behind CLOSE still go.
+    run.db.execute("BEGIN")
+    for text in ("first text", "second text"):
+        run.request("PHTXT", text)
+    run.request("CLOSE")
+    run.request("PHTXT", "behind the close")
+    run.db.execute("COMMIT")
+    check("exit code", run.wait(30), 0)
+    host = emu.log_text()
+    for text in ("first text", "second text", "behind the close"):
+        check_true("the host got '%s'" % text, ("<- PHTXT '%s'" % text) in host, host)
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 BOUNDS = {"download_modes": 400, "upload_modes": 400, "busy_request_row": 120}
 
