@@ -6,7 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace hostemu {
 
@@ -261,10 +262,10 @@ bool SeqReader::Open(const std::string& path) {
     if (m_pFile == nullptr)
         return false;
     std::setvbuf(m_pFile, nullptr, _IONBF, 0); // this class buffers
-    struct stat st {};
-    if (fstat(fileno(m_pFile), &st) != 0)
+    std::error_code ec;
+    m_size = static_cast<uint64_t>(std::filesystem::file_size(path, ec));
+    if (ec)
         return false;
-    m_size = static_cast<uint64_t>(st.st_size);
     // Small files are read in one piece; large ones in pieces of 256 KiB.
     m_buf.resize(static_cast<size_t>(m_size < (1u << 18) ? m_size + 1 : (1u << 18)));
     m_pos = m_len = 0;
