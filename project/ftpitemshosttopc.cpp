@@ -40,7 +40,7 @@ void InsertDownloadFailure(FTPLine* pLine, FTPItem* pItem, const std::string& st
         return;
     ELOG(2, 1, 200, "SaveReceivedString: %s %s\n", strReason.c_str(), strPath.c_str());
     char* sql = sqlite3_mprintf("INSERT INTO Response (Id, Cmd, Data, File) VALUES ('%d','%q','%q','%q')",
-                                static_cast<int>(pLine->m_iLastMsgId), g_pszDownloadFailedCmd, strReason.c_str(),
+                                static_cast<int>(pLine->GetAnswerMsgId()), g_pszDownloadFailedCmd, strReason.c_str(),
                                 strPath.c_str());
     if (sql != nullptr)
         pLine->InsertResponse(pItem, nullptr, sql);

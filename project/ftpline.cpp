@@ -217,6 +217,7 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
         std::memcpy(record->m_data, line, static_cast<size_t>(lineLength));
         record->m_iLength = lineLength;
         record->m_iHandOver = handOver;
+        record->m_iMsgId = m_iLastMsgId;
     }
     if (m_pSendQueue == nullptr)
         return 0;
@@ -236,7 +237,13 @@ int32_t FTPLine::InsertResponse(FTPItem* pItem, const char* pszFile, const char*
     if (pItem == nullptr)
         return -1;
 
-    const int32_t id = std::strcmp(itemName, "HPMSG") == 0 ? 0 : static_cast<int32_t>(m_iLastMsgId);
+    // The host's items answer the request that passed the turn to the host;
+    // the items answered inside the PC (PING) answer the one just queued.
+    int32_t id = static_cast<int32_t>(m_iLastMsgId);
+    if (std::strcmp(itemName, "HPMSG") == 0)
+        id = 0;
+    else if (std::strncmp(itemName, "HP", 2) == 0)
+        id = GetAnswerMsgId();
     // The payload as text: up to its first zero byte, never past the buffer.
     const char* data = reinterpret_cast<const char*>(pItem->GetData());
     const int dataLength = static_cast<int>(strnlen(data, static_cast<size_t>(FTPItem::kBufferSize)));

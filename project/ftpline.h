@@ -35,6 +35,9 @@ struct SendRecord {
     uint8_t* m_data;
     int32_t m_iLength = 0;
     int32_t m_iHandOver = 0;
+    // The MsgID of the request the line belongs to (upload records: that of
+    // their request); the host's answers after it are filed under it.
+    int32_t m_iMsgId = 0;
 };
 
 // The engine's outgoing queue, first in first out, guarded by its own lock.
@@ -95,7 +98,9 @@ public:
     int32_t QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t* pData, int32_t iLength);
 
     // Runs pszSql, or without it writes the item's Response row (file name
-    // optional). The result of MySqlite::Query; -1 without a database.
+    // optional): Id 0 for HPMSG, the answered request's MsgID for the other
+    // items from the host, the last MsgID for the items answered inside the
+    // PC. The result of MySqlite::Query; -1 without a database.
     int32_t InsertResponse(FTPItem* pItem, const char* pszFile, const char* pszSql);
     // The System row with this process id, and its replacement by -1.
     int32_t InsertSystemPid(FTPItem* pItem);
@@ -123,6 +128,18 @@ public:
 
     std::atomic<int32_t> m_iLastMsgId{0};
     std::atomic<int32_t> m_iLastReqItem{0};
+    // The MsgID that the host's answers are filed under: that of the line
+    // with which the turn last passed to the host, set by the engine when it
+    // sends that line. Several requests may be queued before the host
+    // answers the first, so the last queued MsgID would file the answers of
+    // the earlier ones under the wrong request. Until the engine sets one,
+    // the answers are filed under the last MsgID.
+    void SetAnswerMsgId(int32_t iMsgId)
+    {
+        m_iAnswerMsgId = iMsgId;
+        m_bAnswerMsgIdSet = true;
+    }
+    int32_t GetAnswerMsgId() const { return m_bAnswerMsgIdSet ? m_iAnswerMsgId.load() : m_iLastMsgId.load(); }
 
 private:
     void DeleteItems();
@@ -133,6 +150,8 @@ private:
     SendQueue* m_pSendQueue;
     MySqlite* m_pDb;
     BlockSocket* m_pBlockSocket = nullptr;
+    std::atomic<int32_t> m_iAnswerMsgId{0};
+    std::atomic<bool> m_bAnswerMsgIdSet{false};
     // The line an item builds before it is copied into a record of its own
     // size; guarded by its own lock.
     std::unique_ptr<uint8_t[]> m_pLineBuffer;

@@ -481,11 +481,46 @@ int32_t SocketFTP::FlushSendQueue()
         if (!record)
             return 1;
         m_tLastActivity = Now();
+        if (record->m_iHandOver != 0 && m_pBlockSocket != nullptr) {
+            // The host's answers after this line belong to its request. They
+            // are filed under it from the moment the turn is back with the PC:
+            // by then every answer to the previous request has been handled.
+            if (!WaitForTurn())
+                return 0;
+            m_pLine->SetAnswerMsgId(record->m_iMsgId);
+        }
         if (SendRecord(record->m_data, record->m_iLength, record->m_iHandOver) == 0)
             return 0;
         if (m_sendQueue.Size() == 0)
             return 1;
     }
+}
+
+bool SocketFTP::WaitForTurn()
+{
+    // As BlockSocket::Send waits: more than T0 seconds on a clock of seconds.
+    const int64_t start = Now();
+    while (m_pBlockSocket->GetTurn() != 1) {
+        if (m_iAbort != 0)
+            return false;
+        if (Now() - start > m_iT0) {
+            NoTurn();
+            return false;
+        }
+        Task::Sleep(kPollMillis);
+    }
+    return true;
+}
+
+void SocketFTP::NoTurn()
+{
+    // The host kept the turn. Nothing at all moved for T0: that is the
+    // communication timeout. Otherwise the host talked without ever giving
+    // the turn back: the conversation is out of step.
+    if (TimeoutExpired())
+        CommunicationTimeout();
+    ELOG(1, 1, 120, "SocketFTP-Send-Thread record not sent: no turn within T0=%d[sec]\n", m_iT0);
+    MarkBroken(CM_OPERATION_INCOMPLETE);
 }
 
 int32_t SocketFTP::SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHandOver)
@@ -502,13 +537,7 @@ int32_t SocketFTP::SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHa
         return 0;
     }
     if (m_pBlockSocket->LastSendDropped() != 0) {
-        // The host kept the turn. Nothing at all moved for T0: that is the
-        // communication timeout. Otherwise the host talked without ever
-        // giving the turn back: the conversation is out of step.
-        if (TimeoutExpired())
-            CommunicationTimeout();
-        ELOG(1, 1, 120, "SocketFTP-Send-Thread record not sent: no turn within T0=%d[sec]\n", m_iT0);
-        MarkBroken(CM_OPERATION_INCOMPLETE);
+        NoTurn();
         return 0;
     }
     return 1;

@@ -123,6 +123,11 @@ public:
     int32_t GetT1() const { return m_iT1; }
 
 private:
+    // Waits up to T0 for the turn; false when it did not come (handled as
+    // NoTurn) or the threads are stopping.
+    bool WaitForTurn();
+    // A line that could not be sent because the host kept the turn.
+    void NoTurn();
     // Marks the conversation as failed and stops both threads.
     void MarkBroken(int32_t iRC);
     // Stops the threads that run and waits for them.

@@ -130,8 +130,11 @@ def ini_text(port, temp_path, log_path, dbname="q.db", t0=20, msglevel=5, extra_
              user=USER, member=MEMBER):
     lines = ["[GLOBAL]", "MSGLEVEL=%d" % msglevel, "TEMP_PATH=" + temp_path, "LOG_PATH=" + log_path,
              "CODEPAGE=17"] + list(extra_global)
-    lines += ["[TCP]", "IP_ADDR=127.0.0.1", "HOST_PORT=%d" % port, "MEMBER=" + member, "USERID=" + user,
-              "TCPCRYPT=1"] + list(extra_tcp)
+    tcp = ["IP_ADDR=127.0.0.1", "HOST_PORT=%d" % port, "MEMBER=" + member, "USERID=" + user, "TCPCRYPT=1"]
+    # A key given in extra_tcp replaces the default one (an INI file keeps
+    # the first of two equal keys).
+    given = {kv.split("=", 1)[0] for kv in extra_tcp}
+    lines += ["[TCP]"] + [kv for kv in tcp if kv.split("=", 1)[0] not in given] + list(extra_tcp)
     lines += ["[FTP]", "T0=%d" % t0, "T1=10", "[SQLITE]", "T0=5"]
     if dbname is not None:
         lines.append("DBNAME=" + dbname)

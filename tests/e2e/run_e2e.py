@@ -176,6 +176,19 @@ def case_request_kinds(c):
     m = run.request("PHGETFILE", "VEXUSR1.NEW.DATA")
     check("upload read back", run.download(m), b"line one\nline two\n\nline four\n")
     check("no row left behind", run.requests_left(), 0)
+
+    # Several requests in one go: each answer is filed under its own request,
+    # not under the last one queued.
+    run.db.execute("BEGIN")
+    first = run.request("PHTXT", "one")
+    second = run.request("PHTXT", "two")
+    ping = run.request("PING", "three")
+    listing = run.request("PHGPODIR", "VEXUSR1.JCL")
+    run.db.execute("COMMIT")
+    check("member list after the texts", run.download(listing), b"HELLO\nOTHER\n")
+    check("first answer", [r[2] for r in run.responses(first)], [b"TEXT RECEIVED BY EMU1: one"])
+    check("second answer", [r[2] for r in run.responses(second)], [b"TEXT RECEIVED BY EMU1: two"])
+    check("PING answer", [r[2] for r in run.responses(ping)], [b"three"])
     rc, _ = run.close()
     check("exit code", rc, 0)
 

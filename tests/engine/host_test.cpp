@@ -48,6 +48,22 @@ std::string Receive(wch_conv* conv)
     return text;
 }
 
+bool HasSystemRow(const std::string& path)
+{
+    if (!FileExists(path))
+        return false;
+    sqlite3* db = nullptr;
+    bool found = false;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT PID FROM System", -1, &stmt, nullptr) == SQLITE_OK)
+            found = sqlite3_step(stmt) == SQLITE_ROW;
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return found;
+}
+
 class ScriptedHostTest : public EngineTest {
 protected:
     void SetUp() override
@@ -94,11 +110,9 @@ protected:
         socket.Connect();
         std::thread frontEnd([this, requests]() {
             const std::string db = m_dir.File("q.db");
-            for (int i = 0; i < 200; ++i) {
-                if (FileExists(db) && !QueryRows(db, "SELECT PID FROM System").empty())
-                    break;
+            // Until the run has announced itself (tables made, System row).
+            for (int i = 0; i < 200 && !HasSystemRow(db); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
             sqlite3* handle = nullptr;
             sqlite3_open(db.c_str(), &handle);
             sqlite3_busy_timeout(handle, 5000);
