@@ -49,6 +49,9 @@ void SendQueue::Clear()
 
 namespace {
 const char* const kWhiteSpace = " \t\n\r\f\v";
+// Runs of a Response or System row while the front end keeps the database
+// busy: each run waits the busy timeout (SQLITE.T0) first.
+const int32_t kBusyAttempts = 12;
 
 // The text without leading and trailing white space (no copy).
 std::string_view Trim(const char* text)
@@ -233,7 +236,7 @@ int32_t FTPLine::InsertResponse(FTPItem* pItem, const char* pszFile, const char*
         return -1;
     }
     if (pszSql != nullptr)
-        return m_pDb->Query(pszSql);
+        return m_pDb->QueryRetryBusy(pszSql, kBusyAttempts);
     if (pItem == nullptr)
         return -1;
 
@@ -257,7 +260,7 @@ int32_t FTPLine::InsertResponse(FTPItem* pItem, const char* pszFile, const char*
                                     itemName, quotedData, quotedFile);
     int32_t result = -1;
     if (statement != nullptr)
-        result = m_pDb->Query(statement);
+        result = m_pDb->QueryRetryBusy(statement, kBusyAttempts);
     else
         ELOG(1, 1, 121, "ERROR: no memory for the row of %s\n", itemName);
     sqlite3_free(statement);

@@ -120,7 +120,28 @@ int32_t MySqlite::Create(const char* pszScript)
 
 int32_t MySqlite::Query(const char* pszSql)
 {
+    int code = SQLITE_OK;
+    return RunStatement(pszSql, code);
+}
+
+int32_t MySqlite::QueryRetryBusy(const char* pszSql, int32_t iAttempts)
+{
+    int32_t result = -1;
+    for (int32_t attempt = 1;; ++attempt) {
+        int code = SQLITE_OK;
+        result = RunStatement(pszSql, code);
+        const bool busy = (code & 0xff) == SQLITE_BUSY || code == SQLITE_IOERR_BLOCKED;
+        if (result == 1 || !busy || attempt >= iAttempts)
+            break;
+        ELOG(2, 2, 160, "SQLITE_QUERY: %s: database busy, run again (%s)\n", m_strDbPath.c_str(), pszSql);
+    }
+    return result;
+}
+
+int32_t MySqlite::RunStatement(const char* pszSql, int& iCode)
+{
     ELock lock(&m_lock);
+    iCode = SQLITE_OK;
     if (pszSql == nullptr || pszSql[0] == '\0') {
         ELOG(0, 4, 160, "SQLITE_QUERY: query is empty\n");
         return -1;
@@ -131,7 +152,10 @@ int32_t MySqlite::Query(const char* pszSql)
     }
     char* error = nullptr;
     const int rc = sqlite3_exec(m_pDb, pszSql, nullptr, nullptr, &error);
+    iCode = sqlite3_extended_errcode(m_pDb);
     if (rc != SQLITE_OK) {
+        if (iCode == SQLITE_OK)
+            iCode = rc;
         SetError(error);
         ELOG(3, 4, 160, "SQLITE_QUERY: %s: sql stmt error (%s): %s\n", m_strDbPath.c_str(), pszSql,
              m_pszError != nullptr ? m_pszError : sqlite3_errmsg(m_pDb));

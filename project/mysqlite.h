@@ -26,6 +26,11 @@ public:
     // Runs one or more statements that yield no rows. 1 success, -1 no text
     // or no connection, -4 SQL error.
     int32_t Query(const char* pszSql);
+    // As Query, but a statement that found the database busy (the front end
+    // held a write lock beyond the busy timeout) is run again, up to
+    // iAttempts runs in all, so that a row the front end waits for is not
+    // dropped because it held the lock for a while. The last result.
+    int32_t QueryRetryBusy(const char* pszSql, int32_t iAttempts);
     // Fetches the first row of "SELECT ROWID,* FROM Request": every column's
     // bytes as one string each (a string also ends with a zero byte, so
     // c_str() reads the column as text up to its first zero byte).
@@ -40,6 +45,8 @@ public:
 private:
     void CloseConnection();
     void SetError(char* pszError);
+    // Query's body; iCode receives SQLite's result code.
+    int32_t RunStatement(const char* pszSql, int& iCode);
 
     EMutex m_lock;
     std::string m_strDbPath;
