@@ -18,7 +18,7 @@ tsan_dir="${TSAN_BUILD_DIR:-$root/build-tsan}"
 jobs="$(nproc)"
 
 # Tests that run more than one thread, by ctest name.
-TSAN_TESTS='^(project\.Task\.|project\.ConfigModul\.GetParmFromSeveralThreads|logger\.(Core|ELOG)\.|TrashTest\.|MySqliteTest\.WriteLock|wirecomm\.|Conversation|Faults\.|FaultSwitches\.|Tls\.|engine\.|Engine|SocketFTP|e2e\.|faults\.)'
+TSAN_TESTS='^(ModulFtpTest\.|project\.Task\.|project\.ConfigModul\.GetParmFromSeveralThreads|logger\.(Core|ELOG)\.|TrashTest\.|MySqliteTest\.WriteLock|wirecomm\.|Conversation|Faults\.|FaultSwitches\.|Tls\.|engine\.|Engine|SocketFTP|e2e\.|faults\.)'
 
 # Runs ctest in a build directory with the sanitizer's reports going to
 # files; fails when a test fails or any report was written.
