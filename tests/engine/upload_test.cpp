@@ -72,7 +72,8 @@ TEST(UploadReaderTest, LongTextLinesAreCutAtTheLargestPiece)
 
 TEST(UploadReaderTest, BinaryPiecesKeepTheirLineFeedsAndAreNeverDecoded)
 {
-    EXPECT_EQ((Texts{"41\n", "\n", std::string("\xff\x00z", 3)}), Cut(std::string("41\n\n\xff\x00z", 7), false, true).pieces);
+    EXPECT_EQ((Texts{"41\n", "\n", std::string("\xff\x00z", 3)}),
+              Cut(std::string("41\n\n\xff\x00z", 7), false, true).pieces);
     // Hexadecimal mode does not apply in binary mode.
     EXPECT_EQ((Texts{"4142\r\n"}), Cut("4142\r\n", true, true).pieces);
     const size_t max = static_cast<size_t>(UploadReader::kMaxPiece);
