@@ -221,6 +221,7 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
         record->m_iLength = lineLength;
         record->m_iHandOver = handOver;
         record->m_iMsgId = m_iLastMsgId;
+        record->m_iItemId = item->GetId();
     }
     if (m_pSendQueue == nullptr)
         return 0;

@@ -38,6 +38,9 @@ struct SendRecord {
     // The MsgID of the request the line belongs to (upload records: that of
     // their request); the host's answers after it are filed under it.
     int32_t m_iMsgId = 0;
+    // The id of the item that built the line; when the turn passes with it,
+    // the host's next HPMSG answers this item.
+    int32_t m_iItemId = 0;
 };
 
 // The engine's outgoing queue, first in first out, guarded by its own lock.

@@ -488,6 +488,12 @@ int32_t SocketFTP::FlushSendQueue()
             if (!WaitForTurn())
                 return 0;
             m_pLine->SetAnswerMsgId(record->m_iMsgId);
+            // Likewise the request that the host's HPMSG answers is the item
+            // of this line, not the one queued last: a delete queued in one
+            // pass with an upload behind it would otherwise have its "RC=0"
+            // taken for the upload's intermediate acknowledgement, and the
+            // turn that follows it would be ignored.
+            m_pLine->m_iLastReqItem = record->m_iItemId;
         }
         if (SendRecord(record->m_data, record->m_iLength, record->m_iHandOver) == 0)
             return 0;

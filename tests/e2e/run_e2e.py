@@ -514,6 +514,26 @@ def case_close_behind_requests(c):
         check_true("the host got '%s'" % text, ("<- PHTXT '%s'" % text) in host, host)
 
 
+def case_answer_before_upload(c):
+    emu = c.emulator()
+    run = c.vexlink(emu)
+    run.wait_ready()
+    # A request answered at once and an upload inserted in one go: both are
+    # queued in one pass, and the delete's "RC=0" must not be taken for the
+    # upload's intermediate acknowledgement.
+    path = c.scratch.file("up_after_delete")
+    with open(path, "wb") as f:
+        f.write(b"one\ntwo\n")
+    before = len(run.hpmsgs())
+    run.db.execute("BEGIN")
+    run.request("PHDELETE", "VEXUSR1.OLD.DATA")
+    run.request("PHMODIFY", "VEXUSR1.UP.AFTER RECFM(VB) LRECL(256)", path)
+    run.db.execute("COMMIT")
+    msgs = run.wait_hpmsg(before + 3, timeout=30)
+    check_true("the upload was stored", any(b"ROWS=2" in m for m in msgs[before:]), repr(msgs[before:]))
+    check("exit code", run.close()[0], 0)
+
+
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 BOUNDS = {"download_modes": 400, "upload_modes": 400, "busy_request_row": 120}
 
