@@ -558,8 +558,10 @@ def case_secrets(c):
     run = c.vexlink(emu.port, work_dir="mode3", password=SECRET, msglevel=5,
                     extra_tcp=["TCPDEBUG=YES", "TCPCRYPT=3", "TCPCRYPTKEY=" + CRYPT_KEY])
     check("exit code of mode 3 against a plain host", run.wait(30), 16)
-    log = "\n".join(run.log_lines())
-    check_true("the crypt key is logged, masked", "TCPCRYPTKEY" in log, log[-2000:])
+    log = run.log_lines()
+    check_true("the crypt key is logged, masked",
+               "*** AddNewINIParm Name=Value: TCP.TCPCRYPTKEY=********" in log and "\tTCPCRYPTKEY is set ********" in log,
+               "\n".join(log)[-2000:])
 
     for run in c.runs:
         run.out.flush()
