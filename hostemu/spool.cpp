@@ -502,12 +502,12 @@ void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed) {
     rs.sysmsg.push_back("IEF374I STEP/" + stepName + " /STOP  " + JulianStamp());
 }
 
-void Spool::RunJob(const JobSpec& spec, const std::vector<JclError>& errors, RunState& rs) {
+void Spool::RunJob(const JobSpec& plan, const std::vector<JclError>& errors, RunState& rs) {
     rs.msglg.push_back("                    J E S 2  J O B  L O G  --  S Y S T E M  E M U 1  --  N O D E  H O S T E M U");
     rs.msglg.push_back("");
     rs.msglg.push_back(ClockText() + " " + rs.jobid + " " + DayLine());
     rs.Log("IRR010I  USERID " + rs.owner + " IS ASSIGNED TO THIS JOB.");
-    for (const JclStatement& st : spec.statements) {
+    for (const JclStatement& st : plan.statements) {
         bool first = true;
         for (const std::string& card : st.cards) {
             rs.jcl.push_back(first ? Fmt("%10d %s", st.number, card.c_str()) : "           " + card);
@@ -523,13 +523,13 @@ void Spool::RunJob(const JobSpec& spec, const std::vector<JclError>& errors, Run
         rs.Log("$HASP395 " + rs.jobname + " ENDED - JCL ERROR");
         return;
     }
-    rs.Log("$HASP373 " + rs.jobname + " STARTED - INIT 1    - CLASS " + std::string(1, spec.jobclass) +
+    rs.Log("$HASP373 " + rs.jobname + " STARTED - INIT 1    - CLASS " + std::string(1, plan.jobclass) +
            " - SYS EMU1");
     rs.Log("IEF403I " + rs.jobname + " - STARTED - TIME=" + ClockText());
     rs.Log("-STEPNAME PROCSTEP    RC");
     rs.sysmsg.push_back("IEF375I  JOB/" + rs.jobname + " /START " + JulianStamp());
     bool failed = false;
-    for (const StepSpec& step : spec.steps)
+    for (const StepSpec& step : plan.steps)
         RunStep(step, rs, failed);
     rs.sysmsg.push_back("IEF376I  JOB/" + rs.jobname + " /STOP  " + JulianStamp());
     if (rs.jclError) {
@@ -545,10 +545,10 @@ void Spool::RunJob(const JobSpec& spec, const std::vector<JclError>& errors, Run
 }
 
 Status Spool::Submit(const std::vector<std::string>& cards, const std::string& owner, JobPtr& jobOut) {
-    JobSpec spec;
+    JobSpec plan;
     std::vector<JclError> errors;
     std::string refusal;
-    if (!BuildJob(cards, spec, errors, refusal))
+    if (!BuildJob(cards, plan, errors, refusal))
         return Status::Error(8, "JOB NOT SUBMITTED: " + refusal);
     // One job at a time: jobs change the catalogue, and the spool numbers
     // them in submission order.
@@ -558,15 +558,15 @@ Status Spool::Submit(const std::vector<std::string>& cards, const std::string& o
         return Status::Error(12, "JOB NOT SUBMITTED: THE SPOOL IS FULL, PURGE SOME JOBS");
     RunState rs;
     rs.jobid = jobid;
-    rs.jobname = spec.jobname;
+    rs.jobname = plan.jobname;
     rs.owner = owner.empty() ? "HOSTEMU" : owner;
-    RunJob(spec, errors, rs);
+    RunJob(plan, errors, rs);
 
     auto job = std::make_shared<JobInfo>();
     job->jobid = jobid;
-    job->jobname = spec.jobname;
+    job->jobname = plan.jobname;
     job->owner = rs.owner;
-    job->jobclass = spec.jobclass;
+    job->jobclass = plan.jobclass;
     if (rs.jclError)
         job->completion = "JCL ERROR";
     else if (!rs.abend.empty())

@@ -76,7 +76,7 @@ private:
     struct SpoolOut;
     struct RunState;
     std::string NextJobId();
-    void RunJob(const JobSpec& spec, const std::vector<JclError>& errors, RunState& rs);
+    void RunJob(const JobSpec& plan, const std::vector<JclError>& errors, RunState& rs);
     void RunStep(const StepSpec& step, RunState& rs, bool& jobFailed);
     int RunIebgener(const StepSpec& step, RunState& rs, std::string& abend);
     int RunVextest(const StepSpec& step, RunState& rs, std::string& abend);
