@@ -332,6 +332,28 @@ int32_t checkServer(Conversation& c)
 }
 
 // Reads the host's answer frame of the allocation steps.
+// The code of a host that refuses a conversation or an allocation. The codes
+// a host gives for that pass unchanged; any other code would describe the
+// PC's own call or a conversation that does not exist yet (a parameter or
+// state check, a normal end), so from the host it is a failed allocation.
+int32_t hostRefusal(int32_t rc)
+{
+    switch (rc) {
+    case CM_OK:
+    case CM_ALLOCATE_FAILURE_NO_RETRY:
+    case CM_ALLOCATE_FAILURE_RETRY:
+    case CM_CONVERSATION_TYPE_MISMATCH:
+    case CM_SECURITY_NOT_VALID:
+    case CM_TPN_NOT_RECOGNIZED:
+    case CM_TP_NOT_AVAILABLE_NO_RETRY:
+    case CM_TP_NOT_AVAILABLE_RETRY:
+    case CM_PRODUCT_SPECIFIC_ERROR:
+        return rc;
+    default:
+        return CM_ALLOCATE_FAILURE_NO_RETRY;
+    }
+}
+
 int32_t readReply(Conversation& c, uint8_t type, const Deadline& deadline, Frame& f)
 {
     std::string why;
@@ -466,7 +488,7 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         WC_TRACE(1, "allocation failed: the host speaks another protocol version");
         return CM_ALLOCATE_FAILURE_NO_RETRY;
     }
-    rc = static_cast<int32_t>(getU32(f.payload.data() + 1));
+    rc = hostRefusal(static_cast<int32_t>(getU32(f.payload.data() + 1)));
     if (rc != CM_OK) {
         WC_TRACE(1, "the host refused the conversation: %d %s", rc, cm_rc2str(rc));
         return rc;
@@ -512,7 +534,7 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         WC_TRACE(1, "allocation failed: malformed allocation reply");
         return CM_ALLOCATE_FAILURE_NO_RETRY;
     }
-    rc = static_cast<int32_t>(getU32(f.payload.data()));
+    rc = hostRefusal(static_cast<int32_t>(getU32(f.payload.data())));
     if (rc != CM_OK)
         WC_TRACE(1, "the host rejected the allocation: %d %s", rc, cm_rc2str(rc));
     return rc;
