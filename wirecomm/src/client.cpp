@@ -348,6 +348,7 @@ int32_t hostRefusal(int32_t rc)
     case CM_TP_NOT_AVAILABLE_NO_RETRY:
     case CM_TP_NOT_AVAILABLE_RETRY:
     case CM_PRODUCT_SPECIFIC_ERROR:
+    case CM_SECURITY_NOT_SUPPORTED:
         return rc;
     default:
         return CM_ALLOCATE_FAILURE_NO_RETRY;
