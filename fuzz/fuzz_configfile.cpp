@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -54,8 +55,25 @@ void lookups(Ini::IniFile& ini)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+// The target works in a directory of its own, so that relative includes
+// find its INI file; relative corpus and artifact paths on the command line
+// are made absolute first, as libFuzzer reads them after this call.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+    static std::vector<std::string> paths;
+    const std::string cwd = std::filesystem::current_path().string() + "/";
+    paths.reserve(static_cast<size_t>(*argc));
+    for (int i = 1; i < *argc; ++i) {
+        const std::string arg = (*argv)[i];
+        const std::string prefix = "-artifact_prefix=";
+        if (!arg.empty() && arg[0] != '-' && arg[0] != '/')
+            paths.push_back(cwd + arg);
+        else if (arg.compare(0, prefix.size(), prefix) == 0 && arg.size() > prefix.size() && arg[prefix.size()] != '/')
+            paths.push_back(prefix + cwd + arg.substr(prefix.size()));
+        else
+            continue;
+        (*argv)[i] = &paths.back()[0];
+    }
     char templ[] = "/tmp/fuzz_configfile.XXXXXX";
     const char* made = mkdtemp(templ);
     if (!made || chdir(made) != 0)
