@@ -5,6 +5,8 @@
 // blocks until the conversation ends, answers each returned turn with one
 // block, and deallocates. The input's first byte sets the receive buffer
 // size (times 128; 0 for a full block). The trace is on and goes nowhere.
+// Checks: no crash, leak or hang; every block within the buffer, with
+// data_received and status_received consistent.
 #include "trace.h"
 #include "wirecomm.h"
 
@@ -125,9 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     break;
             }
         }
-    } else if (rc == CM_PROGRAM_PARAMETER_CHECK || rc == CM_PROGRAM_STATE_CHECK) {
-        fail("allocation refused its own arguments");
     }
+    // (A refused allocation gives whatever code the host sent, 24 and 25
+    // included, so its code proves nothing about the PC's own arguments.)
     cm_deal(cid, &rc);
     host.join();
     return 0;
