@@ -5,8 +5,10 @@
 // blocks until the conversation ends, answers each returned turn with one
 // block, and deallocates. The input's first byte sets the receive buffer
 // size (times 128; 0 for a full block). The trace is on and goes nowhere.
-// Checks: no crash, leak or hang; every block within the buffer, with
-// data_received and status_received consistent.
+// Checks: no crash, leak or hang; a failed allocation never gives a code of
+// the PC's own call (24, 25) or of an existing conversation (17, 18); every
+// block within the buffer, with data_received and status_received
+// consistent.
 #include "trace.h"
 #include "wirecomm.h"
 
@@ -127,9 +129,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     break;
             }
         }
+    } else if (rc == CM_PROGRAM_PARAMETER_CHECK || rc == CM_PROGRAM_STATE_CHECK || rc == CM_DEALLOCATED_ABEND ||
+               rc == CM_DEALLOCATED_NORMAL) {
+        // Codes of the PC's own call or of an existing conversation: never
+        // the outcome of an allocation, whatever the host answered.
+        fail("allocation failed with a code of the PC's own call");
     }
-    // (A refused allocation gives whatever code the host sent, 24 and 25
-    // included, so its code proves nothing about the PC's own arguments.)
     cm_deal(cid, &rc);
     host.join();
     return 0;
