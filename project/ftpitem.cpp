@@ -20,9 +20,6 @@ const uint64_t kUnixEpoch100ns = 116444736000000000ULL;
 FTPItem::FTPItem(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady, FTPLine* pLine)
     : m_iId(iId), m_nType(nType), m_piReady(pReady), m_pLine(pLine)
 {
-    if (m_pLine != nullptr && m_pLine->GetFlags() != nullptr)
-        m_piExchange = &m_pLine->GetFlags()->m_iExchange;
-
     // The name fills at most the 10 bytes of the line prefix.
     const char* name = pszName != nullptr ? pszName : "";
     const size_t nameLen = std::min<size_t>(std::strlen(name), kPrefixSize);
@@ -144,9 +141,15 @@ int32_t FTPItem::BytesToHex(uint8_t* pBuffer, int32_t iLength)
     return static_cast<int32_t>(2 * length);
 }
 
-EngineFlags* FTPItem::Flags() const
+Exchange* FTPItem::GetExchange() const
 {
     return m_pLine != nullptr ? m_pLine->GetFlags() : nullptr;
+}
+
+std::atomic<int32_t>* FTPItem::GetExchangeFlag() const
+{
+    Exchange* exchange = GetExchange();
+    return exchange != nullptr ? &exchange->m_iExchange : nullptr;
 }
 
 void FTPItem::BuildLine(uint8_t* pLine, int32_t& iLength)
@@ -163,12 +166,11 @@ void FTPItem::BuildLine(uint8_t* pLine, int32_t& iLength)
         pLine[iLength] = 0;
 }
 
-void FTPItem::SetEngineFlags(int32_t iReady, int32_t iExchange)
+void FTPItem::Queued(OnQueue effect)
 {
-    if (m_piReady != nullptr)
-        m_piReady->store(iReady);
-    if (m_piExchange != nullptr)
-        m_piExchange->store(iExchange);
+    Exchange* exchange = GetExchange();
+    if (exchange != nullptr)
+        exchange->RequestQueued(effect);
 }
 
 void FTPItem::TranslateToHost(uint8_t* pLine, int32_t iLength)
@@ -177,13 +179,12 @@ void FTPItem::TranslateToHost(uint8_t* pLine, int32_t iLength)
         m_pTable->TranslateToHost(pLine, iLength);
 }
 
-void FTPItem::BuildRequest(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver, int32_t iReady, int32_t iExchange,
-                           int32_t iHandOverValue)
+void FTPItem::BuildRequest(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver, OnQueue effect, HandOver handOver)
 {
     BuildLine(pLine, iLength);
-    SetEngineFlags(iReady, iExchange);
+    Queued(effect);
     TranslateToHost(pLine, iLength);
-    iHandOver = iHandOverValue;
+    iHandOver = static_cast<int32_t>(handOver);
 }
 
 void FTPItem::TakeReceived(uint8_t* pBytes, int32_t& iLength)

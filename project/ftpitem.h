@@ -3,7 +3,7 @@
 // for every occurrence, holding the payload of the latest one.
 
 #include "cobject.h"
-#include "engineflags.h"
+#include "exchange.h"
 #include "task.h"
 
 #include <atomic>
@@ -25,8 +25,9 @@ public:
     // is the longest payload that reaches the host.
     static constexpr int32_t kMaxSendPayload = kBufferSize - 1 - kPrefixSize;
 
-    // pReady: the engine flag this item raises when handled (may be null);
-    // pLine: the owning registry, through which the exchange flag is reached.
+    // pReady: the engine flag tied to the item's type (read-enabled for
+    // requests, send-enabled for the host's items; may be null); pLine: the
+    // owning registry, through which the exchange is reached.
     FTPItem(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady, FTPLine* pLine);
     ~FTPItem() override;
     FTPItem(const FTPItem&) = delete;
@@ -61,7 +62,7 @@ public:
     int32_t GetDataLen() const { return m_nDataLen; }
     const std::string& GetTempPath() const { return m_strTempPath; }
     std::atomic<int32_t>* GetReadyFlag() const { return m_piReady; }
-    std::atomic<int32_t>* GetExchangeFlag() const { return m_piExchange; }
+    std::atomic<int32_t>* GetExchangeFlag() const;
     FTPLine* GetLine() const { return m_pLine; }
 
     FILE* m_pFileOUT = nullptr;
@@ -77,27 +78,26 @@ protected:
     void InitTempPath();
 
     // The parts every line to the host is built from: the prefix and the
-    // stored payload; the engine flags (this item's ready flag and the
-    // exchange flag); the translation of the line to the host code page.
+    // stored payload; the translation of the line to the host code page.
     void BuildLine(uint8_t* pLine, int32_t& iLength);
-    void SetEngineFlags(int32_t iReady, int32_t iExchange);
     void TranslateToHost(uint8_t* pLine, int32_t iLength);
-    // The whole build of a request line: prefix and payload, the flags, the
-    // translation, and the hand-over flag of the line.
-    void BuildRequest(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver, int32_t iReady, int32_t iExchange,
-                      int32_t iHandOverValue);
+    // The whole build of a request line: prefix and payload, what queueing
+    // it does to the exchange, the translation, and the hand-over flag.
+    void BuildRequest(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver, OnQueue effect, HandOver handOver);
+    // Tells the exchange what queueing this item does to it.
+    void Queued(OnQueue effect);
     // The first steps of every item from the host: the payload translated in
     // place to the PC code page, the base log line, the payload stored
     // (iLength becomes 0).
     void TakeReceived(uint8_t* pBytes, int32_t& iLength);
-    EngineFlags* Flags() const;
+    // The exchange of the owning registry; null without one.
+    Exchange* GetExchange() const;
 
     EMutex m_mutex;
     int32_t m_iId;
     uint16_t m_nType;
     std::unique_ptr<char[]> m_pszName;
     std::atomic<int32_t>* m_piReady;
-    std::atomic<int32_t>* m_piExchange = nullptr;
     FTPLine* m_pLine;
     std::string m_strTempPath;
     std::unique_ptr<uint8_t[]> m_pData;

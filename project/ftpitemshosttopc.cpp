@@ -45,15 +45,20 @@ void InsertDownloadFailure(FTPLine* pLine, FTPItem* pItem, const std::string& st
     if (sql != nullptr)
         pLine->InsertResponse(pItem, nullptr, sql);
     sqlite3_free(sql);
+    if (pLine->GetFlags() != nullptr)
+        pLine->GetFlags()->AnswerFailed();
 }
 
 // Ends the download under way (if any) for an item that closes the exchange;
-// a failed download gets its failure row.
-void EndDownloadFor(FTPLine* pLine, FTPItem* pItem, const std::string& strHostText)
+// a failed download gets its failure row. bHostError: the item is the host's
+// error message, which cuts the download off.
+void EndDownloadFor(FTPLine* pLine, FTPItem* pItem, const std::string& strHostText, bool bHostError)
 {
     FTPItem_HPDATA* data = FindDownloadItem(pLine);
     if (data == nullptr)
         return;
+    if (bHostError)
+        data->HostEnded();
     std::string reason;
     std::string path;
     if (data->EndDownload(reason, path))
@@ -90,7 +95,8 @@ void FTPItem_HPREADY::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
         m_pLine->InsertResponse(this, nullptr, nullptr);
         m_pLine->InsertSystemPid(this);
     }
-    SetEngineFlags(1, 0);
+    if (GetExchange() != nullptr)
+        GetExchange()->ExchangeClosed();
 }
 
 // ---------------------------------------------------------------- HPMSG
@@ -106,25 +112,28 @@ void FTPItem_HPMSG::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
     TakeReceived(pBytes, iLength);
     if (m_pLine != nullptr)
         m_pLine->InsertResponse(this, nullptr, nullptr);
-    if (m_piReady != nullptr)
-        m_piReady->store(1);
+    Exchange* exchange = GetExchange();
+    if (exchange != nullptr)
+        exchange->SendingResumed();
     const char* text = reinterpret_cast<const char*>(m_pData.get());
     ELOG(1, 5, 200, "SaveReceivedString: %s\n", text);
-    if (m_pLine == nullptr)
+    if (m_pLine == nullptr || exchange == nullptr)
         return;
 
     if (std::strstr(text, "RC=0") == nullptr) {
         ELOG(0, 5, 200, "SaveReceivedString: RC<>0\n");
-        if (m_piExchange != nullptr)
-            m_piExchange->store(0);
-        // The exchange is over: a download file still open is closed, so
-        // that the next download starts a file of its own.
-        EndDownloadFor(m_pLine, this, text);
+        exchange->ExchangeClosed();
+        // The exchange is over: a download still open is closed (the next
+        // one starts a file of its own) and, cut off by the host's error,
+        // reported as failed.
+        EndDownloadFor(m_pLine, this, text, true);
         return;
     }
     ELOG(0, 5, 200, "SaveReceivedString: RC=0\n");
 
-    const int32_t lastReqItem = m_pLine->m_iLastReqItem;
+    // The request this message answers: the one whose line last passed the
+    // turn to the host.
+    const int32_t lastReqItem = exchange->LastRequestItem();
     FTPItem* last = m_pLine->FindFTPItemById(lastReqItem);
     if (last != nullptr) {
         ELOG(1, 5, 200, "SaveReceivedString->LastReqItem: %s\n", last->GetName());
@@ -139,22 +148,13 @@ void FTPItem_HPMSG::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 
     // The last request was the end of an upload.
     if (std::strstr(text, "ROWS=") != nullptr) {
-        if (m_piExchange != nullptr)
-            m_piExchange->store(0);
-        m_pLine->m_iLastReqItem = 0;
-        ELOG(0, 5, 200, "SaveReceivedString: SetLastReqItem Reset\n");
-        EndDownloadFor(m_pLine, this, text);
+        exchange->UploadStored();
+        EndDownloadFor(m_pLine, this, text, false);
         return;
     }
     // An intermediate acknowledgement: the host keeps the exchange open and
     // the empty block that follows it does not give the turn back.
-    ELOG(0, 5, 200, "SaveReceivedString: ACK Ignored\n");
-    if (m_piReady != nullptr)
-        m_piReady->store(0);
-    if (m_piExchange != nullptr)
-        m_piExchange->store(1);
-    if (m_pLine->GetBlockSocket() != nullptr)
-        m_pLine->GetBlockSocket()->SetIgnoreNextACK();
+    exchange->IntermediateAck();
 }
 
 // ---------------------------------------------------------------- HPDATA
@@ -168,9 +168,10 @@ FTPItem_HPDATA::FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType,
 void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 {
     // A download is under way: stop the sender, keep the exchange open.
-    SetEngineFlags(0, 1);
-    EngineFlags* flags = Flags();
-    const bool binary = flags != nullptr && flags->m_iBinaryMode != 0;
+    Exchange* exchange = GetExchange();
+    if (exchange != nullptr)
+        exchange->DownloadRecord();
+    const bool binary = exchange != nullptr && exchange->Binary();
     if (!binary && pBytes != nullptr && iLength > 0 && m_pTable != nullptr)
         m_pTable->TranslateToPC(pBytes, iLength);
 
@@ -203,8 +204,13 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
             // The row that names the file only when there is a file.
             if (m_pFileOUT != nullptr) {
                 m_strPath = path;
-                if (m_pLine != nullptr)
-                    m_pLine->InsertResponse(this, path.c_str(), nullptr);
+                // Without its row the front end cannot find the file: the
+                // download fails, whatever the host sends.
+                if (m_pLine != nullptr && m_pLine->InsertResponse(this, path.c_str(), nullptr) != 1) {
+                    m_bFailed = true;
+                    m_strFailure = "ERROR: the Response row naming the download file could not be written";
+                    ELOG(2, 1, 200, "SaveReceivedString: %s %s\n", m_strFailure.c_str(), path.c_str());
+                }
             }
             std::string format;
             if (g_pConfigModul != nullptr && g_pConfigModul->GetParm("GLOBAL.DOWNLOAD_FORMAT", format) &&
@@ -261,6 +267,14 @@ void FTPItem_HPDATA::WriteRecord(uint8_t* pBytes, int32_t& iLength, bool bBinary
     iLength = 0;
 }
 
+void FTPItem_HPDATA::HostEnded()
+{
+    if (m_bInDownload && !m_bFailed) {
+        m_bFailed = true;
+        m_strFailure = "ERROR: the host ended the download before its end";
+    }
+}
+
 bool FTPItem_HPDATA::EndDownload(std::string& strReason, std::string& strPath)
 {
     if (m_pFileOUT != nullptr) {
@@ -314,13 +328,19 @@ void FTPItem_HPEOD::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
         std::fclose(m_pFileOUT);
     }
     m_pFileOUT = nullptr;
+    Exchange* exchange = GetExchange();
     if (m_pLine != nullptr) {
         if (failed)
             InsertDownloadFailure(m_pLine, this, text.empty() ? reason : reason + "; HPEOD: " + text, path);
+        else if (exchange != nullptr && exchange->AnswerHasFailed())
+            // The host's error already ended this download as failed: its
+            // closing HPEOD does not make the file complete.
+            ELOG(1, 3, 200, "SaveReceivedString: HPEOD of a failed download not reported: %s\n", text.c_str());
         else
             m_pLine->InsertResponse(this, nullptr, nullptr);
     }
-    SetEngineFlags(1, 0);
+    if (exchange != nullptr)
+        exchange->ExchangeClosed();
 }
 
 // ---------------------------------------------------------------- HPTXT
@@ -336,7 +356,7 @@ void FTPItem_HPTXT::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
     TakeReceived(pBytes, iLength);
     if (m_pLine != nullptr)
         m_pLine->InsertResponse(this, nullptr, nullptr);
-    if (m_piReady != nullptr)
-        m_piReady->store(1);
+    if (GetExchange() != nullptr)
+        GetExchange()->SendingResumed();
     ELOG(1, 3, 121, "%s\n", reinterpret_cast<const char*>(m_pData.get()));
 }

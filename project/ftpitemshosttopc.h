@@ -38,6 +38,9 @@ public:
     // pszReason describes the failure and strPath names the file (empty when
     // none was created).
     bool EndDownload(std::string& strReason, std::string& strPath);
+    // The host's error message cut the download under way off (if any): it
+    // fails, whatever the file holds.
+    void HostEnded();
     // True while the records of a download arrive (from its first record to
     // the end of the download).
     bool InDownload() const { return m_bInDownload; }

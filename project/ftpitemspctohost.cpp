@@ -127,126 +127,129 @@ void FTPItem_PHREADY::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t&
     char tail[100];
     std::snprintf(tail, sizeof(tail), ", PID=%d, LOGFILE=%s", Platform::processId(), g_strLogFileName.c_str());
     AppendText(pLine, iLength, tail);
-    SetEngineFlags(1, 1);
+    // The host's HPREADY closes this exchange.
+    Queued(OnQueue::OpenExchange);
     TranslateToHost(pLine, iLength);
-    iHandOver = 1;
+    iHandOver = static_cast<int32_t>(HandOver::Pass);
 }
 
 void FTPItem_PHSETOPT::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
     BuildLine(pLine, iLength);
-    SetEngineFlags(1, 0);
+    Queued(OnQueue::Nothing);
     // The payload is zero-terminated (the buffer behind it is zero). "Y"
     // is looked at last, so it wins when both are given.
     const char* options = reinterpret_cast<const char*>(m_pData.get());
-    EngineFlags* flags = Flags();
-    if (flags != nullptr) {
+    Exchange* exchange = GetExchange();
+    if (exchange != nullptr) {
         if (std::strstr(options, "FTTRAIL=N") != nullptr)
-            flags->m_iBinaryMode = 0;
+            exchange->SetBinary(false);
         if (std::strstr(options, "FTTRAIL=Y") != nullptr)
-            flags->m_iBinaryMode = 1;
+            exchange->SetBinary(true);
     }
     TranslateToHost(pLine, iLength);
-    iHandOver = 1;
+    iHandOver = static_cast<int32_t>(HandOver::Pass);
 }
 
 // Requests that open an exchange: the host answers with records and closes
 // the exchange with HPEOD or an HPMSG without "RC=0".
 void FTPItem_PHSUBMIT::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::OpenExchange, HandOver::Pass);
 }
 
 void FTPItem_PHGDSLST::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::OpenExchange, HandOver::Pass);
 }
 
 void FTPItem_PHGDSLSTF::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::OpenExchange, HandOver::Pass);
 }
 
 void FTPItem_PHGPODIR::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::OpenExchange, HandOver::Pass);
 }
 
 void FTPItem_PHGPODIRF::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::OpenExchange, HandOver::Pass);
 }
 
 void FTPItem_PHGETFILE::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 1, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::OpenExchange, HandOver::Pass);
 }
 
 // Requests answered at once: no exchange is opened.
 void FTPItem_PHDELETE::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 0, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::Nothing, HandOver::Pass);
 }
 
 void FTPItem_PHBPXWDYN::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    BuildRequest(pLine, iLength, iHandOver, 1, 0, 1);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::Nothing, HandOver::Pass);
 }
 
 void FTPItem_PHMODIFY::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
     // The turn stays with the PC: the upload records follow at once.
-    BuildRequest(pLine, iLength, iHandOver, 1, 0, 0);
+    BuildRequest(pLine, iLength, iHandOver, OnQueue::Nothing, HandOver::Keep);
 }
 
 void FTPItem_PHDATA::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
+    // The host does not answer records. Reading is left as it is: an answer
+    // to a line queued before the upload may still be due.
     BuildLine(pLine, iLength);
-    // The host does not answer records: nothing to receive.
-    SetEngineFlags(0, 0);
-    EngineFlags* flags = Flags();
-    const bool binary = flags != nullptr && flags->m_iBinaryMode != 0;
+    Queued(OnQueue::Nothing);
+    Exchange* exchange = GetExchange();
+    const bool binary = exchange != nullptr && exchange->Binary();
     TranslateToHost(pLine, binary ? kPrefixSize : iLength);
-    iHandOver = 0;
+    iHandOver = static_cast<int32_t>(HandOver::Keep);
 }
 
 void FTPItem_PHEOD::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
-    // The prefix alone; a payload is ignored.
+    // The prefix alone; a payload is ignored. The host's answer closes the
+    // exchange.
     BuildPrefix(pLine, iLength);
-    SetEngineFlags(1, 1);
+    Queued(OnQueue::OpenExchange);
     TranslateToHost(pLine, iLength);
-    iHandOver = 1;
+    iHandOver = static_cast<int32_t>(HandOver::Pass);
 }
 
 void FTPItem_PHTXT::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver)
 {
     BuildLine(pLine, iLength);
-    SetEngineFlags(1, 0);
+    Queued(OnQueue::Nothing);
     // The line is zero-terminated: the prefix zero-filled the rest.
     ELOG(1, 3, 121, "MSG: %s\n", reinterpret_cast<const char*>(pLine));
     TranslateToHost(pLine, iLength);
-    iHandOver = 1;
+    iHandOver = static_cast<int32_t>(HandOver::Pass);
 }
 
 void FTPItem_PING::BuildSendString(uint8_t* /*pLine*/, int32_t& iLength, int32_t& iHandOver)
 {
     // Nothing goes to the host: the payload comes back as a Response row.
     iLength = 0;
-    iHandOver = 0;
+    iHandOver = static_cast<int32_t>(HandOver::Keep);
     if (m_pLine != nullptr)
         m_pLine->InsertResponse(this, nullptr, nullptr);
 }
 
 void FTPItem_CLOSE::BuildSendString(uint8_t* /*pLine*/, int32_t& iLength, int32_t& iHandOver)
 {
-    // Nothing goes to the host. Both engine threads leave their loops once
-    // the send thread has sent what was queued before; the engine then stops
-    // a receive that still waits (see SocketFTP).
+    // Nothing goes to the host. The send thread takes no row behind this
+    // one, sends what was queued before it and leaves its loop; the engine
+    // then stops a receive that still waits (see SocketFTP).
     iLength = 0;
-    iHandOver = 0;
+    iHandOver = static_cast<int32_t>(HandOver::Keep);
     ELOG(0, 3, 121, "Request for close a connection received\n");
-    EngineFlags* flags = Flags();
-    if (flags != nullptr)
-        flags->m_iCloseRequest = 1;
+    Exchange* exchange = GetExchange();
+    if (exchange != nullptr)
+        exchange->CloseRequested();
 }

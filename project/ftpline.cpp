@@ -67,7 +67,7 @@ std::string_view Trim(const char* text)
 const size_t kPrefix = static_cast<size_t>(FTPItem::kPrefixSize);
 } // namespace
 
-FTPLine::FTPLine(EngineFlags* pFlags, SendQueue* pSendQueue, MySqlite* pDb)
+FTPLine::FTPLine(Exchange* pFlags, SendQueue* pSendQueue, MySqlite* pDb)
     : m_pFlags(pFlags), m_pSendQueue(pSendQueue), m_pDb(pDb), m_pLineBuffer(new uint8_t[FTPItem::kBufferSize])
 {
     std::atomic<int32_t>* sendEnabled = pFlags != nullptr ? &pFlags->m_iSendEnabled : nullptr;
@@ -92,8 +92,8 @@ FTPLine::FTPLine(EngineFlags* pFlags, SendQueue* pSendQueue, MySqlite* pDb)
         AddNewFTPItem(new FTPItem_PHDATA("PHDATA", 42, 1, readEnabled, this));
         AddNewFTPItem(new FTPItem_PHEOD("PHEOD", 43, 1, readEnabled, this));
         AddNewFTPItem(new FTPItem_PHTXT("PHTXT", 44, 0, sendEnabled, this));
-        AddNewFTPItem(new FTPItem_PING("PING", 100, 2, nullptr, this));
-        AddNewFTPItem(new FTPItem_CLOSE("CLOSE", 101, 2, nullptr, this));
+        AddNewFTPItem(new FTPItem_PING("PING", 100, kLocalItemType, nullptr, this));
+        AddNewFTPItem(new FTPItem_CLOSE("CLOSE", 101, kLocalItemType, nullptr, this));
     } catch (...) {
         DeleteItems();
         throw;
@@ -182,14 +182,9 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
     FTPItem* item = FindFTPItem(name);
     if (item == nullptr)
         return 0;
-    m_iLastReqItem = item->GetId();
-
-    if (iMsgId != 0) {
-        const int32_t last = m_iLastMsgId;
-        if (static_cast<int64_t>(iMsgId) != static_cast<int64_t>(last) + 1)
-            ELOG(2, 1, 120, "ERROR: Bad hand-shake sequence of MsgID: last=%d, current=%d\n", last, iMsgId);
-        m_iLastMsgId = iMsgId;
-    }
+    // The request the host answers is not this one but the one whose line
+    // passes the turn: that is known only when the line is sent.
+    TakeMsgId(iMsgId);
 
     if (pData != nullptr) {
         int32_t length = iLength;
@@ -227,6 +222,26 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
         return 0;
     m_pSendQueue->Push(std::move(record));
     return 1;
+}
+
+void FTPLine::TakeMsgId(int32_t iMsgId)
+{
+    if (iMsgId == 0)
+        return;
+    const int32_t last = m_iLastMsgId;
+    if (static_cast<int64_t>(iMsgId) != static_cast<int64_t>(last) + 1)
+        ELOG(2, 1, 120, "ERROR: Bad hand-shake sequence of MsgID: last=%d, current=%d\n", last, iMsgId);
+    m_iLastMsgId = iMsgId;
+}
+
+bool FTPLine::SendsLine(const char* pszName)
+{
+    if (pszName == nullptr)
+        return false;
+    char name[11 + 1] = {0};
+    std::strncpy(name, pszName, 11);
+    FTPItem* item = FindFTPItem(name);
+    return item != nullptr && item->GetType() != kLocalItemType;
 }
 
 int32_t FTPLine::InsertResponse(FTPItem* pItem, const char* pszFile, const char* pszSql)

@@ -5,7 +5,7 @@
 // bytes into item records.
 
 #include "cobject.h"
-#include "engineflags.h"
+#include "exchange.h"
 #include "task.h"
 
 #include <atomic>
@@ -77,10 +77,13 @@ struct SplitStep {
 
 class FTPLine : public CObject {
 public:
+    // The registry type of the items answered inside the PC (PING, CLOSE).
+    static constexpr uint16_t kLocalItemType = 2;
+
     // Builds the registry of all item kinds. The engine keeps the flags, the
     // queue and the database; pDb may be null when the database could not be
     // created.
-    FTPLine(EngineFlags* pFlags, SendQueue* pSendQueue, MySqlite* pDb);
+    FTPLine(Exchange* pFlags, SendQueue* pSendQueue, MySqlite* pDb);
     // Destroys the items in registration order.
     ~FTPLine() override;
     FTPLine(const FTPLine&) = delete;
@@ -121,40 +124,45 @@ public:
     static void SplitBlock(std::vector<uint8_t>& buffer,
                            const std::function<void(const char* pszPrefix, uint8_t* pPayload, int32_t iLength)>& onRecord);
 
-    EngineFlags* GetFlags() const { return m_pFlags; }
+    Exchange* GetFlags() const { return m_pFlags; }
     MySqlite* GetDb() const { return m_pDb; }
     // The host conversation, reached by the items that steer it (the
     // acknowledgement that HPMSG ignores, the stop that CLOSE requests);
     // null when there is none.
-    void SetBlockSocket(BlockSocket* pBlockSocket) { m_pBlockSocket = pBlockSocket; }
+    void SetBlockSocket(BlockSocket* pBlockSocket)
+    {
+        m_pBlockSocket = pBlockSocket;
+        if (m_pFlags != nullptr)
+            m_pFlags->SetBlockSocket(pBlockSocket);
+    }
     BlockSocket* GetBlockSocket() const { return m_pBlockSocket; }
 
+    // The MsgID of the request queued last (the items answered inside the
+    // PC answer it).
     std::atomic<int32_t> m_iLastMsgId{0};
-    std::atomic<int32_t> m_iLastReqItem{0};
     // The MsgID that the host's answers are filed under: that of the line
-    // with which the turn last passed to the host, set by the engine when it
-    // sends that line. Several requests may be queued before the host
-    // answers the first, so the last queued MsgID would file the answers of
-    // the earlier ones under the wrong request. Until the engine sets one,
-    // the answers are filed under the last MsgID.
-    void SetAnswerMsgId(int32_t iMsgId)
+    // with which the turn last passed to the host (see Exchange); the last
+    // queued MsgID until a line has passed it.
+    int32_t GetAnswerMsgId() const
     {
-        m_iAnswerMsgId = iMsgId;
-        m_bAnswerMsgIdSet = true;
+        return m_pFlags != nullptr ? m_pFlags->AnswerMsgId(m_iLastMsgId.load()) : m_iLastMsgId.load();
     }
-    int32_t GetAnswerMsgId() const { return m_bAnswerMsgIdSet ? m_iAnswerMsgId.load() : m_iLastMsgId.load(); }
+    // Whether a row with this Cmd sends a line to the host (and so may carry
+    // an upload file): a known item that is not answered inside the PC.
+    bool SendsLine(const char* pszName);
+    // Takes iMsgId as the MsgID of the request being served; one out of
+    // sequence is logged.
+    void TakeMsgId(int32_t iMsgId);
 
 private:
     void DeleteItems();
 
     std::vector<FTPItem*> m_vecItems;
     EMutex m_registryLock;
-    EngineFlags* m_pFlags;
+    Exchange* m_pFlags;
     SendQueue* m_pSendQueue;
     MySqlite* m_pDb;
     BlockSocket* m_pBlockSocket = nullptr;
-    std::atomic<int32_t> m_iAnswerMsgId{0};
-    std::atomic<bool> m_bAnswerMsgIdSet{false};
     // The line an item builds before it is copied into a record of its own
     // size; guarded by its own lock.
     std::unique_ptr<uint8_t[]> m_pLineBuffer;

@@ -13,6 +13,8 @@
 
 #include <wirecomm.h>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -146,6 +148,17 @@ int UploadReader::Next(uint8_t* pPiece, int32_t& iLength)
         length = taken;
     }
 
+    // The line this piece belongs to; a line feed taken ends it.
+    m_iPieceLine = m_iLine;
+    if (!m_bBinary && taken > 0 && start[taken - 1] == '\n')
+        ++m_iLine;
+
+    if (m_bHex && length % 2 != 0) {
+        // A digit without its pair: the record cannot be formed. (A long
+        // line is cut at an even number of digits, so this is its end.)
+        m_nPos += taken;
+        return -2;
+    }
     if (m_bHex) {
         const size_t pairs = length / 2;
         for (size_t i = 0; i < pairs; ++i)
@@ -163,12 +176,41 @@ int UploadReader::Next(uint8_t* pPiece, int32_t& iLength)
     return 1;
 }
 
+int UploadReader::Check(const char* pszPath, bool bHex, bool bBinary, int64_t& iBadLine)
+{
+    iBadLine = 0;
+    // Only a hexadecimal image can hold a record that cannot be formed.
+    if (!bHex || bBinary)
+        return 1;
+    std::FILE* file = std::fopen(pszPath, "rb");
+    if (file == nullptr)
+        return -1;
+    UploadReader reader(file, bHex, bBinary);
+    std::unique_ptr<uint8_t[]> piece(new uint8_t[kMaxPiece + 1]);
+    int result = 1;
+    for (;;) {
+        int32_t length = 0;
+        const int read = reader.Next(piece.get(), length);
+        if (read == 1)
+            continue;
+        if (read == -2) {
+            iBadLine = reader.PieceLine();
+            result = 0;
+        } else if (read < 0) {
+            result = -1;
+        }
+        break;
+    }
+    std::fclose(file);
+    return result;
+}
+
 // ---------------------------------------------------------------- SocketFTP
 
 SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
     : m_pBlockSocket(pBlockSocket), m_pSendArea(new uint8_t[kWorkArea]), m_pRecvArea(new uint8_t[kWorkArea])
 {
-    // 1. Start values: the flags start as EngineFlags gives them.
+    // 1. Start values: the exchange starts as Exchange gives it.
     m_tLastActivity = Now();
     std::memset(m_pSendArea.get(), 0, kWorkArea);
     std::memset(m_pRecvArea.get(), 0, kWorkArea);
@@ -181,7 +223,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
     m_pLine->SetBlockSocket(m_pBlockSocket);
     {
         ELock lock(&m_lineLock);
-        m_pLine->QueueFTPItem(1, "PHREADY", nullptr, 0);
+        m_pLine->QueueFTPItem(kOpeningMsgId, "PHREADY", nullptr, 0);
     }
 
     // 5. The send thread.
@@ -213,6 +255,13 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
     // 7. Wait for both threads.
     if (g_iRC == 0) {
         try {
+            // This thread watches the communication timeout: neither engine
+            // thread can, since either may wait in a send, a receive or a
+            // read of an upload file.
+            while (m_iSendEnded == 0 || m_iReadEnded == 0) {
+                Task::Sleep(kPollMillis);
+                Watch();
+            }
             m_pReadTask->WaitForEnd();
             m_pSendTask->WaitForEnd();
         } catch (...) {
@@ -322,6 +371,18 @@ void SocketFTP::CommunicationTimeout()
     std::_Exit(6);
 }
 
+void SocketFTP::Watch()
+{
+    if (m_iAbort != 0 || !TimeoutExpired())
+        return;
+    // Nothing moved for T0. A host that answered and then kept the turn is
+    // out of step (NoTurn); one that never said a word is silent.
+    if (m_flags.HostAnsweredWithTurn())
+        NoTurn();
+    else
+        CommunicationTimeout();
+}
+
 void SocketFTP::MarkBroken(int32_t iRC)
 {
     int32_t none = 0;
@@ -341,7 +402,10 @@ void SocketFTP::ftpSendTaskEntry(void* pArg)
     do {
         Task::Sleep(kPollMillis);
         result = self->SendStep();
-    } while (result == 1 && self->m_flags.m_iCloseRequest == 0 && self->m_iAbort == 0);
+    } while (result == 1 && !self->m_flags.Closing() && self->m_iAbort == 0);
+    // What was queued before CLOSE still goes out.
+    if (result == 1 && self->m_flags.Closing())
+        self->DrainBeforeClose();
     // The read thread ends with this one, and a receive that still waits
     // for the host gives up.
     self->m_iSendEnded = 1;
@@ -361,28 +425,38 @@ void SocketFTP::ftpReadTaskEntry(void* pArg)
         // what was queued before it: those records may still need the
         // host's acknowledgement.
     } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0);
+    self->m_iReadEnded = 1;
+}
+
+void SocketFTP::DrainBeforeClose()
+{
+    // Sending may be held while the host answers a line queued before; the
+    // watch on T0 ends a host that never lets it go.
+    while (m_iAbort == 0 && m_sendQueue.Size() != 0) {
+        if (FlushSendQueue() != 1)
+            return;
+        if (m_sendQueue.Size() != 0)
+            Task::Sleep(kPollMillis);
+    }
 }
 
 int32_t SocketFTP::SendStep()
 {
     if (m_iAbort != 0)
         return 0;
-    // 1. Communication timeout.
-    if (TimeoutExpired())
-        CommunicationTimeout();
 
-    // 2. No database, no requests.
+    // 1. No database, no requests.
     if (!m_pDb) {
         ELOG(0, 3, 120, "SocketFTP-Send-Thread SqLite is not ready\n");
         g_iRC = 8;
         return 0;
     }
 
-    // 3. An exchange is open: only drain the queue.
-    if (m_flags.m_iExchange != 0)
+    // 2. An exchange is open, or CLOSE was taken: only drain the queue.
+    if (!m_flags.TakingRows())
         return FlushSendQueue();
 
-    // 4. Take the rows in insertion order.
+    // 3. Take the rows in insertion order.
     std::vector<std::string> columns;
     for (;;) {
         if (m_pDb->Get(columns) != 1)
@@ -399,33 +473,82 @@ int32_t SocketFTP::SendStep()
             return FlushSendQueue();
         }
 
-        {
-            ELock lock(&m_lineLock);
-            const int32_t msgId = columns.size() > 1 ? std::atoi(columns[1].c_str()) : 0;
-            const char* cmd = columns.size() > 2 ? columns[2].c_str() : "";
-            const uint8_t* data = reinterpret_cast<const uint8_t*>(columns.size() > 3 ? columns[3].c_str() : "");
-            const int32_t queued = m_pLine->QueueFTPItem(msgId, cmd, data, 0);
-
-            // 5. The row's file follows its item, and only an item that was
-            // queued: an unknown Cmd, PING or CLOSE send nothing.
-            if (columns.size() == 5 && columns[4].c_str()[0] != '\0' && queued == 1) {
-                const int32_t upload = UploadFile(columns[4].c_str());
-                if (upload == 0) {
-                    ELOG(1, 1, 120, "Uploading file '%s' can't be read\n", columns[4].c_str());
+        const int32_t msgId = columns.size() > 1 ? std::atoi(columns[1].c_str()) : 0;
+        const char* cmd = columns.size() > 2 ? columns[2].c_str() : "";
+        const uint8_t* data = reinterpret_cast<const uint8_t*>(columns.size() > 3 ? columns[3].c_str() : "");
+        const char* file = columns.size() > 4 ? columns[4].c_str() : "";
+        // The row's file follows its item, and only an item that sends a
+        // line: on an unknown Cmd, PING or CLOSE it is ignored.
+        const bool upload = file[0] != '\0' && m_pLine->SendsLine(cmd);
+        std::string reason;
+        if (upload && !CheckUpload(file, reason)) {
+            // Refused before anything of it is queued: the front end gets
+            // the failure row, the host nothing, the run goes on.
+            ELOG(2, 1, 120, "Uploading file '%s' refused: %s\n", file, reason.c_str());
+            {
+                ELock lock(&m_lineLock);
+                m_pLine->TakeMsgId(msgId);
+            }
+            InsertUploadFailure(msgId, reason, file);
+        } else {
+            int32_t queued = 0;
+            {
+                ELock lock(&m_lineLock);
+                queued = m_pLine->QueueFTPItem(msgId, cmd, data, 0);
+            }
+            // 4. The records of the file, outside the line lock: a long file
+            // drains the queue, which waits for the host's answers to lines
+            // queued before, and the read thread handles those under it.
+            if (upload && queued == 1) {
+                const int32_t result = UploadFile(file);
+                if (result == 0) {
+                    ELOG(1, 1, 120, "Uploading file '%s' can't be read\n", file);
                     // The request was taken but cannot be carried out: the
                     // run ends as a failed transfer, not as one that went well.
                     g_iRC = 16;
                     return 0;
                 }
-                if (upload < 0)
+                if (result < 0)
                     return 0;
             }
         }
 
-        // 7. An exchange was opened: drain the queue, the host answers first.
-        if (m_flags.m_iExchange != 0)
+        // 5. An exchange was opened, or CLOSE taken: the rows behind wait
+        // (after CLOSE for good); the queue is drained.
+        if (!m_flags.TakingRows())
             return FlushSendQueue();
     }
+}
+
+bool SocketFTP::CheckUpload(const char* pszPath, std::string& strReason)
+{
+    // A missing file is left to the upload itself (it cannot be read).
+    if (!Platform::pathExists(pszPath))
+        return true;
+    // A FIFO or a device would block the send thread or never end; a
+    // directory has no records.
+    if (!Platform::isRegularFile(pszPath)) {
+        strReason = "ERROR: the upload file is not a regular file";
+        return false;
+    }
+    std::string format;
+    const bool hex = GetConfig("GLOBAL.UPLOAD_FORMAT", format) && IsHexFormat(format);
+    int64_t badLine = 0;
+    if (UploadReader::Check(pszPath, hex, m_flags.Binary(), badLine) == 0) {
+        strReason = "ERROR: upload line " + std::to_string(badLine) +
+                    " has an odd number of hexadecimal digits, nothing was sent";
+        return false;
+    }
+    return true;
+}
+
+void SocketFTP::InsertUploadFailure(int32_t iMsgId, const std::string& strReason, const char* pszPath)
+{
+    char* sql = sqlite3_mprintf("INSERT INTO Response (Id, Cmd, Data, File) VALUES ('%d','%q','%q','%q')",
+                                static_cast<int>(iMsgId), kUploadFailedCmd, strReason.c_str(), pszPath);
+    if (sql == nullptr || m_pLine->InsertResponse(nullptr, nullptr, sql) != 1)
+        ELOG(1, 1, 120, "ERROR: the failure row of request %d could not be written\n", iMsgId);
+    sqlite3_free(sql);
 }
 
 int32_t SocketFTP::UploadFile(const char* pszPath)
@@ -436,7 +559,7 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
     if (file == nullptr)
         return 0;
 
-    const bool binary = m_flags.m_iBinaryMode != 0;
+    const bool binary = m_flags.Binary();
     UploadReader reader(file, hex, binary);
     std::unique_ptr<uint8_t[]> piece(new uint8_t[UploadReader::kMaxPiece + 1]);
     int32_t count = 0;
@@ -475,25 +598,18 @@ int32_t SocketFTP::FlushSendQueue()
     if (m_sendQueue.Size() == 0)
         return 1;
     for (;;) {
-        if (m_flags.m_iSendEnabled == 0)
+        if (!m_flags.SendingOn())
             return 1;
         std::unique_ptr<::SendRecord> record = m_sendQueue.Pop();
         if (!record)
             return 1;
         m_tLastActivity = Now();
-        if (record->m_iHandOver != 0 && m_pBlockSocket != nullptr) {
-            // The host's answers after this line belong to its request. They
-            // are filed under it from the moment the turn is back with the PC:
-            // by then every answer to the previous request has been handled.
-            if (!WaitForTurn())
+        if (record->m_iHandOver == static_cast<int32_t>(HandOver::Pass)) {
+            // Every answer to the previous line has been handled once the
+            // turn is back; from now on the host answers this line.
+            if (m_pBlockSocket != nullptr && !WaitForTurn())
                 return 0;
-            m_pLine->SetAnswerMsgId(record->m_iMsgId);
-            // Likewise the request that the host's HPMSG answers is the item
-            // of this line, not the one queued last: a delete queued in one
-            // pass with an upload behind it would otherwise have its "RC=0"
-            // taken for the upload's intermediate acknowledgement, and the
-            // turn that follows it would be ignored.
-            m_pLine->m_iLastReqItem = record->m_iItemId;
+            m_flags.LinePassedTurn(record->m_iItemId, record->m_iMsgId);
         }
         if (SendRecord(record->m_data, record->m_iLength, record->m_iHandOver) == 0)
             return 0;
@@ -520,12 +636,13 @@ bool SocketFTP::WaitForTurn()
 
 void SocketFTP::NoTurn()
 {
-    // The host kept the turn. Nothing at all moved for T0: that is the
-    // communication timeout. Otherwise the host talked without ever giving
-    // the turn back: the conversation is out of step.
-    if (TimeoutExpired())
+    // The host kept the turn for T0. Without a word since it got it, that
+    // is the communication timeout; after an answer the conversation is
+    // out of step: the run fails at once.
+    if (!m_flags.HostAnsweredSinceTurn())
         CommunicationTimeout();
-    ELOG(1, 1, 120, "SocketFTP-Send-Thread record not sent: no turn within T0=%d[sec]\n", m_iT0);
+    if (m_iNoTurnLogged.exchange(1) == 0)
+        ELOG(1, 1, 120, "SocketFTP-Send-Thread record not sent: no turn within T0=%d[sec]\n", m_iT0);
     MarkBroken(CM_OPERATION_INCOMPLETE);
 }
 
@@ -558,6 +675,7 @@ int32_t SocketFTP::ReceiveBlock()
     if (m_pBlockSocket == nullptr)
         return 1;
     int32_t received = 0;
+    const int32_t turnBefore = m_pBlockSocket->GetTurn();
     try {
         received = m_pBlockSocket->Receive(area, m_iT0);
     } catch (const SocketError& e) {
@@ -573,6 +691,11 @@ int32_t SocketFTP::ReceiveBlock()
     }
     // Where a record's name prefix stands; the items translate their data.
     Translate::Instance()->TranslateToPC(area, static_cast<int>(kPrefix));
+    if (received > 0 || (turnBefore == 0 && m_pBlockSocket->GetTurn() == 1)) {
+        // A record, or the acknowledgement that returned the turn.
+        m_flags.HostAnswered();
+        m_tLastActivity = Now();
+    }
     if (received > 0) {
         const size_t n = std::min(static_cast<size_t>(received), static_cast<size_t>(kWorkArea));
         m_nRecvUsed = n;
@@ -585,42 +708,28 @@ int32_t SocketFTP::ReceiveBlock()
 int32_t SocketFTP::ReadStep()
 {
     // 1. Nothing is due from the host.
-    if (m_flags.m_iReadEnabled == 0)
+    if (!m_flags.ReadingOn())
         return 1;
-    // 2.
-    if (ReceiveBlock() == 0)
-        return 0;
-
-    // 3. Split and hand over, under the line lock.
-    ELock lineLock(&m_lineLock);
-    std::vector<uint8_t> record;
     for (;;) {
-        SplitStep step;
-        {
-            ELock lock(&m_recvLock);
-            step = FTPLine::SplitRecord(m_vecRecv.data(), m_vecRecv.size());
-            if (step.m_result == SplitResult::Record)
-                record.assign(m_vecRecv.begin(), m_vecRecv.begin() + static_cast<std::ptrdiff_t>(step.m_nLength));
-            if (step.m_result == SplitResult::Record || step.m_result == SplitResult::DropByte)
-                m_vecRecv.erase(m_vecRecv.begin(), m_vecRecv.begin() + static_cast<std::ptrdiff_t>(step.m_nLength));
-        }
-        if (step.m_result == SplitResult::Empty || step.m_result == SplitResult::Wait)
-            return 1;
-        if (step.m_result == SplitResult::DropByte)
-            continue;
-
-        // A record: its item by the name prefix.
-        char prefix[kPrefix + 1] = {0};
-        std::memcpy(prefix, record.data(), kPrefix);
-        FTPItem* item = m_pLine->FindFTPItem(prefix);
-        if (item != nullptr) {
-            int32_t length = static_cast<int32_t>(record.size() - kPrefix);
-            item->SaveReceivedString(record.data() + kPrefix, length);
-        }
-        m_tLastActivity = Now();
-
-        // 4. More is due: receive again within this pass.
-        if (m_flags.m_iReadEnabled != 0 && ReceiveBlock() == 0)
+        // 2. One block, received outside the line lock.
+        if (ReceiveBlock() == 0)
             return 0;
+        if (m_nRecvUsed == 0)
+            return 1;
+        // 3. Split and hand over, under the line lock, with the splitter
+        // that the unit tests and the fuzz target exercise.
+        {
+            ELock lineLock(&m_lineLock);
+            ELock lock(&m_recvLock);
+            FTPLine::SplitBlock(m_vecRecv, [this](const char* pszPrefix, uint8_t* pPayload, int32_t iLength) {
+                FTPItem* item = m_pLine->FindFTPItem(pszPrefix);
+                if (item != nullptr)
+                    item->SaveReceivedString(pPayload, iLength);
+                m_tLastActivity = Now();
+            });
+        }
+        // 4. More is due: receive again within this pass.
+        if (!m_flags.ReadingOn())
+            return 1;
     }
 }

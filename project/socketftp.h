@@ -3,12 +3,13 @@
 // the item registry, queues the opening PHREADY and runs two threads until
 // the run ends. The send thread takes the front end's Request rows, turns
 // them into send records (with the records of an upload file) and sends
-// them; it also watches the communication timeout T0. The read thread
-// receives the host's blocks, splits them into item records and hands each
-// to its item.
+// them. The read thread receives the host's blocks, splits them into item
+// records and hands each to its item. The thread that built the engine
+// watches the communication timeout T0 meanwhile. The state of the exchange
+// lives in one Exchange (see exchange.h).
 
 #include "cobject.h"
-#include "engineflags.h"
+#include "exchange.h"
 #include "ftpline.h"
 #include "task.h"
 
@@ -32,7 +33,7 @@ class MySqlite;
 // Hexadecimal mode: a line of hexadecimal digits (CR LF or LF at its end) is
 // decoded pairwise; a line of up to 2 * kMaxPiece digits is one piece, a
 // longer one is cut at an even number of digits; a decoded last byte 0x0A
-// is dropped; a single digit left over at the end is dropped.
+// is dropped; a line with an odd number of digits cannot form a record.
 class UploadReader {
 public:
     // The largest payload that reaches the host in one line.
@@ -44,8 +45,15 @@ public:
     UploadReader& operator=(const UploadReader&) = delete;
 
     // The next piece into pPiece (room for kMaxPiece + 1 bytes; a zero byte
-    // follows the piece). 1 a piece, 0 end of the file, -1 read error.
+    // follows the piece). 1 a piece, 0 end of the file, -1 read error, -2 a
+    // hexadecimal line with an odd number of digits (PieceLine names it).
     int Next(uint8_t* pPiece, int32_t& iLength);
+    // The line (from 1) of the latest piece; binary pieces count no lines.
+    int64_t PieceLine() const { return m_iPieceLine; }
+    // Reads the whole file as an upload would: 1 every record can be
+    // formed, 0 one cannot (iBadLine names its line), -1 the file cannot be
+    // read. Only hexadecimal files are read; the others give 1.
+    static int Check(const char* pszPath, bool bHex, bool bBinary, int64_t& iBadLine);
 
     // Decodes two characters as strtol with base 16 reads them alone.
     static uint8_t HexPair(uint8_t cHigh, uint8_t cLow);
@@ -62,6 +70,8 @@ private:
     size_t m_nEnd = 0;
     bool m_bEof = false;
     bool m_bError = false;
+    int64_t m_iLine = 1;
+    int64_t m_iPieceLine = 1;
 };
 
 class SocketFTP : public CObject {
@@ -73,6 +83,11 @@ public:
     // that the records of long lines do not pile up either (10666 records of
     // the largest size would hold 341 MB).
     static constexpr int64_t kFlushBytes = 4 * 1024 * 1024;
+    // The MsgID of the opening PHREADY; the front end's requests follow.
+    static constexpr int32_t kOpeningMsgId = 1;
+    // The Response row that answers an upload refused before anything of it
+    // was sent: Cmd "PHEODFAIL", Data the reason, File the upload file.
+    static constexpr const char* kUploadFailedCmd = "PHEODFAIL";
 
     // Runs the whole engine on the open conversation (may be null: nothing
     // is then sent or received); returns when both threads have ended or a
@@ -100,6 +115,10 @@ public:
     // 1 done, 0 the file cannot be opened or read (nothing more is queued,
     // no PHEOD), -1 a send failed while the queue was drained.
     int32_t UploadFile(const char* pszPath);
+    // Whether the file of a request may be uploaded: a regular file whose
+    // records can all be formed (a missing file is left to UploadFile).
+    // false with the reason otherwise.
+    bool CheckUpload(const char* pszPath, std::string& strReason);
 
     static void ftpSendTaskEntry(void* pArg);
     static void ftpReadTaskEntry(void* pArg);
@@ -115,7 +134,7 @@ public:
     bool ConversationBroken() const { return m_iBroken.load() != 0; }
     int32_t FailureRC() const { return m_iFailureRC.load(); }
 
-    EngineFlags* GetFlags() { return &m_flags; }
+    Exchange* GetFlags() { return &m_flags; }
     FTPLine* GetLine() { return m_pLine.get(); }
     MySqlite* GetDb() { return m_pDb.get(); }
     SendQueue* GetSendQueue() { return &m_sendQueue; }
@@ -126,8 +145,15 @@ private:
     // Waits up to T0 for the turn; false when it did not come (handled as
     // NoTurn) or the threads are stopping.
     bool WaitForTurn();
-    // A line that could not be sent because the host kept the turn.
+    // The host kept the turn for T0: the communication timeout when it said
+    // nothing since it got it, else a broken conversation.
     void NoTurn();
+    // The communication timeout, watched by the thread that waits for the
+    // engine threads.
+    void Watch();
+    // After CLOSE: sends what was queued before it.
+    void DrainBeforeClose();
+    void InsertUploadFailure(int32_t iMsgId, const std::string& strReason, const char* pszPath);
     // Marks the conversation as failed and stops both threads.
     void MarkBroken(int32_t iRC);
     // Stops the threads that run and waits for them.
@@ -149,11 +175,13 @@ private:
     // Bytes of the receive work area the last block used (the rest is zero).
     size_t m_nRecvUsed = 0;
     EMutex m_lineLock;
-    EngineFlags m_flags;
+    Exchange m_flags;
     SendQueue m_sendQueue;
     std::unique_ptr<MySqlite> m_pDb;
     // Set when the send thread has left its loop: the read thread then ends too.
     std::atomic<int32_t> m_iSendEnded{0};
+    std::atomic<int32_t> m_iReadEnded{0};
+    std::atomic<int32_t> m_iNoTurnLogged{0};
     // Set when the threads must stop at once (failed conversation, a thread
     // that could not be started).
     std::atomic<int32_t> m_iAbort{0};

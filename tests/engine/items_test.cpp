@@ -70,7 +70,7 @@ protected:
     const uint8_t* Text(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.c_str()); }
 
     std::string m_dbPath;
-    EngineFlags m_flags;
+    Exchange m_flags;
     SendQueue m_queue;
     std::unique_ptr<MySqlite> m_pDb;
     std::unique_ptr<FTPLine> m_pLine;
@@ -86,7 +86,6 @@ TEST_F(ItemsTest, OpeningLineIdentifiesTheProgram)
                   ", LOGFILE=vexlink.2026-12-06.w.log",
               NextLine(&handOver));
     EXPECT_EQ(1, handOver);
-    EXPECT_EQ(1, m_flags.m_iReadEnabled.load());
     EXPECT_EQ(1, m_flags.m_iExchange.load());
 
     // The part with the process id and the log file holds 99 characters at most.
@@ -112,7 +111,7 @@ TEST_F(ItemsTest, RequestLinesSetTheirFlags)
     };
     for (const Expected& e : requests) {
         m_flags.m_iReadEnabled = 0;
-        m_flags.m_iExchange = 1 - e.exchange;
+        m_flags.m_iExchange = 0;
         m_flags.m_iSendEnabled = 0;
         ASSERT_EQ(1, m_pLine->QueueFTPItem(0, e.name, Text("payload 'x' \xe4\xf6"), 0)) << e.name;
         int32_t handOver = -1;
@@ -121,9 +120,16 @@ TEST_F(ItemsTest, RequestLinesSetTheirFlags)
         EXPECT_EQ(prefix + "payload 'x' \xe4\xf6", NextLine(&handOver)) << e.name;
         EXPECT_EQ(e.handOver, handOver) << e.name;
         EXPECT_EQ(e.exchange, m_flags.m_iExchange.load()) << e.name;
-        EXPECT_EQ(1, m_flags.m_iReadEnabled.load()) << e.name;
+        // Queueing neither switches reading nor names the last request:
+        // both follow the line that passes the turn, when it is sent.
+        EXPECT_EQ(0, m_flags.m_iReadEnabled.load()) << e.name;
+        EXPECT_EQ(0, m_flags.LastRequestItem()) << e.name;
         EXPECT_EQ(0, m_flags.m_iSendEnabled.load()) << e.name;
     }
+    m_flags.LinePassedTurn(34, 7);
+    EXPECT_EQ(1, m_flags.m_iReadEnabled.load());
+    EXPECT_EQ(34, m_flags.LastRequestItem());
+    EXPECT_EQ(7, m_pLine->GetAnswerMsgId());
     // The line really is in the host code page: 'A' is 0xC1 in EBCDIC.
     ASSERT_EQ(1, m_pLine->QueueFTPItem(0, "PHTXT", Text("A"), 0));
     std::unique_ptr<SendRecord> raw = m_queue.Pop();
@@ -158,7 +164,8 @@ TEST_F(ItemsTest, OptionsSwitchBinaryModeAndUploadRecordsFollowIt)
     int32_t handOver = -1;
     EXPECT_EQ("PHDATA    " + payload, NextLine(&handOver));
     EXPECT_EQ(0, handOver);
-    EXPECT_EQ(0, m_flags.m_iReadEnabled.load());
+    // Reading stays on: an answer to a line queued before may be due.
+    EXPECT_EQ(1, m_flags.m_iReadEnabled.load());
     // Binary mode: only the prefix is translated.
     m_flags.m_iBinaryMode = 1;
     ASSERT_EQ(1, m_pLine->QueueFTPItem(0, "PHDATA", Text(payload), 5));
@@ -167,19 +174,15 @@ TEST_F(ItemsTest, OptionsSwitchBinaryModeAndUploadRecordsFollowIt)
     ASSERT_EQ(1, m_pLine->QueueFTPItem(0, "PHEOD", Text("ignored"), 0));
     EXPECT_EQ("PHEOD     ", NextLine(&handOver));
     EXPECT_EQ(1, handOver);
-    EXPECT_EQ(1, m_flags.m_iReadEnabled.load());
     EXPECT_EQ(1, m_flags.m_iExchange.load());
 }
 
 TEST_F(ItemsTest, TextPingAndCloseAreHandledAsTheFrontEndExpects)
 {
     EngineLog log;
-    m_flags.m_iSendEnabled = 0;
-    m_flags.m_iExchange = 1;
     ASSERT_EQ(1, m_pLine->QueueFTPItem(2, "PHTXT", Text("hello"), 0));
     EXPECT_EQ("PHTXT     hello", NextLine());
     EXPECT_EQ(1u, log.Count("I121 MSG: PHTXT     hello"));
-    EXPECT_EQ(1, m_flags.m_iSendEnabled.load());
     EXPECT_EQ(0, m_flags.m_iExchange.load());
 
     // PING: nothing to send, the payload as a Response row at once.
@@ -224,6 +227,7 @@ TEST_F(ItemsTest, HostMessagesCloseOrKeepTheExchange)
 
     // Without "RC=0": the exchange ends.
     m_pLine->QueueFTPItem(2, "PHGETFILE", Text("X"), 0);
+    m_flags.LinePassedTurn(41, 2);
     m_flags.m_iSendEnabled = 0;
     Receive("HPMSG", "RC=8 NOT FOUND");
     EXPECT_EQ(0, m_flags.m_iExchange.load());
@@ -232,7 +236,13 @@ TEST_F(ItemsTest, HostMessagesCloseOrKeepTheExchange)
 
     // "RC=0" after a request that is not the end of an upload: unchanged.
     m_pLine->QueueFTPItem(3, "PHSUBMIT", Text("JOB"), 0);
+    m_flags.LinePassedTurn(33, 3);
+    // An upload queued while the host still works on the request does not
+    // make its "RC=0" the upload's acknowledgement.
+    m_pLine->QueueFTPItem(4, "PHMODIFY", Text("DSN"), 0);
+    m_pLine->QueueFTPItem(0, "PHEOD", nullptr, 0);
     Receive("HPMSG", "RC=0 SUBMITTED");
+    EXPECT_EQ(0u, log.Count("T200 SaveReceivedString: ACK Ignored"));
     EXPECT_EQ(1, m_flags.m_iExchange.load());
     EXPECT_EQ(1u, log.Count("T200 SaveReceivedString->LastReqItem: PHSUBMIT"));
     // "RC=04" holds "RC=0".
@@ -240,19 +250,18 @@ TEST_F(ItemsTest, HostMessagesCloseOrKeepTheExchange)
     EXPECT_EQ(1, m_flags.m_iExchange.load());
 
     // After an upload: the receipt is an acknowledgement to ignore ...
-    m_pLine->QueueFTPItem(4, "PHMODIFY", Text("DSN"), 0);
-    m_pLine->QueueFTPItem(0, "PHEOD", nullptr, 0);
+    m_flags.LinePassedTurn(43, 4);
     Receive("HPMSG", "RC=0 3 RECORDS RECEIVED");
     EXPECT_EQ(1u, log.Count("T200 SaveReceivedString: ACK Ignored"));
     EXPECT_EQ(0, m_flags.m_iSendEnabled.load());
     EXPECT_EQ(1, m_flags.m_iExchange.load());
     EXPECT_EQ(1, socket.GetIgnoreNextACK());
-    EXPECT_EQ(43, m_pLine->m_iLastReqItem.load());
+    EXPECT_EQ(43, m_flags.LastRequestItem());
     // ... and the stored count ends the exchange.
     Receive("HPMSG", "RC=0 ROWS=3 STORED");
     EXPECT_EQ(0, m_flags.m_iExchange.load());
     EXPECT_EQ(1, m_flags.m_iSendEnabled.load());
-    EXPECT_EQ(0, m_pLine->m_iLastReqItem.load());
+    EXPECT_EQ(0, m_flags.LastRequestItem());
     EXPECT_EQ(1u, log.Count("T200 SaveReceivedString: SetLastReqItem Reset"));
     // No last item now: its id is reported.
     m_flags.m_iExchange = 1;
@@ -329,23 +338,31 @@ TEST_F(ItemsTest, DownloadsInTextHexAndBinary)
 TEST_F(ItemsTest, MessageThatEndsTheExchangeClosesTheDownloadFile)
 {
     m_pLine->QueueFTPItem(2, "PHGDSLST", Text("X"), 0);
+    m_flags.LinePassedTurn(37, 2);
     Receive("HPDATA", "one");
     Receive("HPMSG", "RC=12 I/O ERROR");
     FTPItem* data = m_pLine->FindFTPItem("HPDATA");
     EXPECT_EQ(nullptr, data->m_pFileOUT);
     EXPECT_EQ(nullptr, m_pLine->FindFTPItem("HPEOD")->m_pFileOUT);
+    // The host's closing HPEOD does not make the cut-off download complete.
+    Receive("HPEOD", "RECORDS=1");
     // The next records start a file of their own.
     m_pLine->QueueFTPItem(3, "PHGETFILE", Text("Y"), 0);
+    m_flags.LinePassedTurn(41, 3);
     Receive("HPDATA", "two");
     Receive("HPEOD", "RECORDS=1");
     const Rows rows = Responses();
-    ASSERT_EQ(4u, rows.size());
-    EXPECT_EQ("HPDATA", rows[0][1]);
+    ASSERT_EQ(5u, rows.size());
+    EXPECT_EQ((std::vector<std::string>{"2", "HPEODFAIL",
+                                        "ERROR: the host ended the download before its end; HPMSG: RC=12 I/O ERROR",
+                                        rows[0][3]}),
+              rows[2]);
     EXPECT_EQ("HPMSG", rows[1][1]);
-    EXPECT_EQ("HPDATA", rows[2][1]);
-    EXPECT_EQ("HPEOD", rows[3][1]);
+    EXPECT_EQ("HPDATA", rows[3][1]);
+    EXPECT_EQ("HPEOD", rows[4][1]);
+    EXPECT_EQ("3", rows[4][0]);
     EXPECT_EQ("one\n", ReadFile(rows[0][3]));
-    EXPECT_EQ("two\n", ReadFile(rows[2][3]));
+    EXPECT_EQ("two\n", ReadFile(rows[3][3]));
 }
 
 TEST_F(ItemsTest, DownloadThatCannotBeWrittenIsNeverReportedComplete)
@@ -374,6 +391,7 @@ TEST_F(ItemsTest, DownloadThatCannotBeWrittenIsNeverReportedComplete)
 
     // A file that cannot be written completely.
     m_pLine->QueueFTPItem(3, "PHGETFILE", Text("Y"), 0);
+    m_flags.LinePassedTurn(41, 3);
     Receive("HPDATA", "first");
     FTPItem* data = m_pLine->FindFTPItem("HPDATA");
     ASSERT_NE(nullptr, data->m_pFileOUT);
@@ -395,6 +413,7 @@ TEST_F(ItemsTest, DownloadThatCannotBeWrittenIsNeverReportedComplete)
 
     // The next download is a download of its own again.
     m_pLine->QueueFTPItem(4, "PHGETFILE", Text("Z"), 0);
+    m_flags.LinePassedTurn(41, 4);
     Receive("HPDATA", "fine");
     Receive("HPEOD", "RECORDS=1");
     EXPECT_EQ("HPEOD", Responses().back()[1]);

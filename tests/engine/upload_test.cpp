@@ -11,7 +11,8 @@ namespace {
 
 struct Pieces {
     std::vector<std::string> pieces;
-    int end = 0; // the last result of Next: 0 end of file, -1 error
+    int end = 0; // the last result of Next: 0 end of file, -1 error, -2 bad line
+    int64_t line = 0; // the line of the last piece
 };
 
 // Cuts content as an upload of the given mode would.
@@ -28,6 +29,7 @@ Pieces Cut(const std::string& content, bool hex, bool binary)
         const int r = reader.Next(piece.data(), length);
         if (r != 1) {
             out.end = r;
+            out.line = reader.PieceLine();
             EXPECT_EQ(0, length);
             break;
         }
@@ -100,8 +102,13 @@ TEST(UploadReaderTest, HexLinesAreDecodedPairwise)
     EXPECT_EQ((Texts{"\nA"}), Cut("0A41\n", true, false).pieces);
     // An empty line is an empty record, with LF or CR LF.
     EXPECT_EQ((Texts{"", "", "A"}), Cut("\n\r\n41", true, false).pieces);
-    // A digit left over is dropped.
-    EXPECT_EQ((Texts{"A"}), Cut("414\n", true, false).pieces);
+    // A line with a digit left over cannot form a record: reported with
+    // its line number rather than cut short.
+    for (const char* odd : {"41\n414\n42\n", "41\r\n414", "\n414\r\n"}) {
+        const Pieces p = Cut(odd, true, false);
+        EXPECT_EQ(-2, p.end) << odd;
+        EXPECT_EQ(2, p.line) << odd;
+    }
     // Pairs that are not two digits read as strtol reads them.
     EXPECT_EQ((Texts{std::string("\x05\x04\x00\x05\xff\x00", 6)}), Cut(" 5+4zz5z-1x1\n", true, false).pieces);
 }

@@ -181,7 +181,7 @@ TEST_F(FTPItemTest, TempFileNames)
 
 TEST_F(FTPItemTest, ItemsReachTheEngineFlagsThroughTheirRegistry)
 {
-    EngineFlags flags;
+    Exchange flags;
     SendQueue queue;
     FTPLine line(&flags, &queue, nullptr);
     FTPItem item("PHTEST", 77, 1, &flags.m_iReadEnabled, &line);

@@ -51,7 +51,7 @@ const uint8_t* Bytes(const std::string& s)
 
 class FTPLineTest : public QueueTest {
 protected:
-    EngineFlags m_flags;
+    Exchange m_flags;
     SendQueue m_queue;
 };
 
@@ -130,34 +130,30 @@ TEST_F(FTPLineTest, MsgIdHandShakeAndLastRequestItem)
     LogCapture log;
     const std::string badSequence = "E120 ERROR: Bad hand-shake sequence of MsgID: ";
     EXPECT_EQ(0, line.m_iLastMsgId.load());
-    EXPECT_EQ(0, line.m_iLastReqItem.load());
 
-    // The hand-shake and the last item follow every request that is found;
-    // the lines to the host are queued (PING sends nothing).
+    // The hand-shake follows every request that is found; the lines to the
+    // host are queued (PING sends nothing). The last request is not set by
+    // queueing: only the line that passes the turn sets it, when sent.
     line.QueueFTPItem(1, "PHREADY", nullptr, 0);
     EXPECT_EQ(1, line.m_iLastMsgId.load());
-    EXPECT_EQ(31, line.m_iLastReqItem.load());
     line.QueueFTPItem(2, "PHSUBMIT", Bytes("job"), 0);
     EXPECT_EQ(2, line.m_iLastMsgId.load());
     line.QueueFTPItem(3, "PHGETFILE", Bytes("dsn"), 0);
     EXPECT_EQ(3, line.m_iLastMsgId.load());
-    EXPECT_EQ(41, line.m_iLastReqItem.load());
     EXPECT_EQ(0u, log.CountPrefix(badSequence));
     // Out of sequence: logged, and the MsgID is taken all the same.
     line.QueueFTPItem(5, "PHDELETE", Bytes("dsn"), 0);
     EXPECT_EQ(5, line.m_iLastMsgId.load());
-    EXPECT_EQ(34, line.m_iLastReqItem.load());
     EXPECT_EQ(1u, log.Count(badSequence + "last=3, current=5"));
     EXPECT_EQ(1u, log.CountPrefix(badSequence));
     // MsgID 0 (upload pieces, rows without a number) leaves it alone.
     line.QueueFTPItem(0, "PHDATA", Bytes("rec"), 0);
     EXPECT_EQ(5, line.m_iLastMsgId.load());
-    EXPECT_EQ(42, line.m_iLastReqItem.load());
     EXPECT_EQ(1u, log.CountPrefix(badSequence));
     // An unknown name changes neither value.
     EXPECT_EQ(0, line.QueueFTPItem(6, "phsubmit", Bytes("x"), 0));
     EXPECT_EQ(5, line.m_iLastMsgId.load());
-    EXPECT_EQ(42, line.m_iLastReqItem.load());
+    EXPECT_EQ(0, m_flags.LastRequestItem());
     // The largest MsgID is followed without overflow in the check.
     line.QueueFTPItem(INT32_MAX, "PING", nullptr, 0);
     line.QueueFTPItem(INT32_MIN, "PING", nullptr, 0);
@@ -172,17 +168,16 @@ TEST_F(FTPLineTest, OnlyElevenCharactersOfTheNameCount)
 {
     FTPLine line(&m_flags, &m_queue, nullptr);
     line.QueueFTPItem(0, "PHGETFILE  and more", Bytes("x"), 0);
-    EXPECT_EQ(41, line.m_iLastReqItem.load());
+    EXPECT_EQ(41, m_queue.Pop()->m_iItemId);
     line.QueueFTPItem(0, "  PHDELETE", Bytes("x"), 0);
-    EXPECT_EQ(34, line.m_iLastReqItem.load());
+    EXPECT_EQ(34, m_queue.Pop()->m_iItemId);
     // Eleven characters that are a longer word: not an item.
-    line.m_iLastReqItem = 0;
     EXPECT_EQ(0, line.QueueFTPItem(0, "PHGETFILEXYZ", Bytes("x"), 0));
     const std::string huge(100000, 'P');
     EXPECT_EQ(0, line.QueueFTPItem(0, huge.c_str(), Bytes("x"), 0));
     EXPECT_EQ(0, line.QueueFTPItem(0, "", Bytes("x"), 0));
     EXPECT_EQ(0, line.QueueFTPItem(0, nullptr, Bytes("x"), 0));
-    EXPECT_EQ(0, line.m_iLastReqItem.load());
+    EXPECT_EQ(0u, m_queue.Size());
 }
 
 TEST_F(FTPLineTest, QueuedSendRecords)

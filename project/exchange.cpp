@@ -1,0 +1,57 @@
+#include "exchange.h"
+
+#include "blockSocket.h"
+#include "elog.h"
+
+void Exchange::RequestQueued(OnQueue effect)
+{
+    if (effect == OnQueue::OpenExchange)
+        m_iExchange = 1;
+}
+
+void Exchange::LinePassedTurn(int32_t iItemId, int32_t iMsgId)
+{
+    // Set before the line goes out, so that the first answer already finds
+    // them; every answer to the previous line has been handled by then (the
+    // turn came back after them).
+    m_iLastReqItem = iItemId;
+    m_iAnswerMsgId = iMsgId;
+    m_iAnswerSet = 1;
+    m_iAnswers = 0;
+    m_iAnswerFailed = 0;
+    // The host holds the turn: its answers are read, whatever is queued.
+    m_iReadEnabled = 1;
+}
+
+void Exchange::DownloadRecord()
+{
+    m_iSendEnabled = 0;
+    m_iExchange = 1;
+}
+
+void Exchange::ExchangeClosed()
+{
+    m_iSendEnabled = 1;
+    m_iExchange = 0;
+}
+
+void Exchange::UploadStored()
+{
+    m_iExchange = 0;
+    m_iLastReqItem = 0;
+    ELOG(0, 5, 200, "SaveReceivedString: SetLastReqItem Reset\n");
+}
+
+void Exchange::IntermediateAck()
+{
+    ELOG(0, 5, 200, "SaveReceivedString: ACK Ignored\n");
+    m_iSendEnabled = 0;
+    m_iExchange = 1;
+    if (m_pBlockSocket != nullptr)
+        m_pBlockSocket->SetIgnoreNextACK();
+}
+
+bool Exchange::HostAnsweredWithTurn() const
+{
+    return m_pBlockSocket != nullptr && m_pBlockSocket->GetTurn() == 0 && m_iAnswers != 0;
+}
