@@ -387,19 +387,6 @@ def case_rejected_password(c):
     check_true("rejection logged", "ERROR: BlockSocket: The host rejected the userid or password" in run.log_lines())
 
 
-def case_unreadable_upload(c):
-    emu = c.emulator()
-    run = c.vexlink(emu)
-    run.wait_ready()
-    missing = c.scratch.file("does-not-exist.txt")
-    run.request("PHMODIFY", "VEXUSR1.NEVER.DATA RECFM(VB) LRECL(255)", missing)
-    started = time.monotonic()
-    check("exit code", run.wait(30), 16)
-    check_true("ends at once", time.monotonic() - started < 5)
-    check_true("logged", ("Uploading file '%s' can't be read" % missing) in run.log_lines())
-    check_true("nothing stored at the host", "ROWS=" not in emu.log_text())
-
-
 def case_drop_mid_download(c):
     rng = random.Random(3)
     records = random_records(rng, 500, 80, TEXT_ALPHABET)
@@ -450,26 +437,6 @@ def case_work_dir_refused(c):
     check_true("nothing created outside TEMP_PATH", not os.path.exists(c.scratch.file("escape")))
 
 
-def case_failed_list_closes_file(c):
-    emu = c.emulator(faults=[("FAIL_AFTER", "1"), ("REQUESTS", "PHGDSLST")])
-    run = c.vexlink(emu)
-    run.wait_ready()
-    m1 = run.request("PHGDSLST", "VEXUSR1.**")
-    run.wait_response(m1, "HPEOD")
-    msgs = run.hpmsgs()
-    check_true("the host's error", msgs and msgs[-1].startswith(b"RC=12"), repr(msgs))
-    first = run.responses(m1, "HPDATA")[0][3]
-    with open(first, "rb") as f:
-        check("the first file holds the record sent before the error", f.read().count(b"\n"), 1)
-    m2 = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
-    data = run.download(m2)
-    second = run.responses(m2, "HPDATA")[0][3]
-    check_true("the next download has a file of its own", second != first)
-    check("next download complete", data, b"first record\n\nthird record \xe4\xf6\xfc\xdf\n")
-    rc, _ = run.close()
-    check("exit code", rc, 0)
-
-
 def case_hostile_answers(c):
     rng = random.Random(5)
     records = random_records(rng, 300, 80, TEXT_ALPHABET)
@@ -495,43 +462,121 @@ def case_hostile_answers(c):
     check_true("failure row -26", -26 in run.system(), repr(run.system()))
 
 
-def case_close_behind_requests(c):
+def write_file(path, content):
+    with open(path, "wb") as f:
+        f.write(content)
+    return path
+
+
+def case_rows_without_waiting(c):
+    # A front end that inserts rows without waiting for the answers.
+    # 1. An upload long enough to drain the queue on its way (more than
+    # 10666 records), in one pass behind a request that passes the turn:
+    # the drain must let the host's answer to that request in.
     emu = c.emulator()
-    run = c.vexlink(emu)
+    run = c.vexlink(emu, t0=5)
     run.wait_ready()
-    # Inserted in one go: the send thread queues all of them in one pass;
-    # CLOSE ends the run only after the texts were sent (the second needs the
-    # host's acknowledgement of the first), and rows behind CLOSE still go.
+    lines = [b"L%05d" % i for i in range(11000)]
+    path = write_file(c.scratch.file("long_upload"), b"".join(r + b"\n" for r in lines))
+    before = len(run.hpmsgs())
     run.db.execute("BEGIN")
-    for text in ("first text", "second text"):
-        run.request("PHTXT", text)
+    run.request("PHSETOPT", "TRAILINGBLANKS=Y")
+    run.request("PHMODIFY", "VEXUSR1.LONG.UP RECFM(VB) LRECL(84)", path)
+    run.db.execute("COMMIT")
+    msgs = run.wait_hpmsg(before + 2, timeout=20)
+    check_true("the long upload was stored", any(b"ROWS=11000" in m for m in msgs[before:]), repr(msgs[before:]))
+
+    # 5. CLOSE in one transaction with rows before and behind it: those
+    # before go out, those behind stay in Request untouched.
+    run.db.execute("BEGIN")
+    run.request("PHTXT", "before the close")
     run.request("CLOSE")
-    run.request("PHTXT", "behind the close")
+    run.request("PHDELETE", "VEXUSR1.DEMO.DATA")
+    run.request("PHGETFILE", "VEXUSR1.JCL(HELLO)")
     run.db.execute("COMMIT")
     check("exit code", run.wait(30), 0)
     host = emu.log_text()
-    for text in ("first text", "second text", "behind the close"):
-        check_true("the host got '%s'" % text, ("<- PHTXT '%s'" % text) in host, host)
+    check_true("the text before CLOSE was sent", "<- PHTXT 'before the close'" in host, host[-2000:])
+    check_true("nothing behind CLOSE reached the host", "<- PHDELETE" not in host and "<- PHGETFILE" not in host,
+               host[-2000:])
+    check("the rows behind CLOSE stay", run.requests_left(), 2)
 
-
-def case_answer_before_upload(c):
-    emu = c.emulator()
-    run = c.vexlink(emu)
+    # 2. An upload inserted while the host still works on a delete (its
+    # answers come 1.5 s late): the delete's "RC=0" is the delete's answer,
+    # not the upload's acknowledgement.
+    emu = c.emulator(faults=[("DELAY_MS", "1500")])
+    run = c.vexlink(emu, work_dir="late", t0=5)
     run.wait_ready()
-    # A request answered at once and an upload inserted in one go: both are
-    # queued in one pass, and the delete's "RC=0" must not be taken for the
-    # upload's intermediate acknowledgement.
-    path = c.scratch.file("up_after_delete")
-    with open(path, "wb") as f:
-        f.write(b"one\ntwo\n")
+    small = write_file(c.scratch.file("small_upload"), b"one\ntwo\n")
     before = len(run.hpmsgs())
-    run.db.execute("BEGIN")
     run.request("PHDELETE", "VEXUSR1.OLD.DATA")
-    run.request("PHMODIFY", "VEXUSR1.UP.AFTER RECFM(VB) LRECL(256)", path)
-    run.db.execute("COMMIT")
-    msgs = run.wait_hpmsg(before + 3, timeout=30)
+    time.sleep(0.4)
+    run.request("PHMODIFY", "VEXUSR1.UP.AFTER RECFM(VB) LRECL(256)", small)
+    msgs = run.wait_hpmsg(before + 3, timeout=20)
+    check_true("the delete was answered", msgs[before].startswith(b"RC=0"), repr(msgs[before:]))
     check_true("the upload was stored", any(b"ROWS=2" in m for m in msgs[before:]), repr(msgs[before:]))
     check("exit code", run.close()[0], 0)
+
+
+def case_download_cut_off(c):
+    records = [b"record %d" % i for i in range(10)]
+    emu = c.emulator([("VEXUSR1.TEN.DATA", "PS", "VB", 84, records)],
+                     faults=[("FAIL_AFTER", "2"), ("REQUESTS", "PHGDSLST")])
+    run = c.vexlink(emu, t0=10)
+    run.wait_ready()
+    # 3. A list cut off by the host's error: HPEODFAIL under its MsgID,
+    # never HPEOD, although the host closes it with HPEOD.
+    m1 = run.request("PHGDSLST", "VEXUSR1.**")
+    run.wait_end_of(m1)
+    # 4. The row naming the download file cannot be written.
+    run.db.execute("CREATE TRIGGER no_file_row BEFORE INSERT ON Response WHEN NEW.Cmd = 'HPDATA' "
+                   "BEGIN SELECT RAISE(ABORT, 'refused'); END")
+    m3 = run.request("PHGETFILE", "VEXUSR1.TEN.DATA")
+    run.wait_end_of(m3)
+    run.db.execute("DROP TRIGGER no_file_row")
+    # The next download is a download of its own, complete.
+    m4 = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
+    check("next download complete", run.download(m4), b"first record\n\nthird record \xe4\xf6\xfc\xdf\n")
+    first = run.responses(m1)
+    check("the cut-off list", [r[1] for r in first], ["HPDATA", "HPEODFAIL"])
+    check_true("its reason names the host's error", b"RC=12" in first[1][2], repr(first[1]))
+    with open(first[0][3], "rb") as f:
+        check("the file holds the records sent before the error", f.read().count(b"\n"), 2)
+    check("the download without its file row", [(r[1], r[2][:40]) for r in run.responses(m3)],
+          [("HPEODFAIL", b"ERROR: the Response row naming the downl")])
+    check_true("a file of its own", run.responses(m4, "HPDATA")[0][3] != first[0][3])
+    check("exit code", run.close()[0], 0)
+
+
+def case_uploads_refused(c):
+    emu = c.emulator()
+    run = c.vexlink(emu, t0=5, extra_global=["UPLOAD_FORMAT=HEX"])
+    run.wait_ready()
+    # 7. Only regular files are uploaded; 8. a hex line with an odd number
+    # of digits is refused with its line number. Nothing reaches the host,
+    # the run goes on.
+    fifo = c.scratch.file("fifo")
+    os.mkfifo(fifo)
+    odd = write_file(c.scratch.file("odd.hex"), b"4142\n414\n43\n")
+    for path, reason in ((fifo, b"not a regular file"), ("/dev/zero", b"not a regular file"),
+                         (c.scratch.path, b"not a regular file"), (odd, b"upload line 2 has an odd number")):
+        m = run.request("PHMODIFY", "VEXUSR1.NEVER.DATA RECFM(VB) LRECL(255)", path)
+        rows = run.wait_response(m, "PHEODFAIL", timeout=10)
+        check_true("the reason for " + path, reason in rows[0][2], repr(rows))
+        check("the file named", rows[0][3], path)
+    good = write_file(c.scratch.file("good.hex"), b"4142\r\n43\n")
+    before = len(run.hpmsgs())
+    run.request("PHMODIFY", "VEXUSR1.HEX.UP RECFM(VB) LRECL(255)", good)
+    msgs = run.wait_hpmsg(before + 2, timeout=20)
+    check_true("the good upload was stored", any(b"ROWS=2" in m for m in msgs[before:]), repr(msgs[before:]))
+    check_true("nothing refused reached the host", "VEXUSR1.NEVER.DATA" not in emu.log_text())
+    # A file that cannot be read ends the run as a failure, at once.
+    missing = c.scratch.file("does-not-exist.txt")
+    run.request("PHMODIFY", "VEXUSR1.NEVER.DATA RECFM(VB) LRECL(255)", missing)
+    started = time.monotonic()
+    check("exit code", run.wait(30), 16)
+    check_true("ends at once", time.monotonic() - started < 5)
+    check_true("logged", ("Uploading file '%s' can't be read" % missing) in run.log_lines())
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}

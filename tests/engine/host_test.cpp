@@ -90,8 +90,10 @@ protected:
 
     // Runs the engine against the host body; the front end inserts rows
     // once the run has announced itself.
-    void Run(std::function<void(wch_conv*)> body, const std::vector<std::string>& requests)
+    void Run(std::function<void(wch_conv*)> body, const std::vector<std::string>& requests,
+             const std::string& dbName = "q.db")
     {
+        SetParm("SQLITE.DBNAME", dbName);
         m_host = std::thread([this, body]() {
             int32_t rc = 0;
             wch_conv* conv = wch_accept(m_listener, 10000, &rc);
@@ -108,8 +110,8 @@ protected:
         BlockSocket socket("127.0.0.1", "*", "M", "U");
         socket.SetHostPort(wch_listener_port(m_listener));
         socket.Connect();
-        std::thread frontEnd([this, requests]() {
-            const std::string db = m_dir.File("q.db");
+        std::thread frontEnd([this, requests, dbName]() {
+            const std::string db = m_dir.File(dbName);
             // Until the run has announced itself (tables made, System row).
             for (int i = 0; i < 200 && !HasSystemRow(db); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -135,6 +137,7 @@ protected:
             socket.Close();
         } catch (const SocketError&) {
         }
+        m_host.join();
     }
 
     wch_listener* m_listener = nullptr;
@@ -145,39 +148,43 @@ protected:
     int32_t m_failureRC = 0;
 };
 
-TEST_F(ScriptedHostTest, HostThatKeepsTheTurnWhileItTalksBreaksTheRun)
+TEST_F(ScriptedHostTest, HostThatKeepsTheTurnAfterAnsweringBreaksTheRun)
 {
-    EngineLog log;
-    std::atomic<bool> sawText{false};
-    Run(
-        [&](wch_conv* conv) {
-            // Options: answered with records, for longer than T0, without
-            // ever giving the turn back; the PC's next request must wait.
-            if (Receive(conv).compare(0, 8, "PHSETOPT") != 0)
-                return;
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
-            while (std::chrono::steady_clock::now() < end) {
-                if (!Send(conv, "HPDATA    STILL TALKING"))
+    // The host answers the options and then keeps the turn for longer than
+    // T0: talking on, or silent. Either way the text behind cannot be sent
+    // and the conversation is out of step: a failed run (16, the failure
+    // row), not the communication timeout (6), which is for a silent host.
+    for (const bool talks : {true, false}) {
+        SCOPED_TRACE(talks ? "talks on" : "falls silent");
+        EngineLog log;
+        std::atomic<bool> sawText{false};
+        Run(
+            [&](wch_conv* conv) {
+                if (Receive(conv).compare(0, 8, "PHSETOPT") != 0 || !Send(conv, "HPTXT     OPTIONS"))
                     return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            wch_send_ack(conv);
-            sawText = Receive(conv).compare(0, 5, "PHTXT") == 0;
-        },
-        {"INSERT INTO Request VALUES (2,'PHSETOPT','X','');", "INSERT INTO Request VALUES (3,'PHTXT','Y','');"});
-    EXPECT_EQ(0, m_opening.compare(0, 22, "PHREADY   VEXLINK.EXE:")) << m_opening;
-    // The text was never sent, and the run does not pretend it was.
-    EXPECT_TRUE(m_broken);
-    EXPECT_EQ(CM_OPERATION_INCOMPLETE, m_failureRC);
-    EXPECT_FALSE(sawText.load());
-    EXPECT_EQ(1u, log.Count("E120 SocketFTP-Send-Thread record not sent: no turn within T0=2[sec]"));
-    // The records kept the run alive: no communication timeout.
-    EXPECT_EQ(0u, log.CountPrefix("I120 SocketFTP Communication timeout"));
-    EXPECT_LT(m_seconds, 10.0);
-    EXPECT_EQ(0, g_iRC.load());
-    // Both threads ended and were joined.
-    EXPECT_EQ(1u, log.Count("I120 SocketFTP-Send-Thread ended"));
-    EXPECT_EQ(1u, log.Count("I120 SocketFTP-Read-Thread ended"));
+                const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+                while (std::chrono::steady_clock::now() < end) {
+                    if (talks && !Send(conv, "HPTXT     STILL TALKING"))
+                        return;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                wch_send_ack(conv);
+                sawText = Receive(conv).compare(0, 5, "PHTXT") == 0;
+            },
+            {"INSERT INTO Request VALUES (2,'PHSETOPT','X','');", "INSERT INTO Request VALUES (3,'PHTXT','Y','');"},
+            talks ? "talks.db" : "silent.db");
+        EXPECT_EQ(0, m_opening.compare(0, 22, "PHREADY   VEXLINK.EXE:")) << m_opening;
+        EXPECT_TRUE(m_broken);
+        EXPECT_EQ(CM_OPERATION_INCOMPLETE, m_failureRC);
+        EXPECT_FALSE(sawText.load());
+        EXPECT_EQ(1u, log.Count("E120 SocketFTP-Send-Thread record not sent: no turn within T0=2[sec]"));
+        EXPECT_EQ(0u, log.CountPrefix("I120 SocketFTP Communication timeout"));
+        EXPECT_LT(m_seconds, 10.0);
+        EXPECT_EQ(0, g_iRC.load());
+        // Both threads ended and were joined.
+        EXPECT_EQ(1u, log.Count("I120 SocketFTP-Send-Thread ended"));
+        EXPECT_EQ(1u, log.Count("I120 SocketFTP-Read-Thread ended"));
+    }
 }
 
 TEST_F(ScriptedHostTest, HostThatStopsTheConversationEndsBothThreads)
