@@ -3,6 +3,8 @@
 #include "blockSocket.h"
 #include "elog.h"
 
+#include <cstring>
+
 void Exchange::RequestQueued(OnQueue effect)
 {
     if (effect == OnQueue::OpenExchange)
@@ -54,4 +56,15 @@ void Exchange::IntermediateAck()
 bool Exchange::HostAnsweredWithTurn() const
 {
     return m_pBlockSocket != nullptr && m_pBlockSocket->GetTurn() == 0 && m_iAnswers != 0;
+}
+
+int32_t Exchange::ResponseId(const char* pszItemName, int32_t iLastMsgId) const
+{
+    if (pszItemName == nullptr)
+        return iLastMsgId;
+    if (std::strcmp(pszItemName, "HPMSG") == 0)
+        return 0;
+    if (std::strncmp(pszItemName, "HP", 2) == 0)
+        return AnswerMsgId(iLastMsgId);
+    return iLastMsgId;
 }

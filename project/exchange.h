@@ -80,6 +80,11 @@ public:
     // The MsgID of the request whose line last passed the turn; iFallback
     // until a line has passed it.
     int32_t AnswerMsgId(int32_t iFallback) const { return m_iAnswerSet != 0 ? m_iAnswerMsgId.load() : iFallback; }
+    // The Id of a Response row written by the named item: 0 for HPMSG (the
+    // host's messages name no request), the answer MsgID for the host's
+    // other items, iLastMsgId (the request just queued) for the items
+    // answered inside the PC.
+    int32_t ResponseId(const char* pszItemName, int32_t iLastMsgId) const;
     // The host holds the turn and has answered since it got it: a host that
     // then stays silent is out of step, not idle.
     bool HostAnsweredWithTurn() const;

@@ -256,13 +256,7 @@ int32_t FTPLine::InsertResponse(FTPItem* pItem, const char* pszFile, const char*
     if (pItem == nullptr)
         return -1;
 
-    // The host's items answer the request that passed the turn to the host;
-    // the items answered inside the PC (PING) answer the one just queued.
-    int32_t id = static_cast<int32_t>(m_iLastMsgId);
-    if (std::strcmp(itemName, "HPMSG") == 0)
-        id = 0;
-    else if (std::strncmp(itemName, "HP", 2) == 0)
-        id = GetAnswerMsgId();
+    const int32_t id = m_pFlags != nullptr ? m_pFlags->ResponseId(itemName, m_iLastMsgId) : m_iLastMsgId.load();
     // The payload as text: up to its first zero byte, never past the buffer.
     const char* data = reinterpret_cast<const char*>(pItem->GetData());
     const int dataLength = static_cast<int>(strnlen(data, static_cast<size_t>(FTPItem::kBufferSize)));

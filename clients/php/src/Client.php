@@ -814,7 +814,8 @@ final class Client
                     }
                     break;
                 case 'upload':
-                    if ($cmd === 'HPEOD' || $cmd === 'HPEODFAIL' || ($cmd === 'HPMSG'
+                    // PHEODFAIL: the program refused the file before sending anything.
+                    if ($cmd === 'HPEOD' || $cmd === 'HPEODFAIL' || $cmd === 'PHEODFAIL' || ($cmd === 'HPMSG'
                             && (!str_contains($data, 'RC=0') || str_contains($data, 'ROWS=')))) {
                         return true;
                     }
@@ -919,8 +920,8 @@ final class Client
             if ($r['Cmd'] === 'HPMSG' && self::returnCode($r['Data']) !== 0) {
                 throw new RequestFailedException($cmd, self::returnCode($r['Data']), $r['Data'], $rows);
             }
-            if ($r['Cmd'] === 'HPEODFAIL') {
-                // The program could not write the download completely: records are missing.
+            if ($r['Cmd'] === 'HPEODFAIL' || $r['Cmd'] === 'PHEODFAIL') {
+                // The download is incomplete, or the upload was refused: records are missing.
                 throw new RequestFailedException($cmd, null, $r['Data'], $rows);
             }
             $eod = $eod || $r['Cmd'] === 'HPEOD';
