@@ -4,6 +4,7 @@
 #include "iniparser.h"
 #include "simpleoptions.h"
 #include "translate.h"
+#include "vexlink_version.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -18,7 +19,7 @@ bool ContainsAfterFirst(const std::string& key, const char* word)
 }
 
 const char kOptionString[] = "htgxc:d:l:D:U:A:O:S:";
-const char kVersion[] = "VERSION=07.04.00";
+const char kVersion[] = VEXLINK_VERSION_TEXT;
 const char kProgramName[] = "vexlink";
 
 // The usage text of -h: version string, then program name.

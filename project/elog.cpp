@@ -6,6 +6,7 @@
 
 #include "logger/logger.h"
 #include "platform/platform.h"
+#include "vexlink_version.h"
 
 #include <sqlite3.h>
 
@@ -227,10 +228,10 @@ void EventLog::Start()
 
     Logger::proLog("VEXLINK: FTP client, x64, supporting TLS\n", __DATE__ " " __TIME__, AscTime24().c_str());
 
-    ELOG(1, 3, 100, "VEXLINK: %s\n", "VERSION=07.04.00");
+    ELOG(1, 3, 100, "VEXLINK: %s\n", VEXLINK_VERSION_TEXT);
     ELOG(1, 3, 100, "VEXLINK: PID=%d\n", Platform::processId());
     ELOG(1, 3, 100, "VEXLINK: PHP_HANDLER=%s\n", m_strWorkDir.c_str());
-    ELOG(1, 3, 100, "VEXLINK: LIBWIRECOMM_VERSION=%s\n", "2.8.1");
+    ELOG(1, 3, 100, "VEXLINK: LIBWIRECOMM_VERSION=%s\n", VEXLINK_WIRECOMM_VERSION);
     // The library actually linked, not the version the program was built against.
     ELOG(1, 3, 100, "VEXLINK: SQLITE_VERSION: %s\n", sqlite3_libversion());
 }

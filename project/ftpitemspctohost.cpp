@@ -3,6 +3,7 @@
 #include "elog.h"
 #include "ftpline.h"
 #include "platform/platform.h"
+#include "vexlink_version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -123,7 +124,7 @@ void FTPItem_PHREADY::BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t&
     // version, its process and its log file.
     BuildPrefix(pLine, iLength);
     AppendText(pLine, iLength, "VEXLINK.EXE: ");
-    AppendText(pLine, iLength, "VERSION=07.04.00");
+    AppendText(pLine, iLength, VEXLINK_VERSION_TEXT);
     char tail[100];
     std::snprintf(tail, sizeof(tail), ", PID=%d, LOGFILE=%s", Platform::processId(), g_strLogFileName.c_str());
     AppendText(pLine, iLength, tail);

@@ -8,6 +8,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
+"$root/scripts/package.sh"
 build="${BUILD_DIR:-$root/build}"
 exe="$build/project/vexlink"
 emu_exe="$build/hostemu/vexlink-hostemu"

@@ -6,6 +6,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD_DIR="${BUILD_DIR:-$root/build}" "$root/scripts/build.sh"
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure -j2 --timeout 600
+# The Debian packages, checked by lintian (the install test is in the suite).
+BUILD_DIR="$PWD" "$root/scripts/package.sh"
 # The whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the threaded tests under ThreadSanitizer, then the fuzz targets for a
 # bounded time each.

@@ -11,7 +11,9 @@ declare(strict_types=1);
 require_once __DIR__ . '/vexlink.php';
 
 use Vexlink\Client;
-use Vexlink\VexlinkException;
+use Vexlink\ClientOptions;
+use Vexlink\Dataset;
+use Vexlink\TransferMode;
 
 if ($argc !== 3) {
     fwrite(STDERR, "usage: php demo.php VEXLINK_PROGRAM INI_FILE < password-line\n");
@@ -49,7 +51,7 @@ $scratch = sys_get_temp_dir() . '/vexlink-demo-' . getmypid();
 $client = null;
 
 $started = step('Start vexlink and wait until the host is ready', function () use ($exe, $ini, $password, &$client) {
-    $client = new Client(['exe' => $exe, 'ini' => $ini, 'timeout' => 30]);
+    $client = new Client(new ClientOptions(exe: $exe, ini: $ini, timeout: 30));
     $client->start($password);
     say('vexlink runs as process ' . $client->pid() . '; its database is ' . $client->databasePath());
     return true;
@@ -60,10 +62,11 @@ if (!$started) {
 }
 
 step('List the data sets VEXUSR1.**', function () use ($client) {
-    $lines = $client->listDatasets('VEXUSR1.**', true);
-    say(count($lines) . " data sets:\n" . implode("\n", $lines));
-    if (!$lines) {
-        throw new VexlinkException('the list is empty');
+    $sets = $client->listDatasets('VEXUSR1.**');
+    say(count($sets) . " data sets:\n" . implode("\n", array_map(fn(Dataset $d) => sprintf('%-22s %s %-3s %5d %s',
+        $d->name, $d->organisation, $d->recordFormat, $d->recordLength, $d->volume), $sets)));
+    if (!$sets) {
+        throw new RuntimeException('the list is empty');
     }
 });
 
@@ -76,28 +79,31 @@ for ($i = 1; $i <= 250; $i++) {
 file_put_contents($local, $content);
 
 step('Upload a local file of 250 lines to VEXUSR1.DEMO.ORDERS', function () use ($client, $local) {
-    say('host: ' . $client->upload($local, 'VEXUSR1.DEMO.ORDERS', 'text', 'RECFM(V,B) LRECL(255)'));
+    say('host: ' . $client->upload($local, 'VEXUSR1.DEMO.ORDERS', TransferMode::Text, 'RECFM(V,B) LRECL(255)'));
 });
 
-step('Download VEXUSR1.DEMO.ORDERS again and compare', function () use ($client, $content) {
-    $last = [0, 0];
-    $back = $client->download('VEXUSR1.DEMO.ORDERS', 'text', function (?int $records, int $bytes) use (&$last) {
-        $last = [$records, $bytes];
-    });
-    say(sprintf('%d records, %d bytes received', $last[0], $last[1]));
+step('Download VEXUSR1.DEMO.ORDERS again and compare', function () use ($client, $content, $scratch) {
+    $r = $client->download('VEXUSR1.DEMO.ORDERS', "$scratch/orders.back", TransferMode::Text,
+        function (?int $records, int $bytes) {
+            // While the file grows only the bytes are known; the host's record count comes last.
+        });
+    say(sprintf('%d records, %d bytes received into %s', $r->records, $r->bytes, $r->path));
+    $back = file_get_contents("$scratch/orders.back");
+    @unlink("$scratch/orders.back");
     if ($back !== $content) {
-        throw new VexlinkException(sprintf('the download differs from the upload (%d bytes sent, %d received)',
+        throw new RuntimeException(sprintf('the download differs from the upload (%d bytes sent, %d received)',
             strlen($content), strlen($back)));
     }
     say('identical to the uploaded file, byte for byte');
 });
 
 step("Submit the job in 'VEXUSR1.JCL(COPY)' and wait for its end", function () use ($client) {
-    $job = $client->submit("'VEXUSR1.JCL(COPY)'", true);
+    $job = $client->submit("'VEXUSR1.JCL(COPY)'", wait: true);
     say("job {$job->jobName} has the id {$job->jobId}; host: {$job->message}");
-    say("completion: {$job->completion}; output by DD: " . implode(', ', array_keys($job->output)));
+    say("completion: {$job->completion} (return code {$job->returnCode()}); output by DD: "
+        . implode(', ', array_keys($job->output)));
     if (!$job->succeeded()) {
-        throw new VexlinkException("the job ended with {$job->completion}");
+        throw new RuntimeException("the job ended with {$job->completion}");
     }
 });
 
@@ -105,7 +111,7 @@ step('Ping the program', function () use ($client) {
     $echo = $client->ping('are you there?');
     say("echo: $echo");
     if ($echo !== 'are you there?') {
-        throw new VexlinkException('the echo differs');
+        throw new RuntimeException('the echo differs');
     }
 });
 

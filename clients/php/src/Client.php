@@ -9,16 +9,17 @@ use PDOException;
 /**
  * One run of vexlink, driven through its request database.
  *
- *   $c = new Client(['exe' => '/opt/vexlink/vexlink', 'ini' => '/etc/vexlink.ini']);
+ *   $c = new Client(new ClientOptions(exe: '/usr/bin/vexlink', ini: '/etc/vexlink/vexlink.ini'));
  *   $c->start($password);                    // the password goes to the program's stdin
- *   $names = $c->listDatasets('VEXUSR1.*');
- *   $text = $c->download('VEXUSR1.DEMO.DATA');
+ *   foreach ($c->listDatasets('VEXUSR1.*') as $ds) { echo $ds->name, "\n"; }
+ *   $c->download('VEXUSR1.DEMO.DATA', '/tmp/demo.txt');
  *   $c->close();                             // 0, or an exception
  *
  * Requests run one after the other: each method queues one request (MsgIDs 2, 3, ...),
  * waits for the rows that answer it and returns the result, or throws. A failure is never
- * returned as data: an HPMSG whose return code is not 0 throws RequestFailedException, a
- * run that ends too early or with an exit code other than 0 throws RunEndedException.
+ * returned as data: an HPMSG whose return code is not 0 throws HostRefusedException, a
+ * transfer that did not complete TransferFailedException, a run that ends too early or with
+ * an exit code other than 0 RunEndedException.
  */
 final class Client
 {
@@ -105,71 +106,40 @@ final class Client
     /** @var list<array> rows that belonged to no request in progress */
     private array $strayRows = [];
 
-    /**
-     * @param array $o 'exe' (path of vexlink), 'ini' (INI file), and optional:
-     *   'workDir'        name of this run's directory below GLOBAL.TEMP_PATH (-d); one level,
-     *                    default "run-<pid>-<random>"; the client gives every run its own
-     *   'cwd'            working directory of the program (default: the current one); a relative
-     *                    TEMP_PATH and the download paths the program names are taken from there
-     *                    (the client's own paths - program, INI file, local files - from PHP's)
-     *   'host', 'port', 'user', 'tlsLevel'   -A, -O, -U, -S (override the INI file)
-     *   'log' (bool), 'logPath'              -l 1, -D
-     *   'timeout'        seconds to wait for the answer of one request (default 60)
-     *   'startTimeout'   seconds to wait until the host is ready (default 60)
-     *   'closeTimeout'   seconds to wait for the end after CLOSE (default 30)
-     *   'pollMs'         polling interval of the database in milliseconds (default 50)
-     *   'settleMs'       quiet time after answers that carry no end mark (PHSETOPT, PHTXT,
-     *                    PHDELETE, PHBPXWDYN), default 300
-     *   'downloadFormat' 'HEX' or 'TEXT': the run's GLOBAL.DOWNLOAD_FORMAT, overriding the INI
-     *   'uploadFormat'   'HEX' or 'TEXT': the run's GLOBAL.UPLOAD_FORMAT, overriding the INI
-     *   'keepFiles'      true: leave what the program left behind (database, downloads)
-     */
-    public function __construct(array $o)
+    /** @param ClientOptions|array<string,mixed> $options an array is checked by ClientOptions::fromArray() */
+    public function __construct(ClientOptions|array $options)
     {
-        foreach (['exe', 'ini'] as $k) {
-            if (!isset($o[$k]) || !is_string($o[$k]) || $o[$k] === '') {
-                throw new ConfigException("option '$k' is required");
-            }
-        }
-        $cwd = realpath(self::local($o['cwd'] ?? '.'));
+        $o = is_array($options) ? ClientOptions::fromArray($options) : $options;
+        $cwd = realpath(self::local($o->cwd ?? '.'));
         if ($cwd === false || !is_dir($cwd)) {
-            throw new ConfigException('cwd is no directory: ' . ($o['cwd'] ?? '.'));
+            throw new ConfigurationException('cwd is no directory: ' . ($o->cwd ?? '.'));
         }
         $this->cwd = $cwd;
-        $this->exe = self::local($o['exe']);
+        $this->exe = self::local($o->exe);
         if (!is_file($this->exe) || !is_executable($this->exe)) {
-            throw new ConfigException("vexlink program not found or not executable: {$this->exe}");
+            throw new ConfigurationException("vexlink program not found or not executable: {$this->exe}");
         }
-        $this->iniPath = self::local($o['ini']);
+        $this->iniPath = self::local($o->ini);
         $this->ini = new IniFile($this->iniPath);
-        $this->workDir = $o['workDir'] ?? sprintf('run-%d-%s', getmypid(), bin2hex(random_bytes(4)));
-        if (!preg_match('/^[A-Za-z0-9._-]+$/', $this->workDir) || trim($this->workDir, '.') === '') {
-            throw new ConfigException("workDir must be one directory name (letters, digits, '.', '_', '-'): "
-                . $this->workDir);
-        }
-        $optionMap = ['host' => '-A', 'port' => '-O', 'user' => '-U', 'tlsLevel' => '-S', 'logPath' => '-D'];
-        foreach ($optionMap as $k => $flag) {
-            if (isset($o[$k]) && (string)$o[$k] !== '') {
-                $this->options[] = $flag;
-                $this->options[] = (string)$o[$k];
+        $this->workDir = $o->workDir ?? sprintf('run-%d-%s', getmypid(), bin2hex(random_bytes(4)));
+        foreach (['-A' => $o->host, '-O' => $o->port, '-U' => $o->user, '-S' => $o->tlsLevel, '-D' => $o->logPath]
+                 as $flag => $v) {
+            if ($v !== null) {
+                array_push($this->options, $flag, (string)$v);
             }
         }
-        if (!empty($o['log'])) {
+        if ($o->log) {
             array_push($this->options, '-l', '1');
         }
-        $this->timeout = (float)($o['timeout'] ?? 60);
-        $this->startTimeout = (float)($o['startTimeout'] ?? 60);
-        $this->closeTimeout = (float)($o['closeTimeout'] ?? 30);
-        $this->pollMicros = max(1, (int)($o['pollMs'] ?? 50)) * 1000;
-        $this->settle = max(0, (int)($o['settleMs'] ?? 300)) / 1000.0;
-        $this->keepFiles = (bool)($o['keepFiles'] ?? false);
-        foreach (['downloadFormat' => 'DOWNLOAD_FORMAT', 'uploadFormat' => 'UPLOAD_FORMAT'] as $k => $key) {
-            if (isset($o[$k])) {
-                $v = strtoupper((string)$o[$k]);
-                if ($v !== 'HEX' && $v !== 'TEXT') {
-                    throw new ConfigException("$k must be 'HEX' or 'TEXT'");
-                }
-                $this->iniOverrides[$key] = $v;
+        $this->timeout = $o->timeout;
+        $this->startTimeout = $o->startTimeout;
+        $this->closeTimeout = $o->closeTimeout;
+        $this->pollMicros = $o->pollMs * 1000;
+        $this->settle = $o->settleMs / 1000.0;
+        $this->keepFiles = $o->keepFiles;
+        foreach (['DOWNLOAD_FORMAT' => $o->downloadFormat, 'UPLOAD_FORMAT' => $o->uploadFormat] as $key => $v) {
+            if ($v !== null) {
+                $this->iniOverrides[$key] = strtoupper($v);
             }
         }
         $this->hexDownloads = strcasecmp($this->iniOverrides['DOWNLOAD_FORMAT']
@@ -180,16 +150,16 @@ final class Client
         // Where the program will put the database and the downloads: TEMP_PATH/WORK_DIR.
         $temp = $this->ini->get('GLOBAL.TEMP_PATH');
         if ($temp === null) {
-            throw new ConfigException('the INI file must set TEMP_PATH in [GLOBAL]: without it the program '
+            throw new ConfigurationException('the INI file must set TEMP_PATH in [GLOBAL]: without it the program '
                 . 'puts the work directory at the root of the file system');
         }
         $temp = rtrim($this->absolute($temp), '/') ?: '/';
         if (!is_dir($temp)) {
-            throw new ConfigException("TEMP_PATH is no directory: $temp");
+            throw new ConfigurationException("TEMP_PATH is no directory: $temp");
         }
         $dbName = $this->ini->get('SQLITE.DBNAME');
         if ($dbName === null) {
-            throw new ConfigException('the INI file must set DBNAME in [SQLITE]: the request database file name');
+            throw new ConfigurationException('the INI file must set DBNAME in [SQLITE]: the request database file name');
         }
         $this->workPath = $temp . '/' . $this->workDir;
         $this->dbPath = $this->workPath . '/' . $dbName;
@@ -224,21 +194,21 @@ final class Client
     public function start(string $password): void
     {
         if ($this->proc !== null) {
-            throw new VexlinkException('this client has already started a run; use one client per run');
+            throw new InvalidArgumentException('this client has already started a run; use one client per run');
         }
         if ($password === '') {
-            throw new ConfigException('the password is empty');
+            throw new InvalidArgumentException('the password is empty');
         }
         $line = base64_encode($password);
         if (strlen($line) > self::MAX_PASSWORD_LINE) {
-            throw new ConfigException(sprintf('the program reads at most %d characters of the password line; '
+            throw new InvalidArgumentException(sprintf('the program reads at most %d characters of the password line; '
                 . 'this password gives %d in Base64 (at most 192 bytes fit)', self::MAX_PASSWORD_LINE,
                 strlen($line)));
         }
         // From here on the destructor cleans up after this run.
         $this->stdout = tmpfile();
         if (!is_dir($this->workPath) && !@mkdir($this->workPath, 0700)) {
-            throw new ConfigException("cannot create the work directory {$this->workPath}");
+            throw new ConfigurationException("cannot create the work directory {$this->workPath}");
         }
         // A database left by an earlier run would show its old System rows.
         foreach (['', '-journal', '-wal', '-shm'] as $suffix) {
@@ -258,14 +228,14 @@ final class Client
             $head .= "[]\n";
             $body = file_get_contents($this->iniPath);
             if ($body === false || file_put_contents($ini, $head . $body) === false || !chmod($ini, 0600)) {
-                throw new ConfigException("cannot write $ini");
+                throw new ConfigurationException("cannot write $ini");
             }
         }
         $argv = array_merge([$this->exe, '-c', $ini, '-d', $this->workDir], $this->options);
         $pipes = [];
         $proc = proc_open($argv, [0 => ['pipe', 'r'], 1 => $this->stdout, 2 => $this->stdout], $pipes, $this->cwd);
         if (!is_resource($proc)) {
-            throw new VexlinkException("cannot start {$this->exe}");
+            throw new ConfigurationException("cannot start {$this->exe}");
         }
         $this->proc = $proc;
         $this->running(); // takes the process id (and an exit code that may already be there)
@@ -378,64 +348,104 @@ final class Client
     // ---------------------------------------------------------------- requests
 
     /**
-     * Names of the data sets matching a pattern (PHGDSLST), or their full list lines
-     * (PHGDSLSTF). "JES" or "JES pattern" lists jobs instead.
-     * @return list<string>
+     * The data sets matching a pattern (PHGDSLSTF), taken apart. Within a qualifier "*" is any
+     * run of characters and "%" one character; "**" is any number of qualifiers.
+     * @return list<Dataset>
      */
-    public function listDatasets(string $pattern, bool $full = false): array
+    public function listDatasets(string $pattern): array
     {
-        return $this->lines($this->fetch($full ? 'PHGDSLSTF' : 'PHGDSLST', $pattern, 'text'));
+        self::refuseSpool($pattern, 'listDatasets');
+        return array_map(function (string $l) {
+            return Dataset::fromLine($l)
+                ?? throw new TransferFailedException('PHGDSLSTF', "data set line not understood: $l");
+        }, $this->listLines('PHGDSLSTF', $pattern));
     }
 
     /**
-     * Members of a library (PHGPODIR), or their full lines with statistics (PHGPODIRF).
-     * A job id lists the job's spool files.
+     * The names of the data sets matching a pattern (PHGDSLST).
      * @return list<string>
      */
-    public function listMembers(string $dataset, bool $full = false): array
+    public function listDatasetNames(string $pattern): array
     {
-        return $this->lines($this->fetch($full ? 'PHGPODIRF' : 'PHGPODIR', $dataset, 'text'));
+        self::refuseSpool($pattern, 'listDatasetNames');
+        return array_map('trim', $this->listLines('PHGDSLST', $pattern));
     }
 
     /**
-     * Downloads a data set, a member or job output (PHGETFILE) and gives its content:
-     * 'text'   one line per record, each ended by a line feed, in the PC code page;
-     * 'hex'    one line per record holding the upper-case hexadecimal digits of the translated
-     *          record (the run must have been started with 'downloadFormat' => 'HEX');
-     * 'binary' the records unchanged and without separators (switches binary mode on and off
-     *          around the request with PHSETOPT FTTRAIL=Y / FTTRAIL=N).
-     * $progress, when given, is called with (records so far or null in binary mode, bytes so
-     * far) while the file grows and once at the end. $saveTo writes the content to that file
-     * instead and gives the file's path.
+     * The members of a library (PHGPODIRF) with their statistics; "LIB(pattern)" selects.
+     * @return list<Member>
      */
-    public function download(string $dataset, string $mode = 'text', ?callable $progress = null,
-                             ?string $saveTo = null): string
+    public function listMembers(string $dataset): array
     {
-        if (!in_array($mode, ['text', 'hex', 'binary'], true)) {
-            throw new ConfigException("download mode must be 'text', 'hex' or 'binary', not '$mode'");
+        self::refuseSpool($dataset, 'listMembers');
+        return array_map(function (string $l) {
+            return Member::fromLine($l)
+                ?? throw new TransferFailedException('PHGPODIRF', "member line not understood: $l");
+        }, $this->listLines('PHGPODIRF', $dataset));
+    }
+
+    /**
+     * The member names of a library (PHGPODIR).
+     * @return list<string>
+     */
+    public function listMemberNames(string $dataset): array
+    {
+        self::refuseSpool($dataset, 'listMemberNames');
+        return array_map('trim', $this->listLines('PHGPODIR', $dataset));
+    }
+
+    /**
+     * Downloads a data set, a member or job output (PHGETFILE) to a path or a stream, written
+     * as it arrives (never held in memory whole):
+     * Text   one line per record, each ended by a line feed, in the PC code page;
+     * Hex    one line per record of upper-case hexadecimal digits of the translated record
+     *        (the run must have been started with downloadFormat 'HEX');
+     * Binary the records unchanged and without separators (binary mode around the request).
+     * $progress, when given, is called as fn(?int $records, int $bytes) while the file grows
+     * (records null: a line count would be wrong, since a record may hold the host's new-line
+     * character X'15', which the PC code page turns into a line feed) and once at the end with
+     * the number of records the host reported.
+     * @param string|resource $to
+     */
+    public function download(string $dataset, mixed $to, TransferMode $mode = TransferMode::Text,
+                             ?callable $progress = null): DownloadResult
+    {
+        if ($mode === TransferMode::Hex && !$this->hexDownloads) {
+            throw new InvalidArgumentException("hex downloads need a run started with downloadFormat 'HEX' "
+                . '(the program chooses the format once per run)');
         }
-        return $this->fetch('PHGETFILE', $dataset, $mode, $progress, $saveTo);
+        $path = is_string($to) ? self::local($to) : null;
+        $sink = new DownloadSink($path ?? $to, $this->hexDownloads && $mode === TransferMode::Text, 'PHGETFILE');
+        try {
+            $run = fn() => $this->fetch('PHGETFILE', $dataset, $sink, $progress);
+            [$records, $text] = $mode === TransferMode::Binary ? $this->inBinaryMode($run) : $run();
+            return new DownloadResult($sink->written, $records, $text, $path);
+        } finally {
+            $sink->close();
+        }
     }
 
     /**
      * Uploads a local file to a data set or member (PHMODIFY with the file). $options go after
-     * the target in the request (for the host emulator: APPEND, RECFM(V,B), LRECL(n), ...).
-     * 'text': one record per line, line feed removed (a carriage return before it stays);
-     * 'binary': the file's bytes unchanged, cut after each line feed (binary mode around it).
-     * Gives the host's closing message.
+     * the target in the request: APPEND, and for a new sequential data set RECFM(..) LRECL(..)
+     * [BLKSIZE(..)] [VOL(..)]. Text: one record per line, line feed removed (a carriage return
+     * before it stays); Binary: the file's bytes unchanged, cut after each line feed.
+     * Gives the host's closing message ("RC=0 ROWS=n ... STORED").
      */
-    public function upload(string $localFile, string $target, string $mode = 'text', string $options = ''): string
+    public function upload(string $localFile, string $target, TransferMode $mode = TransferMode::Text,
+                           string $options = ''): string
     {
-        if ($mode !== 'text' && $mode !== 'binary') {
-            throw new ConfigException("upload mode must be 'text' or 'binary', not '$mode'");
+        if ($mode === TransferMode::Hex) {
+            throw new InvalidArgumentException('uploads travel as Text or Binary; a run with uploadFormat HEX '
+                . 'sends hexadecimal images of text files by itself');
         }
         $path = realpath(self::local($localFile));
         if ($path === false || !is_file($path) || !is_readable($path)) {
-            // The program would end its send thread on an unreadable file: refuse here.
-            throw new ConfigException("cannot read the file to upload: $localFile");
+            // The program would end its run on an unreadable file: refuse here.
+            throw new InvalidArgumentException("cannot read the file to upload: $localFile");
         }
         $payload = trim($target . ' ' . $options);
-        if ($mode === 'binary') {
+        if ($mode === TransferMode::Binary) {
             return $this->inBinaryMode(fn() => $this->modify($payload, $path));
         }
         if (!$this->hexUploads) {
@@ -462,13 +472,13 @@ final class Client
         if ($localFile === null) {
             $empty = $this->workPath . '/empty-' . bin2hex(random_bytes(4));
             if (file_put_contents($empty, '') === false) {
-                throw new VexlinkException("cannot write $empty");
+                throw new ConfigurationException("cannot write $empty");
             }
             $localFile = $empty;
         } else {
             $localFile = realpath(self::local($localFile)) ?: $localFile;
             if (!is_file($localFile) || !is_readable($localFile)) {
-                throw new ConfigException("cannot read the file to upload: $localFile");
+                throw new InvalidArgumentException("cannot read the file to upload: $localFile");
             }
         }
         try {
@@ -484,9 +494,10 @@ final class Client
 
     /**
      * Submits a job (PHSUBMIT): JCL text, or the name of a member holding JCL. With $wait the
-     * client polls the job list until the job has ended and then reads its output by DD.
+     * client polls the job list until the job has ended and, with $fetchSpool, reads its
+     * output by DD.
      */
-    public function submit(string $jcl, bool $wait = false, float $waitTimeout = 60.0): Job
+    public function submit(string $jcl, bool $wait = false, bool $fetchSpool = true, float $waitTimeout = 60.0): Job
     {
         $rows = $this->exchange('PHSUBMIT', $jcl, '', 'exchange');
         $this->requireSuccess('PHSUBMIT', $rows, true);
@@ -495,56 +506,69 @@ final class Client
         $jobId = preg_match('/\bJOBID=(\S+)/', $eod, $m) ? $m[1]
             : (preg_match('/\((JOB\d{5})\)/', $msg, $m) ? $m[1] : null);
         if ($jobId === null) {
-            throw new RequestFailedException('PHSUBMIT', 0, "no job id in the answer: $msg / $eod", $rows);
+            throw new TransferFailedException('PHSUBMIT', "no job id in the answer: $msg / $eod", $rows);
         }
         $jobName = preg_match('/\bJOBNAME=(\S+)/', $eod, $m) ? $m[1]
             : (preg_match('/JOB (\S+)\(/', $msg, $m) ? $m[1] : '');
         $job = new Job($jobId, $jobName, $msg);
-        if ($wait) {
-            $this->waitForJob($job, $waitTimeout);
-        }
-        return $job;
+        return $wait ? $this->waitForJob($job, $fetchSpool, $waitTimeout) : $job;
     }
 
-    /** Polls the job list until the job has ended, then reads its output by DD. */
-    public function waitForJob(Job $job, float $timeout = 60.0): Job
+    /**
+     * Polls the job list until the job has ended; gives the job with its completion and, with
+     * $fetchSpool, its output by DD.
+     */
+    public function waitForJob(Job $job, bool $fetchSpool = true, float $timeout = 60.0): Job
     {
         $deadline = microtime(true) + $timeout;
         for (;;) {
             $line = null;
-            foreach ($this->listDatasets('JES ' . $job->jobId, true) as $l) {
+            foreach ($this->listLines('PHGDSLSTF', 'JES ' . $job->jobId) as $l) {
                 if (str_starts_with($l, $job->jobId . ' ')) {
                     $line = $l;
                 }
             }
             if ($line === null) {
-                throw new RequestFailedException('PHGDSLSTF', null, "job {$job->jobId} is not in the job list");
+                throw new HostRefusedException('PHGDSLSTF', null, "job {$job->jobId} is not in the job list");
             }
             // jobid jobname owner status class files completion
             if (!preg_match('/^(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S)\s+(\d+)\s*(.*)$/', $line, $m)) {
-                throw new RequestFailedException('PHGDSLSTF', null, "job list line not understood: $line");
+                throw new TransferFailedException('PHGDSLSTF', "job list line not understood: $line");
             }
             if ($m[4] === 'OUTPUT') {
-                if (!$job->setCompletion($m[7])) {
-                    throw new RequestFailedException('PHGDSLSTF', null, "completion not understood: $line");
-                }
+                $completion = trim($m[7]);
                 break;
             }
             if (microtime(true) > $deadline) {
-                throw new TimeoutException("job {$job->jobId} has not ended within $timeout s (status {$m[4]})");
+                throw new TimeoutException('PHGDSLSTF', "job {$job->jobId} has not ended within $timeout s "
+                    . "(status {$m[4]})");
             }
-            usleep(1000000);
+            usleep(500000);
         }
-        // The spool files: number, DD name, step name ("-" for the JES files), records.
-        foreach ($this->listMembers($job->jobId, true) as $l) {
-            if (!preg_match('/^\s*(\d+)\s+(\S+)\s+(\S+)/', $l, $m)) {
-                throw new RequestFailedException('PHGPODIRF', null, "spool file line not understood: $l");
+        $output = null;
+        if ($fetchSpool) {
+            $output = [];
+            // The spool files: number, DD name, step name ("-" for the JES files), records.
+            foreach ($this->listLines('PHGPODIRF', $job->jobId) as $l) {
+                if (!preg_match('/^\s*(\d+)\s+(\S+)\s+(\S+)/', $l, $m)) {
+                    throw new TransferFailedException('PHGPODIRF', "spool file line not understood: $l");
+                }
+                $key = $m[3] === '-' ? $m[2] : $m[3] . '.' . $m[2];
+                $mem = fopen('php://temp', 'w+b');
+                try {
+                    $this->download($job->jobId . '.' . $m[1], $mem);
+                    rewind($mem);
+                    $output[$key] = ($output[$key] ?? '') . stream_get_contents($mem);
+                } finally {
+                    fclose($mem);
+                }
             }
-            $key = $m[3] === '-' ? $m[2] : $m[3] . '.' . $m[2];
-            $text = $this->download($job->jobId . '.' . $m[1]);
-            $job->output[$key] = isset($job->output[$key]) ? $job->output[$key] . $text : $text;
         }
-        return $job;
+        try {
+            return new Job($job->jobId, $job->jobName, $job->message, $completion, $output);
+        } catch (InvalidArgumentException) {
+            throw new TransferFailedException('PHGDSLSTF', "completion not understood: $line");
+        }
     }
 
     /** Deletes a data set, a member or a job (PHDELETE). Gives the host's message. */
@@ -574,7 +598,7 @@ final class Client
     /** Sends a text to the host (PHTXT). Gives the host's answering texts. */
     public function sendText(string $text): array
     {
-        $rows = $this->exchange('PHTXT', $text, '', 'text');
+        $rows = $this->exchange('PHTXT', $text, '', 'reply');
         $this->requireSuccess('PHTXT', $rows, false);
         return array_map(fn($r) => $r['Data'], $rows);
     }
@@ -589,7 +613,8 @@ final class Client
     /**
      * Queues any request and gives the Response rows that answer it, without judging them.
      * $kind says what ends the answer: 'exchange' (HPEOD, or an HPMSG without "RC=0"),
-     * 'upload', 'message' (an HPMSG), 'text' (any row), 'ping'.
+     * 'upload', 'message' (an HPMSG), 'reply' (an HPTXT), 'text' (any row, then settleMs of
+     * quiet), 'ping'.
      * @return list<array{Id:int,Cmd:string,Data:string,File:string}>
      */
     public function request(string $cmd, string $data = '', string $file = '', string $kind = 'exchange'): array
@@ -620,10 +645,10 @@ final class Client
     private function requireRun(): void
     {
         if ($this->proc === null) {
-            throw new VexlinkException('start() first');
+            throw new InvalidArgumentException('start() first');
         }
         if ($this->closed) {
-            throw new VexlinkException('the run has been closed');
+            throw new InvalidArgumentException('the run has been closed');
         }
         if (!$this->running()) {
             throw $this->runEnded('the run has ended');
@@ -724,7 +749,7 @@ final class Client
             }
             if (microtime(true) > $deadline) {
                 $this->abort();
-                throw new TimeoutException("the host was not ready within {$this->startTimeout} s; the run was ended");
+                throw new TimeoutException('start', "the host was not ready within {$this->startTimeout} s; the run was ended");
             }
             usleep($this->pollMicros);
         }
@@ -735,14 +760,14 @@ final class Client
     {
         foreach ($requests as [$cmd, $data, $file]) {
             if (!in_array($cmd, self::REQUESTS, true)) {
-                throw new ConfigException("unknown request item '$cmd'");
+                throw new InvalidArgumentException("unknown request item '$cmd'");
             }
             if (strlen($data) > self::MAX_PAYLOAD) {
-                throw new ConfigException(sprintf('%s: %d bytes of data, more than the %d that fit into one line',
+                throw new InvalidArgumentException(sprintf('%s: %d bytes of data, more than the %d that fit into one line',
                     $cmd, strlen($data), self::MAX_PAYLOAD));
             }
             if (str_contains($data, "\0") || str_contains($file, "\0")) {
-                throw new ConfigException("$cmd: the data holds a zero byte, where the program's text ends");
+                throw new InvalidArgumentException("$cmd: the data holds a zero byte, where the program's text ends");
             }
         }
         if (!$this->openDb()) {
@@ -759,7 +784,7 @@ final class Client
         } catch (PDOException $e) {
             $this->db->rollBack();
             $this->nextId = $first;
-            throw new VexlinkException('cannot queue the request: ' . $e->getMessage(), 0, $e);
+            throw new TransferFailedException($requests[0][0], 'cannot queue the request: ' . $e->getMessage());
         }
         return $this->nextId - 1;
     }
@@ -821,7 +846,14 @@ final class Client
                     }
                     break;
                 case 'message':
-                    if ($cmd === 'HPMSG' && $quiet) {
+                    // One HPMSG is the whole answer (PHDELETE, PHBPXWDYN).
+                    if ($cmd === 'HPMSG') {
+                        return true;
+                    }
+                    break;
+                case 'reply':
+                    // One HPTXT is the whole answer (PHTXT; PHSETOPT of options the host knows).
+                    if ($cmd === 'HPTXT' || ($cmd === 'HPMSG' && self::returnCode($data) !== 0)) {
                         return true;
                     }
                     break;
@@ -831,7 +863,7 @@ final class Client
                     }
                     break;
                 default:
-                    throw new ConfigException("unknown answer kind '$kind'");
+                    throw new InvalidArgumentException("unknown answer kind '$kind'");
             }
         }
         return false;
@@ -845,7 +877,7 @@ final class Client
     {
         $this->requireRun();
         if ($this->unanswered !== null) {
-            throw new VexlinkException("{$this->unanswered} is still unanswered; its late rows would be taken "
+            throw new TransferFailedException($cmd, "{$this->unanswered} is still unanswered; its late rows would be taken "
                 . 'for the answer of the next request: close or abort this run');
         }
         // Rows that came after the last answer was complete belong to no request.
@@ -891,7 +923,7 @@ final class Client
             }
             if (microtime(true) > $deadline) {
                 $this->unanswered = "$cmd (MsgID $id)";
-                throw new TimeoutException("$cmd (MsgID $id) has not been answered within {$this->timeout} s");
+                throw new TimeoutException($cmd, "MsgID $id has not been answered within {$this->timeout} s", $rows);
             }
             usleep($this->pollMicros);
         }
@@ -918,19 +950,19 @@ final class Client
         $eod = false;
         foreach ($rows as $r) {
             if ($r['Cmd'] === 'HPMSG' && self::returnCode($r['Data']) !== 0) {
-                throw new RequestFailedException($cmd, self::returnCode($r['Data']), $r['Data'], $rows);
+                throw new HostRefusedException($cmd, self::returnCode($r['Data']), $r['Data'], $rows);
             }
             if ($r['Cmd'] === 'HPEODFAIL' || $r['Cmd'] === 'PHEODFAIL') {
                 // The download is incomplete, or the upload was refused: records are missing.
-                throw new RequestFailedException($cmd, null, $r['Data'], $rows);
+                throw new TransferFailedException($cmd, $r['Data'], $rows);
             }
             $eod = $eod || $r['Cmd'] === 'HPEOD';
         }
         if ($needEod && !$eod) {
-            throw new RequestFailedException($cmd, null, 'the exchange ended without HPEOD', $rows);
+            throw new TransferFailedException($cmd, 'the exchange ended without HPEOD', $rows);
         }
         if (!$rows) {
-            throw new RequestFailedException($cmd, null, 'no answer', $rows);
+            throw new TransferFailedException($cmd, 'no answer', $rows);
         }
     }
 
@@ -955,58 +987,65 @@ final class Client
     /** Runs $work with the program and the host in binary mode, and switches back after it. */
     private function inBinaryMode(callable $work): mixed
     {
-        $this->setOptions('FTTRAIL=Y');
+        // Options the host knows: its HPTXT is the whole answer, no quiet time needed.
+        $this->requireSuccess('PHSETOPT', $this->exchange('PHSETOPT', 'FTTRAIL=Y', '', 'reply'), false);
         try {
             return $work();
         } finally {
             if ($this->unanswered === null && $this->running()) {
-                $this->setOptions('FTTRAIL=N');
+                $this->requireSuccess('PHSETOPT', $this->exchange('PHSETOPT', 'FTTRAIL=N', '', 'reply'), false);
             }
         }
     }
 
-    /** @return list<string> */
-    private function lines(string $text): array
+    /** Lists go through the job list and spool methods, not the data set and member lists. */
+    private static function refuseSpool(string $name, string $method): void
     {
-        if ($text === '') {
-            return [];
+        $n = strtoupper(trim($name));
+        if ($n === 'JES' || str_starts_with($n, 'JES ') || preg_match('/^JOB\d{5}$/', $n)) {
+            throw new InvalidArgumentException("$method lists data sets and members; use submit() or "
+                . 'waitForJob() for jobs and their spool files');
         }
-        return explode("\n", substr($text, -1) === "\n" ? substr($text, 0, -1) : $text);
     }
 
     /**
-     * Runs a request that answers with a download file and gives the file's content (or, with
-     * $saveTo, writes it there and gives the path). The file is read while it grows: the
-     * program deletes it at the end of the run.
+     * The lines of a list answer (small: held in memory).
+     * @return list<string>
      */
-    private function fetch(string $cmd, string $payload, string $mode, ?callable $progress = null,
-                           ?string $saveTo = null): string
+    private function listLines(string $cmd, string $payload): array
     {
-        // 'raw': binary mode is already on.
-        if ($mode === 'hex' && !$this->hexDownloads) {
-            throw new ConfigException("hex downloads need a run started with 'downloadFormat' => 'HEX' "
-                . '(the program chooses the format once per run)');
+        $mem = fopen('php://temp', 'w+b');
+        $sink = new DownloadSink($mem, $this->hexDownloads, $cmd);
+        try {
+            $this->fetch($cmd, $payload, $sink, null);
+            rewind($mem);
+            $text = (string)stream_get_contents($mem);
+        } finally {
+            fclose($mem);
         }
-        if ($mode === 'binary') {
-            return $this->inBinaryMode(fn() => $this->fetch($cmd, $payload, 'raw', $progress, $saveTo));
+        if ($text === '') {
+            return [];
         }
-        $decodeHex = $this->hexDownloads && $mode === 'text';
-        $sink = new DownloadSink($saveTo === null ? null : self::local($saveTo), $decodeHex);
+        return explode("\n", str_ends_with($text, "\n") ? substr($text, 0, -1) : $text);
+    }
+
+    /**
+     * Runs a request that answers with a download file and hands the file to $sink while it
+     * grows (the program deletes the file when the run ends). Gives the records the host
+     * reported in its HPEOD ("RECORDS=n", null without) and the HPEOD text.
+     * @return array{0:?int,1:string}
+     */
+    private function fetch(string $cmd, string $payload, DownloadSink $sink, ?callable $progress): array
+    {
         $follow = new FileFollower();
-        $countRecords = $mode !== 'raw';
-        $report = function () use ($follow, $progress, $countRecords) {
-            if ($progress !== null) {
-                $progress($countRecords ? $follow->lineFeeds : null, $follow->bytes);
-            }
-        };
-        $tick = function (array $rows) use ($follow, $sink, $report) {
+        $tick = function (array $rows) use ($follow, $sink, $progress) {
             foreach ($rows as $r) {
                 if ($r['Cmd'] === 'HPDATA' && $r['File'] !== '') {
                     $follow->add($this->absolute($r['File']));
                 }
             }
-            if ($follow->read($sink)) {
-                $report();
+            if ($follow->read($sink) && $progress !== null) {
+                $progress(null, $follow->bytes);
             }
         };
         try {
@@ -1016,19 +1055,20 @@ final class Client
             $follow->read($sink);
             $missing = $follow->missing();
             if ($missing !== []) {
-                throw new RequestFailedException($cmd, null, 'the download file was not written: '
+                throw new TransferFailedException($cmd, 'the download file could not be read: '
                     . implode(', ', $missing) . '; records are lost', $rows);
             }
+            $sink->finish();
+            // The program reports a file it could not write whole by HPEODFAIL (checked
+            // above); the record count is the host's, not a count of line feeds.
             $eod = $this->lastText($rows, 'HPEOD');
-            if ($countRecords && preg_match('/\bRECORDS=(\d+)/', $eod, $m) && (int)$m[1] !== $follow->lineFeeds) {
-                throw new RequestFailedException($cmd, null, "the host sent {$m[1]} records, the file holds "
-                    . "{$follow->lineFeeds}", $rows);
+            $records = preg_match('/\bRECORDS=(\d+)/', $eod, $m) ? (int)$m[1] : null;
+            if ($progress !== null) {
+                $progress($records, $follow->bytes);
             }
-            $report();
-            return $sink->finish();
+            return [$records, $eod];
         } finally {
             $follow->close();
-            $sink->close();
         }
     }
 
@@ -1038,7 +1078,7 @@ final class Client
         $in = fopen($from, 'rb');
         $out = fopen($to, 'wb');
         if ($in === false || $out === false) {
-            throw new VexlinkException("cannot write $to");
+            throw new ConfigurationException("cannot write $to");
         }
         try {
             while (($line = fgets($in)) !== false) {
@@ -1048,7 +1088,7 @@ final class Client
                 // The program would send an empty line of a hex image as a one-byte record,
                 // and drop a last byte 0x0A: refuse rather than change the data.
                 if ($line === '' || str_ends_with($line, "\n")) {
-                    throw new ConfigException('a file with empty lines cannot travel as a hex image');
+                    throw new InvalidArgumentException('a file with empty lines cannot travel as a hex image');
                 }
                 fwrite($out, strtoupper(bin2hex($line)) . "\n");
             }
@@ -1090,141 +1130,6 @@ final class Client
         if ($this->stdout !== null) {
             fclose($this->stdout);
             $this->stdout = null;
-        }
-    }
-}
-
-/** Follows the download files of one exchange while the program writes them. @internal */
-final class FileFollower
-{
-    public int $bytes = 0;
-    public int $lineFeeds = 0;
-    /** @var list<array{path:string,fh:resource|null,offset:int}> */
-    private array $files = [];
-
-    public function add(string $path): void
-    {
-        foreach ($this->files as $f) {
-            if ($f['path'] === $path) {
-                return;
-            }
-        }
-        $this->files[] = ['path' => $path, 'fh' => null, 'offset' => 0];
-    }
-
-    /** Reads what has been written since the last call; true when something came. */
-    public function read(DownloadSink $sink): bool
-    {
-        $any = false;
-        foreach ($this->files as &$f) {
-            if ($f['fh'] === null) {
-                $fh = @fopen($f['path'], 'rb');
-                if ($fh === false) {
-                    continue;
-                }
-                $f['fh'] = $fh;
-            }
-            fseek($f['fh'], $f['offset']);
-            while (($chunk = fread($f['fh'], 1 << 16)) !== false && $chunk !== '') {
-                $f['offset'] += strlen($chunk);
-                $this->bytes += strlen($chunk);
-                $this->lineFeeds += substr_count($chunk, "\n");
-                $sink->write($chunk);
-                $any = true;
-            }
-        }
-        return $any;
-    }
-
-    /** @return list<string> files named by the program that could not be opened */
-    public function missing(): array
-    {
-        $out = [];
-        foreach ($this->files as $f) {
-            if ($f['fh'] === null) {
-                $out[] = $f['path'];
-            }
-        }
-        return $out;
-    }
-
-    public function close(): void
-    {
-        foreach ($this->files as &$f) {
-            if ($f['fh'] !== null) {
-                fclose($f['fh']);
-                $f['fh'] = null;
-            }
-        }
-    }
-}
-
-/** Collects a download in memory or in a file, decoding hex lines when asked. @internal */
-final class DownloadSink
-{
-    private string $buffer = '';
-    private string $partial = '';
-    /** @var resource|null */
-    private $fh = null;
-
-    public function __construct(private readonly ?string $path, private readonly bool $decodeHex)
-    {
-        if ($path !== null) {
-            $fh = @fopen($path, 'wb');
-            if ($fh === false) {
-                throw new VexlinkException("cannot write $path");
-            }
-            $this->fh = $fh;
-        }
-    }
-
-    public function write(string $chunk): void
-    {
-        if ($this->decodeHex) {
-            $chunk = $this->partial . $chunk;
-            $cut = strrpos($chunk, "\n");
-            if ($cut === false) {
-                $this->partial = $chunk;
-                return;
-            }
-            $this->partial = substr($chunk, $cut + 1);
-            $out = '';
-            foreach (explode("\n", substr($chunk, 0, $cut)) as $line) {
-                $bin = @hex2bin($line);
-                if ($bin === false) {
-                    throw new VexlinkException('a line of the hex download is not hexadecimal: ' . substr($line, 0, 40));
-                }
-                $out .= $bin . "\n";
-            }
-            $chunk = $out;
-        }
-        if ($this->fh !== null) {
-            if (fwrite($this->fh, $chunk) !== strlen($chunk)) {
-                throw new VexlinkException("cannot write {$this->path}");
-            }
-        } else {
-            $this->buffer .= $chunk;
-        }
-    }
-
-    public function finish(): string
-    {
-        if ($this->partial !== '') {
-            throw new VexlinkException('the hex download ends inside a line');
-        }
-        if ($this->fh !== null) {
-            fclose($this->fh);
-            $this->fh = null;
-            return (string)$this->path;
-        }
-        return $this->buffer;
-    }
-
-    public function close(): void
-    {
-        if ($this->fh !== null) {
-            fclose($this->fh);
-            $this->fh = null;
         }
     }
 }

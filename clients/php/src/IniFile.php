@@ -21,7 +21,7 @@ final class IniFile
     {
         $f = @fopen($path, 'rb');
         if ($f === false) {
-            throw new ConfigException("INI file can't be read: $path");
+            throw new ConfigurationException("INI file can't be read: $path");
         }
         try {
             $section = '';
