@@ -1,6 +1,8 @@
 // The program log: the pre-scan of the arguments, the log file's name and
 // place, the escaped template, ELOG's argument counts and serialisation.
 
+#include "args.h"
+#include "logcapture.h"
 #include "loggertest.h"
 
 #include "elog.h"
@@ -17,43 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Runs EventLog's constructor over the arguments (program name first).
-struct Args {
-    explicit Args(std::vector<std::string> list) : strings(std::move(list))
-    {
-        strings.insert(strings.begin(), "vexlink");
-        for (std::string& s : strings)
-            pointers.push_back(&s[0]);
-        pointers.push_back(nullptr);
-    }
-    int argc() const { return static_cast<int>(strings.size()); }
-    char** argv() { return pointers.data(); }
-    std::vector<std::string> strings;
-    std::vector<char*> pointers;
-};
-
-// Logging on, into the process-wide core's test buffer.
-class ProcessLog {
-public:
-    explicit ProcessLog(const char* level = "5")
-    {
-        const std::string config = loggerConfig(std::string("<target formatter='line' sender='test' level='") +
-                                                level + "' include='msgNr'/>");
-        Logger::Core::instance()->start("", "vexlink", -1, "", config.c_str(), nullptr, false, "");
-        g_bLogOn = 1;
-    }
-    ~ProcessLog()
-    {
-        g_bLogOn = 0;
-        Logger::Core::instance()->reset();
-    }
-    std::string text() const
-    {
-        const String s = Logger::Core::instance()->testOutput();
-        return std::string(s.c_str(), static_cast<size_t>(s.length()));
-    }
-};
 
 std::string today()
 {
@@ -135,7 +100,7 @@ TEST(EventLog, LogFileInAnEscapedPlaceWithPrologueAndEpilogue)
     g_bLogOn = 0;
     Logger::Core::instance()->reset();
 
-    const std::vector<std::string> lines = splitLines(readFile(place + "/" + g_strLogFileName));
+    const std::vector<std::string> lines = SplitLines(ReadFile(place + "/" + g_strLogFileName));
     ASSERT_EQ(lines.size(), 15u);
     const std::regex layout(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d vexlink   (.*))");
     std::vector<std::string> texts;
@@ -167,7 +132,7 @@ TEST(EventLog, LogFileInAnEscapedPlaceWithPrologueAndEpilogue)
 
 TEST(ELOG, ArgumentCounts)
 {
-    ProcessLog log;
+    LogCapture log("5", "msgNr");
     // With count 0 the format is text (held in a variable: the compiler
     // would check it as a format).
     const char* literal = "100% literal %s %d\n";
@@ -184,7 +149,7 @@ TEST(ELOG, ArgumentCounts)
     // More arguments than the format reads are harmless.
     const char* onlyOne = "only %d\n";
     ELOG(2, 3, 100, onlyOne, 1, 2);
-    EXPECT_EQ(log.text(), "150 100% literal %s %d\n130 one arg\n120 123456\n"
+    EXPECT_EQ(log.Text(), "150 100% literal %s %d\n130 one arg\n120 123456\n"
                           "160 CANNOT PRINTF, format=%s and %s\n160 CANNOT PRINTF, format=count %n\n100 only 1\n");
     EXPECT_EQ(n, 0);
 }
@@ -192,24 +157,24 @@ TEST(ELOG, ArgumentCounts)
 TEST(ELOG, OffLevelsAndAssertions)
 {
     {
-        ProcessLog log("1");
+        LogCapture log("1", "msgNr");
         ELOG(0, 2, 150, "warning\n");
         ELOG(0, 4, 150, "detail\n");
         ELOG(0, 1, 150, "error\n");
         ELOG_ASSERT(1 + 1 == 3);
         ELOG_ASSERT(2 + 2 == 4);
         const int line = __LINE__ - 2;
-        EXPECT_EQ(log.text(), "150 error\n110 Assertion failed: 1 + 1 == 3 (" + std::string(__FILE__) + ", " +
+        EXPECT_EQ(log.Text(), "150 error\n110 Assertion failed: 1 + 1 == 3 (" + std::string(__FILE__) + ", " +
                                   std::to_string(line) + ")\n");
         g_bLogOn = 0;
         ELOG(0, 1, 150, "logging off\n");
-        EXPECT_EQ(log.text().find("logging off"), std::string::npos);
+        EXPECT_EQ(log.Text().find("logging off"), std::string::npos);
     }
 }
 
 TEST(ELOG, ThreadsWriteWholeMessages)
 {
-    ProcessLog log;
+    LogCapture log("5", "msgNr");
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t]() {
@@ -222,7 +187,7 @@ TEST(ELOG, ThreadsWriteWholeMessages)
     }
     for (std::thread& th : threads)
         th.join();
-    const std::vector<std::string> lines = splitLines(log.text());
+    const std::vector<std::string> lines = SplitLines(log.Text());
     ASSERT_EQ(lines.size(), 4u * (600 + 6));
     for (size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].rfind("110 Assertion failed: i < 0", 0) == 0)

@@ -154,15 +154,3 @@ TEST(Formatter2Xml, AttributesInOrderAndEscaping)
               "date='2026-12-04' time='04:49:23' order='0' msgNr='100' "
               "msg='don&apos;t &lt;stop&gt; &amp; \\\\ &#ffe4;&#000a;'/>");
 }
-
-TEST(Formatter2Null, GivesNoLine)
-{
-    Formatter* f = Formatter::make("null");
-    ASSERT_NE(f, nullptr);
-    LogRecord r = sampleRecord();
-    const Fields all({kFieldDate});
-    EXPECT_EQ(f->format(r, all.on), nullptr);
-    delete f;
-    EXPECT_EQ(Formatter::make("Line"), nullptr);
-    EXPECT_EQ(Formatter::make(nullptr), nullptr);
-}
