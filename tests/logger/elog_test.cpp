@@ -1,5 +1,7 @@
-// The program log: the pre-scan of the arguments, the log file's name and
-// place, the escaped template, ELOG's argument counts and serialisation.
+// The program log: the pre-scan of the arguments, ELOG's argument counts,
+// levels, assertions and serialisation. The log file itself (name, place,
+// escaped paths, prologue and epilogue) is checked on the running program
+// by tests/logcli.
 
 #include "args.h"
 #include "logcapture.h"
@@ -8,28 +10,13 @@
 #include "elog.h"
 #include "globals.h"
 #include "logger/logger.h"
-#include "platform/platform.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
-
-namespace {
-
-std::string today()
-{
-    std::tm tm;
-    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
-    char date[32];
-    std::snprintf(date, sizeof(date), "%d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    return date;
-}
-
-} // namespace
 
 TEST(EventLog, PreScanOfTheArguments)
 {
@@ -74,60 +61,6 @@ TEST(EventLog, PreScanOfTheArguments)
         EXPECT_EQ(g_bLogOn, 0);
     }
     g_bLogOn = 0;
-}
-
-TEST(EventLog, LogFileInAnEscapedPlaceWithPrologueAndEpilogue)
-{
-    // Paths holding an apostrophe, an ampersand and a less-than sign still
-    // give a document that parses, and a log where the paths say.
-    ScratchDir dir;
-    const std::string place = dir.file("it's & <logs>");
-    ASSERT_TRUE(std::filesystem::create_directory(place));
-    const std::string ini = place + "/o'k.ini";
-    {
-        std::ofstream(ini) << "[GLOBAL]\nMSGLEVEL=2\nLOG_PATH=" << place << "\n";
-    }
-    Args a({"-l", "1", "-d", "work'dir", "-c", ini});
-    g_iRC = 0;
-    EventLog* log = new EventLog(a.argc(), a.argv());
-    log->Start();
-    EXPECT_EQ(g_strLogFileName, "vexlink." + today() + ".work'dir.log");
-    ELOG(0, 2, 150, "Password is empty!\n");
-    ELOG(0, 4, 160, "not at MSGLEVEL 2\n");
-    g_iRC = 8;
-    delete log;
-    g_iRC = 0;
-    g_bLogOn = 0;
-    Logger::Core::instance()->reset();
-
-    const std::vector<std::string> lines = SplitLines(ReadFile(place + "/" + g_strLogFileName));
-    ASSERT_EQ(lines.size(), 15u);
-    const std::regex layout(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d vexlink   (.*))");
-    std::vector<std::string> texts;
-    for (const std::string& line : lines) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(line, m, layout)) << line;
-        texts.push_back(m[1]);
-    }
-    const std::string stars(55, '*');
-    EXPECT_EQ(texts[0], stars);
-    EXPECT_EQ(texts[2], "VEXLINK: FTP client, x64, supporting TLS");
-    EXPECT_FALSE(texts[1].empty());
-    EXPECT_TRUE(std::regex_match(texts[3], std::regex(R"(compiled [A-Z][a-z]{2} [ \d]\d \d{4} \d\d:\d\d:\d\d)")))
-        << texts[3];
-    EXPECT_TRUE(std::regex_match(texts[4], std::regex(R"(started at [A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4})")))
-        << texts[4];
-    EXPECT_EQ(texts[5], stars);
-    EXPECT_EQ(texts[6], "VEXLINK: VERSION=07.04.00");
-    EXPECT_EQ(texts[7], "VEXLINK: PID=" + std::to_string(Platform::processId()));
-    EXPECT_EQ(texts[8], "VEXLINK: PHP_HANDLER=work'dir");
-    EXPECT_EQ(texts[9], "VEXLINK: LIBWIRECOMM_VERSION=2.8.1");
-    EXPECT_EQ(texts[10], std::string("VEXLINK: SQLITE_VERSION: ") + sqlite3_libversion());
-    EXPECT_EQ(texts[11], "Password is empty!");
-    EXPECT_EQ(texts[12], stars);
-    EXPECT_TRUE(std::regex_match(texts[13], std::regex(R"(Ended at [A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4} with RC=8)")))
-        << texts[13];
-    EXPECT_EQ(texts[14], stars);
 }
 
 TEST(ELOG, ArgumentCounts)
