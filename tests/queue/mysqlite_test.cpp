@@ -67,12 +67,8 @@ TEST_F(MySqliteTest, CreationDropsEarlierRowsAndRowsComeInInsertionOrder)
     }
     // The next run on the same file finds every table empty.
     MySqlite db(DbPath().c_str());
-    LogCapture log;
     ASSERT_EQ(1, db.Create(g_pszDbCreateScript));
-    EXPECT_EQ(1u, log.Count("I160 SQLITE_CREATE: new db " + DbPath() + " created"));
-    EXPECT_EQ(1u, log.Count("I160 SQLITE_CREATE_CMD:"));
-    EXPECT_EQ(1u, log.Count("I160 CREATE TABLE IF NOT EXISTS System (  PID   INTEGER NOT NULL);"));
-    log.Clear();
+    LogCapture log;
     FrontEnd fe(DbPath());
     EXPECT_TRUE(fe.Rows("SELECT * FROM Request").empty());
     EXPECT_TRUE(fe.Rows("SELECT * FROM Response").empty());
