@@ -3,10 +3,12 @@
 // everything in it, a scoped working directory, whole-file reading and the
 // lines of a text.
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <stdlib.h>
