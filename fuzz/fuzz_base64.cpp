@@ -2,6 +2,7 @@
 // without harm, to at most three bytes per four characters; and the input
 // taken as bytes must come back unchanged from its Base64 text, written
 // with and without "=" padding.
+#include "fuzzcheck.h"
 #include "ftpmodul.h"
 
 #include <cstdint>
@@ -10,12 +11,6 @@
 #include <string>
 
 namespace {
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_base64: %s\n", what);
-    std::abort();
-}
 
 std::string encode(const std::string& bytes, bool pad)
 {

@@ -5,6 +5,7 @@
 // finds it), and the XML text is loaded twice as a configuration document
 // named "<dir>/cfg.xml" with the substitution "x", so that an ini path "*.ini"
 // names that file. Every node must be released at the end.
+#include "fuzzcheck.h"
 #include "xml/configfile.h"
 #include "xml/inifile.h"
 #include "xml/node.h"
@@ -21,12 +22,6 @@
 namespace {
 
 std::string g_dir;
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_configfile: %s\n", what);
-    std::abort();
-}
 
 void writeFile(const std::string& path, const std::string& bytes)
 {
@@ -74,15 +69,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
             continue;
         (*argv)[i] = &paths.back()[0];
     }
-    char templ[] = "/tmp/fuzz_configfile.XXXXXX";
-    const char* made = mkdtemp(templ);
-    if (!made || chdir(made) != 0)
+    g_dir = privateDir();
+    if (chdir(g_dir.c_str()) != 0)
         fail("no private directory");
-    g_dir = made;
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(g_dir, ec);
-    });
     return 0;
 }
 

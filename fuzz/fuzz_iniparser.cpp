@@ -1,6 +1,7 @@
 // The program's own INI reader over arbitrary file contents: no crash, and
 // every stored entry has a non-empty key and value, no NUL byte, no line
 // end inside a value, and no more than the line pieces it was read from.
+#include "fuzzcheck.h"
 #include "iniparser.h"
 
 #include <cstdint>
@@ -12,29 +13,13 @@
 
 namespace {
 
-std::string g_dir;
 std::string g_path;
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_iniparser: %s\n", what);
-    std::abort();
-}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char templ[] = "/tmp/fuzz_iniparser.XXXXXX";
-    const char* made = mkdtemp(templ);
-    if (!made)
-        fail("no private directory");
-    g_dir = made;
-    g_path = g_dir + "/vexlink.ini";
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(g_dir, ec);
-    });
+    g_path = privateDir() + "/vexlink.ini";
     return 0;
 }
 

@@ -6,6 +6,7 @@
 // returned stands in the option string, a value is returned exactly for
 // letters marked with ':' and is the argument before the next index, and
 // a refusal names an argument of the vector.
+#include "fuzzcheck.h"
 #include "simpleoptions.h"
 
 #include <cstdint>
@@ -20,12 +21,6 @@
 namespace {
 
 const char kProgramOptions[] = "htgxc:d:l:D:U:A:O:S:";
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_options: %s\n", what);
-    std::abort();
-}
 
 } // namespace
 

@@ -6,6 +6,7 @@
 // the bytes consumed are the dropped bytes plus the records, and what stays
 // in the buffer is nothing or an incomplete header ("H" and fewer than ten
 // bytes).
+#include "fuzzcheck.h"
 #include "ftpline.h"
 
 #include <cstdint>
@@ -13,16 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-
-namespace {
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_splitrecord: %s\n", what);
-    std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

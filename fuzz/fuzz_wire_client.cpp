@@ -9,6 +9,7 @@
 // the PC's own call (24, 25) or of an existing conversation (17, 18); every
 // block within the buffer, with data_received and status_received
 // consistent.
+#include "fuzzcheck.h"
 #include "trace.h"
 #include "wirecomm.h"
 
@@ -35,12 +36,6 @@ public:
     void write(int, const char*, int, const std::string& text) override { m_iBytes += text.size(); }
     size_t m_iBytes = 0;
 };
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_wire_client: %s\n", what);
-    std::abort();
-}
 
 // One connection: send the bytes, end the sending direction, read until the
 // PC closes (bounded), close.

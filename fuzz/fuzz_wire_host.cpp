@@ -7,6 +7,7 @@
 // PC, followed by the end of the stream. The host answers each hand-over as
 // the emulator does (one block and the acknowledgement), so that its writes
 // run too. The trace is on and goes nowhere, so its texts are built.
+#include "fuzzcheck.h"
 #include "host.cpp"
 
 #include <sys/socket.h>
@@ -21,12 +22,6 @@ public:
     void write(int, const char*, int, const std::string& text) override { m_iBytes += text.size(); }
     size_t m_iBytes = 0;
 };
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_wire_host: %s\n", what);
-    std::abort();
-}
 
 void drain(int fd)
 {

@@ -5,6 +5,7 @@
 // between apostrophes, and quotes are tracked in text and tags, so such a
 // text or tag swallows what follows it when read back); copies and entity decoding stay consistent, and every node is
 // released with its document.
+#include "fuzzcheck.h"
 #include "xml/document.h"
 #include "xml/node.h"
 
@@ -15,12 +16,6 @@
 #include <vector>
 
 namespace {
-
-[[noreturn]] void fail(const char* what)
-{
-    std::fprintf(stderr, "fuzz_xml: %s\n", what);
-    std::abort();
-}
 
 // True when the text leaves no quoted section open.
 bool quotesClosed(const char* text)

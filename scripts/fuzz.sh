@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of fuzz/ with clang and runs each one for a
-# bounded time (FUZZ_SECONDS, default 60), two at a time, starting from its
-# seed corpus fuzz/corpus/<target> (every seed is run first, so the kept
-# findings are regression inputs). New inputs go to a scratch corpus in the
+# Builds the libFuzzer targets of fuzz/ with clang, replays every kept input
+# of fuzz/corpus/<target> once (the ctest tests fuzz.replay.*), then runs each
+# target for a bounded time (FUZZ_SECONDS, default 30), two at a time,
+# starting from its seed corpus. New inputs go to a scratch corpus in the
 # build directory; a crash, leak, time-out or failed check leaves its input
 # in <build>/artifacts/ and fails the run.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
-secs="${FUZZ_SECONDS:-60}"
+secs="${FUZZ_SECONDS:-30}"
 parallel="${FUZZ_PARALLEL:-$(nproc)}"
 
 CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+start=$SECONDS
 cmake --build "$build" -j"$(nproc)"
+echo "== fuzz build: $((SECONDS - start)) s"
+start=$SECONDS
+(cd "$build" && ctest --output-on-failure -j"$(nproc)" -L fuzz)
+echo "== fuzz corpus replay: $((SECONDS - start)) s"
+start=$SECONDS
 mkdir -p "$build/artifacts" "$build/logs"
 
 run_one() {
@@ -49,4 +55,5 @@ for name in "${targets[@]}"; do
 done
 while [ ${#pids[@]} -gt 0 ]; do wait_first; done
 echo "fuzz: $passed passed, $failed failed"
+echo "== fuzz runs: $((SECONDS - start)) s"
 [ "$failed" -eq 0 ]

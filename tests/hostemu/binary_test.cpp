@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,16 +87,11 @@ int WaitExit(Child& c, int millis) {
     return -1;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 TEST(Binary, StartsWithTheSampleCatalogueAndStopsOnSigterm) {
     ScratchDir dir;
-    const std::string errFile = dir.Path() + "/stderr.txt";
+    const std::string errFile = dir.path() + "/stderr.txt";
     Child c;
     ASSERT_TRUE(Spawn(c, {"-c", std::string(HOSTEMU_SAMPLE_DIR) + "/hostemu.ini", "-p", "0"}, errFile));
     std::string line = FirstLine(c, 20000);
@@ -134,7 +128,7 @@ TEST(Binary, StartsWithTheSampleCatalogueAndStopsOnSigterm) {
 
 TEST(Binary, RefusesBadCommandLinesAndNonLoopbackAddresses) {
     ScratchDir dir;
-    const std::string errFile = dir.Path() + "/stderr.txt";
+    const std::string errFile = dir.path() + "/stderr.txt";
     {
         Child c;
         ASSERT_TRUE(Spawn(c, {"-l", "0.0.0.0"}, errFile));
@@ -157,8 +151,8 @@ TEST(Binary, RefusesBadCommandLinesAndNonLoopbackAddresses) {
 
 TEST(Binary, KeepsAGivenCatalogueAndTakesOptionsOverTheConfiguration) {
     ScratchDir dir;
-    const std::string errFile = dir.Path() + "/stderr.txt";
-    const std::string cat = dir.Path() + "/cat";
+    const std::string errFile = dir.path() + "/stderr.txt";
+    const std::string cat = dir.path() + "/cat";
     Child c;
     ASSERT_TRUE(Spawn(c, {"-c", std::string(HOSTEMU_SAMPLE_DIR) + "/hostemu.ini", "--catalog", cat, "--user",
                           "OTHER=pw", "--fault", "UNKNOWN_PREFIX=YES", "-v"},

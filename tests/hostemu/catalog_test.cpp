@@ -130,7 +130,7 @@ TEST(Attributes, RecordFormatsLengthsAndBlockSizes) {
 TEST(Catalogue, WritesAsideAndReplacesOnlyCompleteChanges) {
     ScratchDir dir;
     Catalog c;
-    ASSERT_TRUE(c.Open(dir.Path()).Ok());
+    ASSERT_TRUE(c.Open(dir.path()).Ok());
     ASSERT_TRUE(c.CreateWithRecords("U.F", Fb80(), {"\xC1\xC2", ""}).Ok());
     EXPECT_EQ(ReadAll(c, "U.F"), (std::vector<std::string>{"\xC1\xC2" + std::string(78, '\x40'),
                                                            std::string(80, '\x40')}));
@@ -166,13 +166,13 @@ TEST(Catalogue, WritesAsideAndReplacesOnlyCompleteChanges) {
     EXPECT_EQ(c.Commit(*w).rc, 8);
     EXPECT_FALSE(c.Find("U.F"));
     w.reset();
-    EXPECT_TRUE(std::filesystem::is_empty(dir.Path() + "/tmp"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path() + "/tmp"));
 }
 
 TEST(Catalogue, LibrariesKeepMembersSortedWithStatistics) {
     ScratchDir dir;
     Catalog c;
-    ASSERT_TRUE(c.Open(dir.Path()).Ok());
+    ASSERT_TRUE(c.Open(dir.path()).Ok());
     DsAttrs lib = Fb80();
     lib.dsorg = Dsorg::PO;
     std::vector<NewMember> members(3);
@@ -213,11 +213,11 @@ TEST(Catalogue, LibrariesKeepMembersSortedWithStatistics) {
 
     // Everything survives a reopen, and damaged files are skipped.
     {
-        std::ofstream bad(dir.Path() + "/datasets/U.BAD", std::ios::binary);
+        std::ofstream bad(dir.path() + "/datasets/U.BAD", std::ios::binary);
         bad << "VEXDS 1\nDSORG PS\nRECFM FB\nLRECL 80\n\nDATA 00000000000000000005 00000000000000000100\nxx";
     }
     Catalog again;
-    ASSERT_TRUE(again.Open(dir.Path()).Ok());
+    ASSERT_TRUE(again.Open(dir.path()).Ok());
     EXPECT_EQ(again.Count(), 1u);
     EXPECT_EQ(again.Find("U.LIB")->members.size(), 3u);
     EXPECT_EQ(again.Find("U.LIB")->members[1].stats.userid, "ME");
@@ -226,7 +226,7 @@ TEST(Catalogue, LibrariesKeepMembersSortedWithStatistics) {
 
 TEST(RecordFiles, DamageIsDetectedWhileReading) {
     ScratchDir dir;
-    const std::string path = dir.Path() + "/f";
+    const std::string path = dir.path() + "/f";
     RecordFileWriter w;
     std::string e;
     ASSERT_TRUE(w.Open(path, e));
@@ -310,10 +310,10 @@ TEST(Spool, CompletionCodesAndSpoolFiles) {
     ScratchDir dir;
     Codec codec(17);
     Catalog c;
-    ASSERT_TRUE(c.Open(dir.Path()).Ok());
+    ASSERT_TRUE(c.Open(dir.path()).Ok());
     ASSERT_TRUE(c.CreateWithRecords("U.IN", Fb80(), {codec.ToHost("HELLO")}).Ok());
     Spool spool(c, codec);
-    ASSERT_TRUE(spool.Open(dir.Path() + "/spool").Ok());
+    ASSERT_TRUE(spool.Open(dir.path() + "/spool").Ok());
     auto run = [&](const std::vector<std::string>& cards) {
         JobPtr job;
         Status st = spool.Submit(cards, "ME", job);
@@ -349,7 +349,7 @@ TEST(Spool, CompletionCodesAndSpoolFiles) {
     EXPECT_EQ(spool.List("").size(), 8u);
     ASSERT_TRUE(spool.Purge("JOB00001").Ok());
     Spool again(c, codec);
-    ASSERT_TRUE(again.Open(dir.Path() + "/spool").Ok());
+    ASSERT_TRUE(again.Open(dir.path() + "/spool").Ok());
     EXPECT_EQ(again.List("").size(), 7u);
     EXPECT_EQ(again.Find("JOB00003")->completion, "ABEND S222");
 }
@@ -367,7 +367,7 @@ TEST(Bpxwdyn, KeywordStringsAndDispositions) {
 
     ScratchDir dir;
     Catalog c;
-    ASSERT_TRUE(c.Open(dir.Path()).Ok());
+    ASSERT_TRUE(c.Open(dir.path()).Ok());
     ASSERT_TRUE(c.CreateWithRecords("U.OLD", Fb80(), {}).Ok());
     {
         Allocations a(c);

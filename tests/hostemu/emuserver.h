@@ -18,7 +18,7 @@ public:
         cfg.listen = "127.0.0.1";
         cfg.port = 0;
         cfg.seedDir = std::string(HOSTEMU_SAMPLE_DIR) + "/seed";
-        cfg.catalogDir = catalogDir.empty() ? m_scratch.Path() + "/catalog" : catalogDir;
+        cfg.catalogDir = catalogDir.empty() ? m_scratch.path() + "/catalog" : catalogDir;
         cfg.members = {"VEXSTC"};
         hostemu::UserEntry user;
         user.name = "VEXUSR1";

@@ -1,5 +1,5 @@
-// A generated catalogue of 50,000 data sets and a library of 100,000
-// members: the lists stay exact (every name, in order) through filters,
+// A generated catalogue of 20,000 data sets and a library of 100,000
+// members (more than a 16-bit count holds): the lists stay exact (every name, in order) through filters,
 // conversations, changes and a reopen.
 
 #include "emuserver.h"
@@ -12,7 +12,7 @@ using namespace hostemu;
 namespace {
 
 const int kGroups = 100;
-const int kPerGroup = 500;   // 100 x 500 = 50,000 data sets
+const int kPerGroup = 200;   // 100 x 200 = 20,000 data sets
 const int kMembers = 100000;
 
 std::string DsName(int g, int d) {
@@ -28,7 +28,7 @@ std::string MemberName(int m) {
 }
 
 // A scratch catalogue filled with the generated data sets (withDataSets:
-// 50,000 sequential data sets and an empty library BIG.LIB) or with the
+// 20,000 sequential data sets and an empty library BIG.LIB) or with the
 // library of 100,000 members alone.
 class LargeCatalogue : public ::testing::Test {
 protected:
@@ -54,7 +54,7 @@ protected:
         attrs.dsorg = Dsorg::PO;
         ASSERT_TRUE(c.CreateLibrary("BIG.LIB", attrs, std::move(members)).Ok());
     }
-    std::string CatalogueDir() const { return m_dir.Path() + "/cat"; }
+    std::string CatalogueDir() const { return m_dir.path() + "/cat"; }
     ScratchDir m_dir;
 };
 
@@ -103,10 +103,10 @@ TEST_F(LargeCatalogue, DataSetListsAreExact) {
             expected.push_back(DsName(g, d));
     EXPECT_EQ(DataLines(pc, "PHGDSLST", "BIG.G0%7.D01*", eod), expected);
 
-    std::vector<std::string> full = DataLines(pc, "PHGDSLSTF", "BIG.G099.D0499", eod);
+    std::vector<std::string> full = DataLines(pc, "PHGDSLSTF", "BIG.G099.D0199", eod);
     ASSERT_EQ(full.size(), 1u);
     EXPECT_NE(full[0].find(" FB "), std::string::npos);
-    EXPECT_EQ(full[0].substr(full[0].size() - 14), "BIG.G099.D0499");
+    EXPECT_EQ(full[0].substr(full[0].size() - 14), "BIG.G099.D0199");
     // The level BIG names everything below it, the library included.
     EXPECT_EQ(DataLines(pc, "PHGDSLST", "BIG", eod).size(), static_cast<size_t>(kGroups * kPerGroup + 1));
 }

@@ -13,9 +13,9 @@ namespace {
 class SessionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_catalog.Open(m_dir.Path()).Ok());
+        ASSERT_TRUE(m_catalog.Open(m_dir.path()).Ok());
         ASSERT_TRUE(SeedCatalogue(std::string(HOSTEMU_SAMPLE_DIR) + "/seed", m_catalog, m_codec).Ok());
-        ASSERT_TRUE(m_spool.Open(m_dir.Path() + "/spool").Ok());
+        ASSERT_TRUE(m_spool.Open(m_dir.path() + "/spool").Ok());
     }
     std::unique_ptr<Session> Make(const Faults& faults = Faults()) {
         return std::unique_ptr<Session>(new Session(m_ctx, "VEXUSR1", "VEXSTC", faults, 1));
@@ -85,7 +85,7 @@ TEST_F(SessionTest, AnotherRequestAbandonsAnUploadWithoutStoringIt) {
     s.reset();
     ASSERT_TRUE(m_catalog.OpenReader(ref, r).Ok());
     EXPECT_EQ(r->TotalRecords(), 6u);
-    EXPECT_TRUE(std::filesystem::is_empty(m_dir.Path() + "/tmp"));
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/tmp"));
 }
 
 TEST_F(SessionTest, UploadErrorsAreReportedAtTheEnd) {

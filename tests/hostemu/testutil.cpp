@@ -9,23 +9,6 @@ namespace fs = std::filesystem;
 
 namespace hostemu_test {
 
-namespace {
-std::atomic<int> g_counter{0};
-}
-
-ScratchDir::ScratchDir() {
-    fs::path p = fs::temp_directory_path() /
-                 ("hostemu-test-" + std::to_string(Platform::processId()) + "-" + std::to_string(++g_counter));
-    fs::remove_all(p);
-    fs::create_directories(p);
-    m_path = p.string();
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    fs::remove_all(m_path, ec);
-}
-
 std::string Hex(const std::string& bytes) {
     std::string out;
     char buf[4];

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the emulator tests: a scratch directory, an answer sink that
+// Helpers of the emulator tests: an answer sink that
 // records what a session sends, and a PC side built on the conversation
 // library's cm_* calls.
 
@@ -10,23 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include "scratchdir.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace hostemu_test {
 
-// A directory of its own under the system's temporary directory, removed at
-// the end of the test.
-class ScratchDir {
-public:
-    ScratchDir();
-    ~ScratchDir();
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using ::ScratchDir;
 
 // The blocks of an answer in readable form: "HPMSG:RC=0 ...", "HPDATA:...",
 // "ACK" (the turn back), "ACK-" (an empty block that keeps the turn),

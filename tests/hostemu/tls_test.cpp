@@ -43,16 +43,16 @@ TEST(Tls, ModesThreeAndFour) {
     if (!Shell("openssl version"))
         GTEST_SKIP() << "no openssl command";
     ScratchDir pki;
-    ASSERT_TRUE(MakePki(pki.Path()));
+    ASSERT_TRUE(MakePki(pki.path()));
     TlsDefaults restore;
     EmuServer emu([&](hostemu::EmuConfig& c) {
         c.tls = true;
-        c.tlsCert = pki.Path() + "/server.pem";
-        c.tlsKey = pki.Path() + "/server.key";
-        c.tlsClientCa = pki.Path() + "/ca.pem";
+        c.tlsCert = pki.path() + "/server.pem";
+        c.tlsKey = pki.path() + "/server.key";
+        c.tlsClientCa = pki.path() + "/ca.pem";
     });
     ASSERT_TRUE(emu.Started());
-    cm_set_pem_ca((pki.Path() + "/ca.pem").c_str());
+    cm_set_pem_ca((pki.path() + "/ca.pem").c_str());
     cm_set_common_name("localhost");
     {
         PcClient pc;
@@ -63,8 +63,8 @@ TEST(Tls, ModesThreeAndFour) {
     {
         PcClient pc;
         pc.SetCryptMode(4);
-        setenv("WIRECOMM_CLIENT_CERT", (pki.Path() + "/client.pem").c_str(), 1);
-        setenv("WIRECOMM_CLIENT_KEY", (pki.Path() + "/client.key").c_str(), 1);
+        setenv("WIRECOMM_CLIENT_CERT", (pki.path() + "/client.pem").c_str(), 1);
+        setenv("WIRECOMM_CLIENT_KEY", (pki.path() + "/client.key").c_str(), 1);
         ASSERT_EQ(pc.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
         EXPECT_EQ(pc.Ask("PHREADY", "").back(), "ACK");
     }

@@ -11,46 +11,18 @@ import datetime
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from testrun import FAILURES, check, check_true, closed_port, read, report, write  # noqa: E402
+
 EXE = None
-FAILURES = []
 
 LINE = re.compile(rb"^(\d{4}-\d\d-\d\d) (\d\d:\d\d:\d\d) vexlink   (.*)$")
 STARS = b"*" * 55
 ASCTIME = rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}"
-
-
-def check(what, actual, want):
-    if actual != want:
-        FAILURES.append("%s:\n  expected %r\n  actual   %r" % (what, want, actual))
-
-
-def check_true(what, condition, detail=""):
-    if not condition:
-        FAILURES.append("%s %s" % (what, detail))
-
-
-def closed_port():
-    """A port of 127.0.0.1 on which nothing listens."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def run(args, cwd, stdin=b""):
@@ -130,32 +102,30 @@ def transfer_ini(cwd, msglevel, log_path=None):
 
 # ---------------------------------------------------------------- cases
 
-def case_run_log_level1(cwd):
+def run_with_level(cwd, level, workdir):
     logs = os.path.join(cwd, "logs")
-    ini = transfer_ini(cwd, 1, logs)
-    rc = run(["-l", "1", "-d", "wd", "-c", ini], cwd, stdin=b"\n")
-    path = find_log(logs, "", "wd")
+    ini = transfer_ini(cwd, level, logs)
+    rc = run(["-l", "1", "-d", workdir, "-c", ini], cwd, stdin=b"\n" if level == 1 else b"")
+    path = find_log(logs, "", workdir)
     if not path:
-        return
+        return ini, []
     texts = texts_of(path)
-    check_frame(texts, rc, b"wd")
-    # MSGLEVEL 1: information (type 3) is written, the warning (type 2) is not.
+    check_frame(texts, rc, workdir.encode())
+    check("only the log file in logs", os.listdir(logs), [os.path.basename(path)])
+    return ini, texts
+
+
+def case_run_log_level1(cwd):
+    ini, texts = run_with_level(cwd, 1, "wd")
+    # MSGLEVEL 1: information (type 3) is written, the warning (type 2) and
+    # detail lines (type 4) are not.
     check_true("information written", b"INI file found: " + ini.encode() in texts, repr(texts))
     check_true("warning filtered", b"Password is empty!" not in texts, repr(texts))
-    # Detail lines (type 4) are filtered too.
     check_true("no detail lines", not any(t.startswith(b"SQLITE_QUERY") for t in texts), repr(texts))
-    check("only the log file in logs", os.listdir(logs), [os.path.basename(path)])
 
 
 def case_run_log_level2(cwd):
-    logs = os.path.join(cwd, "logs")
-    ini = transfer_ini(cwd, 2, logs)
-    rc = run(["-l", "2", "-d", "wd2", "-c", ini], cwd, stdin=b"")
-    path = find_log(logs, "", "wd2")
-    if not path:
-        return
-    texts = texts_of(path)
-    check_frame(texts, rc, b"wd2")
+    _, texts = run_with_level(cwd, 2, "wd2")
     check_true("warning written at MSGLEVEL 2", b"Password is empty!" in texts, repr(texts))
 
 
@@ -239,11 +209,7 @@ def main():
         FAILURES.append("run did not end in time: %s" % e)
     finally:
         shutil.rmtree(cwd, ignore_errors=True)
-    if FAILURES:
-        print("\n".join(FAILURES))
-        return 1
-    print("ok")
-    return 0
+    return report()
 
 
 if __name__ == "__main__":

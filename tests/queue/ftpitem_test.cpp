@@ -105,27 +105,6 @@ TEST_F(FTPItemTest, SetDataAndAppendData)
     EXPECT_EQ(31989, item.GetDataLen());
 }
 
-TEST_F(FTPItemTest, BaseOperationsProduceNothing)
-{
-    FTPItem item("HPTXT", 15, 0, nullptr, nullptr);
-    uint8_t bytes[] = {'h', 'e', 'l', 'l', 'o'};
-    int32_t length = 5;
-    LogCapture log;
-    item.SaveReceivedString(bytes, length);
-    EXPECT_EQ(5, length);
-    EXPECT_EQ(std::vector<std::string>{"X121 Received FTPItem Name-Length>>Data: HPTXT-5>>hello"}, log.Lines());
-    EXPECT_EQ(0, item.GetDataLen());
-    length = 0;
-    item.SaveReceivedString(bytes, length);
-    EXPECT_EQ(0, length);
-
-    std::vector<uint8_t> line(FTPItem::kBufferSize, 0);
-    int32_t handOver = 7;
-    length = 99;
-    item.BuildSendString(line.data(), length, handOver);
-    EXPECT_EQ(0, length);
-}
-
 TEST_F(FTPItemTest, TempPathFromConfiguration)
 {
     EXPECT_EQ("", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
@@ -177,20 +156,6 @@ TEST_F(FTPItemTest, TempFileNames)
     }
     // Names made in the same millisecond differ by their random part.
     EXPECT_GT(randoms.size(), 30u);
-}
-
-TEST_F(FTPItemTest, ItemsReachTheEngineFlagsThroughTheirRegistry)
-{
-    Exchange flags;
-    SendQueue queue;
-    FTPLine line(&flags, &queue, nullptr);
-    FTPItem item("PHTEST", 77, 1, &flags.m_iReadEnabled, &line);
-    EXPECT_EQ(&flags.m_iExchange, item.GetExchangeFlag());
-    EXPECT_EQ(&flags.m_iReadEnabled, item.GetReadyFlag());
-    EXPECT_EQ(&line, item.GetLine());
-    EXPECT_EQ(77, item.GetId());
-    EXPECT_EQ(1, item.GetType());
-    EXPECT_EQ(nullptr, item.m_pFileOUT);
 }
 
 } // namespace

@@ -55,52 +55,6 @@ protected:
     SendQueue m_queue;
 };
 
-TEST_F(FTPLineTest, RegistryHoldsTheItemsInOrder)
-{
-    struct Expected {
-        const char* name;
-        int32_t id;
-        uint16_t type;
-        std::atomic<int32_t>* ready;
-    };
-    LogCapture log;
-    FTPLine line(&m_flags, &m_queue, nullptr);
-    std::atomic<int32_t>* send = &m_flags.m_iSendEnabled;
-    std::atomic<int32_t>* read = &m_flags.m_iReadEnabled;
-    const Expected expected[] = {
-        {"HPREADY", 11, 0, send},   {"HPMSG", 12, 0, send},      {"HPDATA", 13, 0, send},
-        {"HPEOD", 14, 0, send},     {"HPTXT", 15, 0, send},      {"PHREADY", 31, 1, read},
-        {"PHSETOPT", 32, 1, read},  {"PHSUBMIT", 33, 1, read},   {"PHDELETE", 34, 1, read},
-        {"PHMODIFY", 35, 1, read},  {"PHBPXWDYN", 36, 1, read},  {"PHGDSLST", 37, 1, read},
-        {"PHGDSLSTF", 38, 1, read}, {"PHGPODIR", 39, 1, read},   {"PHGPODIRF", 40, 1, read},
-        {"PHGETFILE", 41, 1, read}, {"PHDATA", 42, 1, read},     {"PHEOD", 43, 1, read},
-        {"PHTXT", 44, 0, send},     {"PING", 100, 2, nullptr},   {"CLOSE", 101, 2, nullptr},
-    };
-    ASSERT_EQ(21u, line.GetItemCount());
-    // Each item announces itself as it is created, in registry order.
-    const std::vector<std::string> lines = log.Lines();
-    ASSERT_EQ(21u, lines.size());
-    for (size_t i = 0; i < 21; ++i)
-        EXPECT_EQ("I121 *** AddNewFTPItem Name-ID-Type: " + std::string(expected[i].name) + "-" +
-                      std::to_string(expected[i].id) + "-" + std::to_string(expected[i].type),
-                  lines[i]);
-    for (size_t i = 0; i < 21; ++i) {
-        FTPItem* item = line.GetItemAt(i);
-        ASSERT_NE(nullptr, item);
-        EXPECT_STREQ(expected[i].name, item->GetName());
-        EXPECT_EQ(expected[i].id, item->GetId()) << expected[i].name;
-        EXPECT_EQ(expected[i].type, item->GetType()) << expected[i].name;
-        EXPECT_EQ(expected[i].ready, item->GetReadyFlag()) << expected[i].name;
-        EXPECT_EQ(&m_flags.m_iExchange, item->GetExchangeFlag());
-        EXPECT_EQ(item, line.FindFTPItem(expected[i].name));
-        EXPECT_EQ(item, line.FindFTPItemById(expected[i].id));
-    }
-    EXPECT_EQ(nullptr, line.GetItemAt(21));
-    EXPECT_EQ(nullptr, line.FindFTPItemById(0));
-    EXPECT_EQ(0, m_flags.m_iReadEnabled.load());
-    EXPECT_EQ(1, m_flags.m_iSendEnabled.load());
-}
-
 TEST_F(FTPLineTest, FindTrimsWhiteSpaceAndMatchesCase)
 {
     FTPLine line(&m_flags, &m_queue, nullptr);
@@ -322,9 +276,9 @@ protected:
     void SetUp() override
     {
         FTPLineTest::SetUp();
-        m_pDb = new MySqlite(m_dir.File("vexlink.db").c_str());
+        m_pDb = new MySqlite(m_dir.file("vexlink.db").c_str());
         ASSERT_EQ(1, m_pDb->Create(g_pszDbCreateScript));
-        m_pFrontEnd = new FrontEnd(m_dir.File("vexlink.db"));
+        m_pFrontEnd = new FrontEnd(m_dir.file("vexlink.db"));
     }
     void TearDown() override
     {

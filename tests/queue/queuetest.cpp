@@ -9,21 +9,6 @@
 #include <filesystem>
 #include <fstream>
 
-ScratchDir::ScratchDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "vexlink-queue-XXXXXX").string();
-    char* made = mkdtemp(pattern.data());
-    if (made == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_path = made;
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
-
 void QueueTest::SetUp()
 {
     m_pConfig = new ConfigModul(0, nullptr);
@@ -99,64 +84,6 @@ std::vector<std::vector<std::string>> FrontEnd::Rows(const std::string& sql)
     }
     sqlite3_finalize(stmt);
     return rows;
-}
-
-LogCapture::LogCapture()
-{
-    const char* config = "<talverix><logger><target formatter='line' sender='test' level='5' "
-                         "include='type;msgNr'/></logger></talverix>";
-    Logger::Core::instance()->start("", "vexlink", -1, "", config, nullptr, false, "");
-    Logger::Core::instance()->clearTestOutput();
-    g_bLogOn = 1;
-}
-
-LogCapture::~LogCapture()
-{
-    g_bLogOn = 0;
-    Logger::Core::instance()->reset();
-}
-
-std::vector<std::string> LogCapture::Lines()
-{
-    const String text = Logger::Core::instance()->testOutput();
-    const std::string all(text.c_str(), static_cast<size_t>(text.length()));
-    std::vector<std::string> lines;
-    std::string::size_type begin = 0;
-    while (begin < all.size()) {
-        std::string::size_type end = all.find('\n', begin);
-        if (end == std::string::npos)
-            end = all.size();
-        lines.push_back(all.substr(begin, end - begin));
-        begin = end + 1;
-    }
-    return lines;
-}
-
-size_t LogCapture::Count(const std::string& line)
-{
-    size_t n = 0;
-    for (const std::string& l : Lines())
-        n += l == line ? 1 : 0;
-    return n;
-}
-
-size_t LogCapture::CountPrefix(const std::string& prefix)
-{
-    size_t n = 0;
-    for (const std::string& l : Lines())
-        n += l.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
-    return n;
-}
-
-void LogCapture::Clear()
-{
-    Logger::Core::instance()->clearTestOutput();
-}
-
-bool FileExists(const std::string& path)
-{
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
 }
 
 void WriteFile(const std::string& path, const std::string& content)

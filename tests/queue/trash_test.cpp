@@ -53,11 +53,11 @@ bool SetImmutable(const std::string& path, bool on)
 
 TEST_F(TrashTest, DeletesRegisteredFilesAndSkipsMissingOnesAndDirectories)
 {
-    const std::string a = m_dir.File("a.db");
-    const std::string b = m_dir.File("download-1");
-    const std::string missing = m_dir.File("never-written");
-    const std::string emptyDir = m_dir.File("workdir");
-    const std::string fullDir = m_dir.File("fulldir");
+    const std::string a = m_dir.file("a.db");
+    const std::string b = m_dir.file("download-1");
+    const std::string missing = m_dir.file("never-written");
+    const std::string emptyDir = m_dir.file("workdir");
+    const std::string fullDir = m_dir.file("fulldir");
     WriteFile(a, "db");
     WriteFile(b, "line\n");
     ASSERT_TRUE(Platform::makeDir(emptyDir));
@@ -96,8 +96,8 @@ TEST_F(TrashTest, DeletesRegisteredFilesAndSkipsMissingOnesAndDirectories)
 
 TEST_F(TrashTest, FileThatCannotBeRemovedIsRetriedForAboutASecondAndLeft)
 {
-    const std::string stuck = m_dir.File("stuck");
-    const std::string after = m_dir.File("after");
+    const std::string stuck = m_dir.file("stuck");
+    const std::string after = m_dir.file("after");
     WriteFile(stuck, "in use");
     WriteFile(after, "x");
     std::string target = stuck;
@@ -107,7 +107,7 @@ TEST_F(TrashTest, FileThatCannotBeRemovedIsRetriedForAboutASecondAndLeft)
         if (geteuid() != 0) {
             // Without the attribute: a folder without write permission
             // keeps its files for a process that is not root.
-            lockedDir = m_dir.File("locked");
+            lockedDir = m_dir.file("locked");
             ASSERT_TRUE(Platform::makeDir(lockedDir));
             target = lockedDir + "/stuck";
             WriteFile(target, "in use");
@@ -151,7 +151,7 @@ TEST_F(TrashTest, RegistrationFromSeveralThreads)
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([this, t] {
             for (int i = 0; i < 25; ++i) {
-                const std::string path = m_dir.File("t" + std::to_string(t) + "-" + std::to_string(i));
+                const std::string path = m_dir.file("t" + std::to_string(t) + "-" + std::to_string(i));
                 WriteFile(path, "x");
                 Trash::Register(path);
             }
@@ -163,10 +163,10 @@ TEST_F(TrashTest, RegistrationFromSeveralThreads)
     DestroyTrash();
     for (int t = 0; t < 4; ++t)
         for (int i = 0; i < 25; ++i)
-            EXPECT_FALSE(FileExists(m_dir.File("t" + std::to_string(t) + "-" + std::to_string(i))));
+            EXPECT_FALSE(FileExists(m_dir.file("t" + std::to_string(t) + "-" + std::to_string(i))));
 
     // Without a registry a registration is only logged.
-    const std::string orphan = m_dir.File("orphan");
+    const std::string orphan = m_dir.file("orphan");
     WriteFile(orphan, "x");
     Trash::Register(orphan);
     EXPECT_TRUE(FileExists(orphan));

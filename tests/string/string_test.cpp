@@ -1,47 +1,16 @@
 #include "string/string.h"
 
+#include "scratchdir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-// A private directory for file tests, removed with its files at the end.
-class TempDir {
-public:
-    TempDir()
-    {
-        char templ[] = "/tmp/stringtest.XXXXXX";
-        const char* made = mkdtemp(templ);
-        EXPECT_NE(made, nullptr);
-        m_path = made ? made : "/tmp";
-    }
-    ~TempDir()
-    {
-        for (const auto& f : m_files)
-            std::remove(f.c_str());
-        rmdir(m_path.c_str());
-    }
-    std::string write(const std::string& name, const std::string& bytes)
-    {
-        const std::string p = m_path + "/" + name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        m_files.push_back(p);
-        return p;
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-    std::vector<std::string> m_files;
-};
 
 std::string text(const String& s)
 {
@@ -95,26 +64,6 @@ TEST(StringBasics, NullAndEmptyAreDistinct)
     String b("abc");
     b.assign("x", -1);
     EXPECT_TRUE(b.isNull());
-}
-
-TEST(StringBasics, GrowthIsExactAndNeverShrinks)
-{
-    String s("abc");
-    EXPECT_EQ(s.capacity(), 4);
-    s.append("de");
-    EXPECT_EQ(s.capacity(), 6);
-    EXPECT_EQ(s.size(), 6);
-    s = "x";
-    EXPECT_EQ(s.capacity(), 6);
-    EXPECT_EQ(s.size(), 2);
-    EXPECT_EQ(text(s), "x");
-    s.append('y');
-    EXPECT_EQ(s.capacity(), 6);
-    s.resize(10);
-    EXPECT_EQ(s.capacity(), 10);
-    EXPECT_EQ(s.size(), 10);
-    s.makeNull();
-    EXPECT_EQ(s.capacity(), 0);
 }
 
 TEST(StringBasics, AppendRules)
@@ -343,7 +292,7 @@ TEST(StringPrintf, LegacyBoundedConvention)
 
 TEST(StringFiles, ReadFileModes)
 {
-    TempDir dir;
+    ScratchDir dir;
     const std::string crlf = dir.write("crlf.txt", "a\r\nb\r\n\rc\r");
     String s;
     int64_t mtime = -1;
@@ -373,25 +322,4 @@ TEST(StringFiles, ReadFileModes)
     EXPECT_FALSE(s.readFile(dir.path().c_str(), true, &mtime)); // a directory
     EXPECT_TRUE(s.isNull());
     EXPECT_FALSE(s.readFile(nullptr, true, &mtime));
-}
-
-TEST(StringFiles, CurrentDirectory)
-{
-    char buf[4096];
-    ASSERT_NE(getcwd(buf, sizeof(buf)), nullptr);
-    String s;
-    ASSERT_TRUE(s.currentDirectory());
-    EXPECT_EQ(text(s), std::string(buf));
-}
-
-TEST(StringBasics, LiveCounterBalances)
-{
-    const int32_t before = String::liveCount();
-    {
-        String a("x");
-        String b(a);
-        String c(std::move(b));
-        EXPECT_EQ(String::liveCount(), before + 3);
-    }
-    EXPECT_EQ(String::liveCount(), before);
 }

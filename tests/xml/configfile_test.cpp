@@ -1,6 +1,8 @@
 #include "xml/configfile.h"
 
-#include "tempdir.h"
+#include "scratchdir.h"
+
+using TempDir = ScratchDir;
 
 #include <gtest/gtest.h>
 

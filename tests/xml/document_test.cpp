@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -318,32 +317,6 @@ TEST(XmlNode, ReferenceCounting)
     leaks.verify();
 }
 
-namespace {
-// A node whose count can be forced, to reach the guard of del.
-class ForcedNode : public Node {
-public:
-    ForcedNode() : Node("forced") {}
-    void force(int32_t count) { m_linkCount = count; }
-};
-} // namespace
-
-TEST(XmlNode, DelWithoutPositiveCountDestroysNothing)
-{
-    LeakCheck leaks;
-    ForcedNode* n = new ForcedNode();
-    n->setAttribute("a", "1");
-    n->force(0);
-    n->del();
-    EXPECT_EQ(str(n->errorText()), "Xml::Node::del() m_linkCount == 0\n");
-    EXPECT_STREQ(n->attribute("a"), "1"); // still alive
-    n->force(-3);
-    n->del();
-    EXPECT_STREQ(n->name(), "forced");
-    n->force(1);
-    n->del();
-    leaks.verify();
-}
-
 TEST(XmlNode, DeepCopy)
 {
     LeakCheck leaks;
@@ -398,32 +371,24 @@ TEST(XmlEntities, EncodingAndDecoding)
     EXPECT_EQ(str(out), "");
 }
 
-TEST(XmlEntities, RandomByteStringsRoundTrip)
+TEST(XmlEntities, EveryByteRoundTripsThroughAPrintedDocument)
 {
-    std::mt19937 rng(20240601);
-    std::uniform_int_distribution<int> byte(1, 255);
-    std::uniform_int_distribution<int> len(0, 64);
+    // Every byte but NUL, alone and next to its neighbours, is stored in
+    // printable form and comes back whole through print and parse.
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        all += static_cast<char>(b);
     Node* n = Node::make("log");
-    for (int i = 0; i < 2000; ++i) {
-        std::string value;
-        const int l = len(rng);
-        for (int k = 0; k < l; ++k)
-            value += static_cast<char>(byte(rng));
+    for (const std::string& value : {all, std::string("&#0041;"), std::string("a'b\"c")}) {
         ASSERT_TRUE(n->setAttributeEncoded("msg", value.c_str()));
-        const std::string stored = n->attribute("msg");
-        for (char c : stored) // only printable bytes are stored
+        for (char c : std::string(n->attribute("msg")))
             ASSERT_TRUE(c >= 0x20 && c <= 0x7E);
-        ASSERT_EQ(std::string(n->attributeDecoded("msg")), value);
-
-        // Through a printed and parsed document as well.
+        EXPECT_EQ(std::string(n->attributeDecoded("msg")), value);
         Document doc;
         doc.setRoot(Node::copy(n));
         Document back;
         ASSERT_TRUE(back.parse(doc.print(false).c_str()));
-        if (value.empty())
-            ASSERT_EQ(back.root()->findAttribute("msg"), nullptr);
-        else
-            ASSERT_EQ(std::string(back.root()->attributeDecoded("msg")), value);
+        EXPECT_EQ(std::string(back.root()->attributeDecoded("msg")), value);
     }
     n->del();
 }
@@ -469,32 +434,4 @@ TEST(XmlRobustness, HugeAttributeCountsStayLinear)
     EXPECT_STREQ(doc.root()->attribute("k199999"), "199999");
     // A quadratic search would need minutes here; this is a hang guard, not a speed target.
     EXPECT_LT(seconds, 60.0);
-}
-
-TEST(XmlRobustness, RandomMalformedInputNeverBreaks)
-{
-    LeakCheck leaks;
-    const std::string alphabet = "<>/='\"!? ab&#;\n\t\xE4x1";
-    std::mt19937 rng(7);
-    std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
-    std::uniform_int_distribution<int> len(0, 80);
-    int parsed = 0;
-    for (int i = 0; i < 20000; ++i) {
-        std::string text;
-        const int l = len(rng);
-        for (int k = 0; k < l; ++k)
-            text += alphabet[pick(rng)];
-        Document doc;
-        if (doc.parse(text.c_str())) {
-            ++parsed;
-            // What parsed prints in both forms (stored values are printed
-            // unencoded, so a quote in them need not parse back).
-            EXPECT_FALSE(doc.print(false).isNull());
-            EXPECT_FALSE(doc.print(true).isNull());
-        } else {
-            EXPECT_FALSE(doc.errorText().isEmpty()) << text;
-        }
-    }
-    EXPECT_GT(parsed, 0);
-    leaks.verify();
 }

@@ -1,11 +1,12 @@
 #include "xml/inifile.h"
 
-#include "tempdir.h"
+#include "scratchdir.h"
+
+using TempDir = ScratchDir;
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -307,28 +308,8 @@ TEST(IniFiles, IncludeDepthIsBounded)
     EXPECT_EQ(value(ini, "", "v0"), "1");
 }
 
-TEST(IniRobustness, BinaryAndHugeInput)
+TEST(IniRobustness, HugeInputWithManyDuplicates)
 {
-    TempDir dir;
-    std::mt19937 rng(11);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (int round = 0; round < 50; ++round) {
-        std::string bytes;
-        for (int i = 0; i < 4096; ++i)
-            bytes += static_cast<char>(byte(rng));
-        if (round % 2) {
-            for (size_t i = 0; i < bytes.size(); i += 37)
-                bytes[i] = (i % 3) ? '\n' : '=';
-        }
-        const std::string p = dir.write("bin" + std::to_string(round) + ".ini", bytes);
-        IniFile ini(p.c_str(), IniFile::kModeList);
-        const bool ok = ini.load();
-        if (!ok) {
-            EXPECT_EQ(error(ini).rfind(p + " (", 0), 0u) << error(ini);
-        }
-        ini.find("*", "x", false);
-    }
-
     // Many items and many duplicates stay fast (a hang guard, not a speed target).
     std::string big = "[s]\n";
     for (int i = 0; i < 100000; ++i)

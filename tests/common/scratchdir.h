@@ -1,0 +1,95 @@
+#pragma once
+// Shared test helpers without dependencies: a scratch directory removed with
+// everything in it, a scoped working directory, whole-file reading and the
+// lines of a text.
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <stdlib.h>
+
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vexlink-test-XXXXXX").string();
+        if (mkdtemp(&pattern[0]) == nullptr)
+            throw std::filesystem::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
+        m_path = pattern;
+    }
+    ~ScratchDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+    // Writes content byte for byte and returns the file's path.
+    std::string write(const std::string& name, const std::string& content) const
+    {
+        const std::string p = file(name);
+        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        return p;
+    }
+
+private:
+    std::string m_path;
+};
+
+// Switches the working directory for a scope.
+class ChangeDir {
+public:
+    explicit ChangeDir(const std::string& dir) : m_old(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(dir);
+    }
+    ~ChangeDir()
+    {
+        std::error_code ec;
+        std::filesystem::current_path(m_old, ec);
+    }
+    ChangeDir(const ChangeDir&) = delete;
+    ChangeDir& operator=(const ChangeDir&) = delete;
+
+private:
+    std::filesystem::path m_old;
+};
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+// The lines of a text without their LF; a last line without LF counts.
+inline std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string::size_type begin = 0;
+    while (begin < text.size()) {
+        std::string::size_type end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return lines;
+}
