@@ -8,6 +8,7 @@
 #include "ftpmodul.h"
 #include "globals.h"
 #include "trash.h"
+#include "workdir.h"
 
 #include <atomic>
 #include <cstdint>
@@ -47,6 +48,8 @@ int main(int argc, char** argv)
         // 4.3 Deletes the files registered in it (the database, the downloads).
         delete g_pTrash;
         g_pTrash = nullptr;
+        // 4.4 The work directory's lock, held until its files are gone.
+        WorkDir::Release();
     }
 
     // 5. The configuration store, with the INI parser it owns.

@@ -8,6 +8,7 @@
 #include "mysqlite.h"
 #include "translate.h"
 #include "trash.h"
+#include "workdir.h"
 
 #include "platform/platform.h"
 
@@ -279,8 +280,9 @@ void SocketFTP::Init()
         ELOG(0, 1, 120, "SocketFTP: no database path (GLOBAL.TEMP_PATH, GLOBAL.WORK_DIR, SQLITE.DBNAME)\n");
     }
 
-    // 4. Deleted at the end of the process, created or not.
-    Trash::Register(path);
+    // 4. Deleted at the end of the process, only when this run created it.
+    if (WorkDir::CreatedDatabase())
+        Trash::Register(path);
 }
 
 std::string SocketFTP::ComposeDbPath(std::string* pDirectory)

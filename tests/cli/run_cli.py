@@ -206,9 +206,10 @@ def case_odd_arguments(cwd):
     for args in odd:
         expect_run("odd argument", args, cwd, 8, b"", stdin=b"pw\n")
     # Odd but valid values are simply stored.
-    for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-d", long_arg],
-                 ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
+    for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
         expect_config_ok("odd value", args, cwd, stdin=b"pw\n")
+    # A work directory that cannot be created: no database, refused at once.
+    expect_run("work directory too long", ["-c", "v.ini", "-d", long_arg] + no_host(), cwd, 8, b"", stdin=b"pw\n")
     check("odd: no files", listing(cwd), ["v.ini"])
 
 
@@ -235,15 +236,38 @@ def case_full_configuration(cwd):
 
 
 def case_password_input(cwd):
-    write(os.path.join(cwd, "v.ini"), b"[TCP]\nPASSWORD=INI\n")
-    for label, data in (("empty", b""), ("line feed only", b"\n"), ("CR LF only", b"\r\n"),
-                        ("long line", b"P" * 100000 + b"\n"), ("no line end", b"cGFzcw=="),
-                        ("binary", bytes(range(256)) * 64)):
-        expect_config_ok("password " + label, ["-c", "v.ini"], cwd, stdin=data)
+    """The password line: trimmed; empty or "*" is the passwordless logon;
+    no line at all or a line that is not Base64 refuses the run (exit 8)."""
+    write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\n[TCP]\nPASSWORD=INI\n")
+    empty = b"Password line empty: logon without password, password check off"
+    decoded = b"Password successfully decoded"
+    refused = b"Password line is not a valid Base64 password, run refused"
+    rows = [
+        ("a", b"", 8, b"Password line missing: standard input ended without a line, run refused"),
+        ("b", b"\n", RUN_OK, empty),
+        ("c", b"\r\n", RUN_OK, empty),
+        ("d", b" * \n", RUN_OK, empty),
+        ("e", b"cGFzcw== \t\n", RUN_OK, decoded),
+        ("f", b"\tcGFzcw\r\n", RUN_OK, decoded),
+        ("g", b"cGFzcw==", RUN_OK, decoded),
+        ("h", b"P" * 100000 + b"\n", RUN_OK, decoded),
+        ("i", b"!!!!####\n", 8, refused),
+        ("j", b"cGF zcw==\n", 8, refused),
+        ("k", b"QQ==QUJD\n", 8, refused),
+        ("l", b"AA==\n", 8, refused),  # a NUL byte cannot travel in a C text
+        ("m", bytes(range(256)) * 64, 8, refused),
+    ]
+    for workdir, data, rc, line in rows:
+        code, stdout, stderr = run(["-c", "v.ini", "-l", "1", "-D", cwd + "/", "-d", workdir] + no_host(), cwd, data)
+        check("password %s: exit code" % workdir, code, rc)
+        check("password %s: output" % workdir, stdout + stderr, b"")
+        texts, _ = log_texts(cwd, workdir)
+        if texts is not None:
+            check("password %s: line %r" % (workdir, line), line in texts, True)
     # Standard input closed entirely.
     proc = subprocess.run([EXE, "-c", "v.ini"] + no_host(), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-    check("closed stdin: exit code", proc.returncode, RUN_OK)
+    check("closed stdin: exit code", proc.returncode, 8)
     check("closed stdin: output", proc.stdout + proc.stderr, b"")
 
 
@@ -316,7 +340,7 @@ def case_log_failures(cwd):
         ("d", ["-c", "v2.ini", "-U"], 8, b"Invalid argument: -U"),
         ("e", ["-c", "missing.ini"], 8, b"INI file can't be read, check a file name and path (missing.ini)"),
         ("f", [], 8, b"-c argument with .INI file missing"),
-        ("g", ["-c", "v2.ini"] + no_host(), RUN_OK, b"Password is empty!"),
+        ("g", ["-c", "v2.ini"] + no_host(), 8, b"Password is empty!"),
         # Too long for one log message: the logger writes its own
         # replacement line naming the format.
         ("h", [long_arg], 8, b"CANNOT PRINTF, format=Invalid argument: %s"),
