@@ -11,6 +11,8 @@
 
 #include "platform/platform.h"
 
+#include <openssl/crypto.h>
+
 #include <boost/archive/iterators/binary_from_base64.hpp>
 #include <boost/archive/iterators/transform_width.hpp>
 
@@ -31,9 +33,7 @@ bool GetConfigValue(const char* key, std::string& value)
 // Overwrites a text that held a secret.
 void Wipe(std::string& text)
 {
-    volatile char* p = text.empty() ? nullptr : &text[0];
-    for (size_t i = 0; i < text.size(); ++i)
-        p[i] = 0;
+    OPENSSL_cleanse(&text[0], text.size());
     text.clear();
 }
 
@@ -247,6 +247,10 @@ void MODUL_FTP::Run()
             m_pBlockSocket->SetPCPort(static_cast<uint16_t>(m_iPcPort));
         // 3. Connect (throws SocketError).
         m_pBlockSocket->Connect();
+        // The conversation is allocated: no copy of the password is kept.
+        Wipe(m_strPasswd);
+        if (g_pConfigModul != nullptr)
+            g_pConfigModul->WipeParm("TCP.PASSWORD");
         // 4. The engine runs until both of its threads have ended.
         m_pSocketFTP = new SocketFTP(m_pBlockSocket);
         // A send or receive failed: the run failed, whatever comes next.

@@ -482,6 +482,34 @@ TEST_F(Wirecomm, HostileAllocationAnswers)
     }
 }
 
+// A mode 1 host whose key gives an all-zero (or no) shared secret: the PC
+// refuses it with its own code, never the host's 6, and sends no ALLOC frame.
+TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
+{
+    // The X25519 identity point (all zero) and the order-1 point (u = 1)
+    // both give an all-zero shared secret.
+    std::string one(32, '\0');
+    one[0] = 1;
+    for (const std::string& hostKey : {std::string(32, '\0'), one}) {
+        bool allocSeen = true;
+        {
+            RawServer server([&](int fd) {
+                unsigned char hello[8 + 34];
+                readExact(fd, hello, sizeof hello, 3000);
+                const std::string reply = frameHeader(0x02, 0, 37) + std::string("\x01\0\0\0\0", 5) + hostKey;
+                send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                unsigned char alloc[8];
+                allocSeen = readExact(fd, alloc, sizeof alloc, 1500);
+            });
+            PcConv pc = allocate(server.port(), "U", "p", "M", nullptr, 20);
+            EXPECT_EQ(pc.rc, CM_SECURITY_MUTUAL_FAILED);
+            int32_t rc;
+            cm_deal(pc.cid, &rc);
+        } // the server's thread is joined here
+        EXPECT_FALSE(allocSeen) << "the password left the PC";
+    }
+}
+
 // The host side refuses hostile PCs the same way.
 TEST_F(Wirecomm, HostRefusesHostilePcs)
 {
