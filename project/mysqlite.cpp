@@ -118,7 +118,15 @@ int32_t MySqlite::Create(const char* pszScript)
         return 0;
     }
     ELOG(1, 3, 160, "SQLITE_CREATE: new db %s created\n", path);
-    ELOG(1, 3, 160, "SQLITE_CREATE_CMD:\n%s\n", pszScript);
+    // One log line per line of the script: ELOG escapes the line feeds of
+    // its arguments.
+    ELOG(0, 3, 160, "SQLITE_CREATE_CMD:\n");
+    for (const char* line = pszScript; line != nullptr && *line != '\0';) {
+        const char* end = std::strchr(line, '\n');
+        const std::string text = end != nullptr ? std::string(line, end) : std::string(line);
+        ELOG(1, 3, 160, "%s\n", text.c_str());
+        line = end != nullptr ? end + 1 : nullptr;
+    }
     return 1;
 }
 
