@@ -347,12 +347,16 @@ void EventLog::Start()
     const std::string logPath = m_strLogPath + g_strLogFileName;
 
     // The paths are escaped so that any path gives a document that parses;
-    // the text is not cut, so a long path still names the whole file.
+    // the text is not cut, so a long path still names the whole file. Both
+    // are given as literal names ("file" of the INI hook, "path" of the log
+    // file), so that "*", "?", "#", "%" or "@" in a work directory, a log
+    // directory or an INI path stay what they are instead of being taken as
+    // placeholders of a path mask.
     const std::string configuration =
-        "<talverix>   <ini path='" + XmlAttributeText(m_strIniFile) +
+        "<talverix>   <ini file='" + XmlAttributeText(m_strIniFile) +
         "' hook=':INI:'><item name='[*]MSGLEVEL' default='1' /></ini>   <logger>       "
         "<target level=':INI:[*]MSGLEVEL' include='date;time;program' formatter='line' sender='file'>           "
-        "<file pathMask='" +
+        "<file path='" +
         XmlAttributeText(logPath) + "'/>       </target>   </logger></talverix>";
 
     if (g_bLogOn)
