@@ -251,10 +251,16 @@ void MODUL_FTP::Run()
         Wipe(m_strPasswd);
         if (g_pConfigModul != nullptr)
             g_pConfigModul->WipeParm("TCP.PASSWORD");
-        // 4. The engine runs until both of its threads have ended.
-        m_pSocketFTP = new SocketFTP(m_pBlockSocket);
+        // 4. The engine runs until both of its threads have ended (not at
+        // all when a stop signal came during the logon).
+        if (g_iStopSignal.load() == 0)
+            m_pSocketFTP = new SocketFTP(m_pBlockSocket);
         // A send or receive failed: the run failed, whatever comes next.
-        if (m_pSocketFTP->ConversationBroken()) {
+        if (g_iStopSignal.load() != 0) {
+            failed = true;
+            failureRC = g_iStopSignal.load();
+            ELOG(1, 1, 120, "MODUL_FTP: signal %d received, the run ends\n", failureRC);
+        } else if (m_pSocketFTP->ConversationBroken()) {
             failed = true;
             failureRC = m_pSocketFTP->FailureRC();
         }

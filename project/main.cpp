@@ -10,6 +10,8 @@
 #include "trash.h"
 #include "workdir.h"
 
+#include "platform/platform.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -34,6 +36,12 @@ int main(int argc, char** argv)
         else if (r != 0)
             g_iRC = 4; // -h, -t, -g or -x: stop without error
     }
+
+    // From here on SIGTERM, SIGINT and SIGHUP end the run in order (the
+    // download closed and deleted, System told, the conversation
+    // deallocated, exit code 16) instead of killing the process.
+    if (g_iRC == 0)
+        Platform::watchStopSignals(&g_iStopSignal);
 
     // 4. The transfer, only when the configuration step went through.
     g_pTrash = nullptr;

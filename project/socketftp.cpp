@@ -318,7 +318,10 @@ void SocketFTP::CommunicationTimeout()
     ELOG(1, 3, 120, "SocketFTP Communication timeout T0=%d[sec] expired\n", m_iT0);
     g_iRC = 6;
     ELOG(2, 5, 200, "Ended at %s with RC=%d\n", AscTimeNow().c_str(), 6);
-    // Nothing is closed or deleted on this path. _Exit rather than exit: the
+    // The work directory's lock file goes, so that the front end finds the
+    // directory as it left it plus the database and the downloads.
+    WorkDir::Release();
+    // Nothing else is closed or deleted on this path. _Exit rather than exit: the
     // other threads still run, and static destructors and library cleanup
     // must not run under them.
     std::_Exit(6);
@@ -343,7 +346,7 @@ void SocketFTP::ftpSendTaskEntry(void* pArg)
     do {
         Task::Sleep(kPollMillis);
         result = self->SendStep();
-    } while (result == 1 && self->m_flags.m_iCloseRequest == 0 && self->m_iAbort == 0);
+    } while (result == 1 && self->m_flags.m_iCloseRequest == 0 && self->m_iAbort == 0 && g_iStopSignal.load() == 0);
     // The read thread ends with this one, and a receive that still waits
     // for the host gives up.
     self->m_iSendEnded = 1;
@@ -362,7 +365,7 @@ void SocketFTP::ftpReadTaskEntry(void* pArg)
         // It goes on after a close request until the send thread has sent
         // what was queued before it: those records may still need the
         // host's acknowledgement.
-    } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0);
+    } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0 && g_iStopSignal.load() == 0);
 }
 
 int32_t SocketFTP::SendStep()
@@ -509,7 +512,7 @@ bool SocketFTP::WaitForTurn()
     // As BlockSocket::Send waits: more than T0 seconds on a clock of seconds.
     const int64_t start = Now();
     while (m_pBlockSocket->GetTurn() != 1) {
-        if (m_iAbort != 0)
+        if (m_iAbort != 0 || g_iStopSignal.load() != 0)
             return false;
         if (Now() - start > m_iT0) {
             NoTurn();
