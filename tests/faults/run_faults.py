@@ -14,6 +14,7 @@ import random
 import shutil
 import signal
 import socket
+import stat
 import sqlite3
 import subprocess
 import sys
@@ -593,6 +594,70 @@ def case_secrets(c):
     check_true("files scanned", scanned >= 10, str(scanned))
     check_true("the conversation trace was written", traces >= 1, str(traces))
     check_true("processes inspected", len(seen) >= 10, str(len(seen)))
+
+
+def case_password_line(c):
+    """A password line the program cannot read never reaches the host: exit 8
+    and System -8. Blanks and tabs around the Base64 text are trimmed."""
+    emu = c.emulator(users={USER: SECRET})
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    try:
+        b64 = base64.b64encode(SECRET.encode())
+        for n, (line, text) in enumerate([
+                (b"", "Password line missing: standard input ended without a line, run refused"),
+                (b"!!!!####\n", "Password line is not a valid Base64 password, run refused"),
+                (b64 + b"!\n", "Password line is not a valid Base64 password, run refused")]):
+            run = c.vexlink(listener.getsockname()[1], work_dir="bad%d" % n, line=line)
+            check("exit code of %r" % line, run.wait(30), 8)
+            check("System of %r" % line, system_rows(run.db_path), [-8])
+            check_true("logged for %r" % line, text in run.log_lines(), repr(run.log_lines()[-10:]))
+        listener.settimeout(0.5)
+        try:
+            listener.accept()[0].close()
+            check_true("nothing reached the host", False)
+        except socket.timeout:
+            pass
+    finally:
+        listener.close()
+    run = c.vexlink(emu.port, work_dir="trim", line=base64.b64encode(SECRET.encode()) + b" \t\r\n")
+    run.wait_ready()
+    check("exit code of the trimmed line", run.close()[0], 0)
+
+
+def case_signals(c):
+    """SIGTERM mid-download, SIGINT and SIGHUP between requests: the run ends
+    in order: no HPEOD, the partial file deleted, System minus the signal,
+    the conversation deallocated, exit code 16. What the run creates is
+    owner-only whatever the umask."""
+    records = random_records(random.Random(9), 300000, 80)
+    emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 84, records)])
+    old = os.umask(0)
+    try:
+        run = c.vexlink(emu.port, work_dir="term", msglevel=1)
+    finally:
+        os.umask(old)
+    run.wait_ready()
+    m = run.request("PHGETFILE", "VEXUSR1.BIG.DATA")
+    rows = wait_for("the download file", lambda: run.responses(m, "HPDATA"), 30, 0.01)
+    path = rows[0][3]
+    modes = [stat.S_IMODE(os.stat(p).st_mode) for p in (run.dir, run.db_path, path)]
+    check("modes of work directory, database, download", modes, [0o700, 0o600, 0o600])
+    run.proc.send_signal(signal.SIGTERM)
+    check("exit code after SIGTERM", run.wait(30), 16)
+    check("System after SIGTERM", sorted(run.system()), [-15, -1])
+    check("no HPEOD for the cut download", run.responses(m, "HPEOD"), [])
+    check_true("the partial download is deleted", not os.path.exists(path), path)
+    check_true("the signal is logged", "MODUL_FTP: signal 15 received, the run ends" in run.log_lines())
+    for sig in (signal.SIGINT, signal.SIGHUP):
+        run = c.vexlink(emu.port, work_dir="s%d" % sig)
+        run.wait_ready()
+        run.proc.send_signal(sig)
+        check("exit code after %s" % sig.name, run.wait(30), 16)
+        check("System after %s" % sig.name, sorted(run.system()), [-int(sig), -1])
+    wait_for("the host sees the conversations end",
+             lambda: emu.log_text().count("ended by the PC: CM_DEALLOCATED_NORMAL") >= 2, 10)
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
