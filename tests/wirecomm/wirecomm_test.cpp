@@ -513,9 +513,9 @@ TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
 // The host side refuses hostile PCs the same way.
 TEST_F(Wirecomm, HostRefusesHostilePcs)
 {
-    int32_t rcs[3] = {-1, -1, -1};
+    int32_t rcs[4] = {-1, -1, -1, -1};
     HostPeer host(nullptr, [&](wch_listener* l) {
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             wch_conv* c = wch_accept(l, 5000, &rcs[i]);
             EXPECT_EQ(c, nullptr);
         }
@@ -540,10 +540,21 @@ TEST_F(Wirecomm, HostRefusesHostilePcs)
     h = frameHeader(0x01, 0, 34) + "abc";
     send(fd, h.data(), h.size(), MSG_NOSIGNAL);
     close(fd);
+    // an ALLOC with an empty user id (member and user id are 1..64 bytes)
+    fd = rawConnect(host.port());
+    h = frameHeader(0x01, 0, 34) + std::string("\x01\x01", 2) + std::string(32, '\x09');
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(readExact(fd, buf, 8 + 37, 3000));
+    h = frameHeader(0x03, 0, 1 + 3 + 2 + 2 + 2 + 30) + std::string("\x01\0\x01M\0\0\0\0\0\x1e", 10) +
+        std::string(30, 'x');
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    EXPECT_FALSE(readExact(fd, buf, 1, 3000)) << "the host closes without answering";
+    close(fd);
     ASSERT_TRUE(host.join());
     EXPECT_EQ(rcs[0], CM_RESOURCE_FAILURE_NO_RETRY);
     EXPECT_EQ(rcs[1], CM_SECURITY_NOT_SUPPORTED);
     EXPECT_EQ(rcs[2], CM_RESOURCE_FAILURE_NO_RETRY);
+    EXPECT_EQ(rcs[3], CM_RESOURCE_FAILURE_NO_RETRY);
 }
 
 // A non-zero PC port binds the local end.
