@@ -3,7 +3,6 @@
 #include "configmodul.h"
 #include "elog.h"
 
-#include <cerrno>
 #include <cstdlib>
 
 namespace {
@@ -31,7 +30,6 @@ const char* const kPorts[] = {"TCP.HOST_PORT", "TCP.PC_PORT"};
 
 int64_t ConfigLimits::LeadingNumber(const std::string& text)
 {
-    errno = 0;
     const long long value = std::strtoll(text.c_str(), nullptr, 10);
     return static_cast<int64_t>(value);
 }

@@ -189,10 +189,12 @@ void MODUL_FTP::GetConfig()
     if (g_iRC != 0)
         return;
     // The directory, its lock and the database file, before any table.
+    // Without a work directory the run lives in GLOBAL.TEMP_PATH, which it
+    // does not create.
     std::string lockDir = directory;
     if (lockDir.empty())
         GetConfigValue("GLOBAL.TEMP_PATH", lockDir);
-    if (!WorkDir::Prepare(lockDir, path)) {
+    if (!WorkDir::Prepare(lockDir, !directory.empty(), path)) {
         g_iRC = 8;
         return;
     }

@@ -31,7 +31,7 @@ bool WorkDir::IsSqliteOrEmpty(const std::string& path)
     return got == 0 || (got == sizeof header && std::memcmp(header, "SQLite format 3", 16) == 0);
 }
 
-bool WorkDir::Prepare(const std::string& directory, const std::string& dbPath)
+bool WorkDir::Prepare(const std::string& directory, bool bCreate, const std::string& dbPath)
 {
     if (!directory.empty()) {
         // A link would put the run's files wherever it points.
@@ -39,7 +39,8 @@ bool WorkDir::Prepare(const std::string& directory, const std::string& dbPath)
             ELOG(1, 1, 120, "Work directory '%s' is a symbolic link: refused\n", directory.c_str());
             return false;
         }
-        Platform::makeDir(directory);
+        if (bCreate)
+            Platform::makeDir(directory);
         if (!Platform::isDirectory(directory) || Platform::isSymlink(directory)) {
             ELOG(1, 1, 120, "Work directory '%s' can't be created\n", directory.c_str());
             return false;

@@ -18,11 +18,12 @@ public:
     // writes a new one into it).
     static bool IsSqliteOrEmpty(const std::string& path);
 
-    // Checks and prepares directory (may be empty: the current directory)
-    // and the database at dbPath, takes the lock, and creates the database
-    // file (0600) when it is missing. false after a level 1 line when the
-    // run must not go on (exit code 8).
-    static bool Prepare(const std::string& directory, const std::string& dbPath);
+    // Checks and prepares directory (may be empty: the current directory;
+    // created, one level, only when bCreate) and the database at dbPath,
+    // takes the lock, and creates the database file (0600) when it is
+    // missing. false after a level 1 line when the run must not go on (exit
+    // code 8).
+    static bool Prepare(const std::string& directory, bool bCreate, const std::string& dbPath);
     // True when this run created the database file (only then does the run
     // delete it at its end).
     static bool CreatedDatabase();

@@ -4,6 +4,8 @@
 #include "task.h"
 #include "tempdir.h"
 
+#include <sys/prctl.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -204,6 +206,8 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     EXPECT_EQ(Get(config, "GLOBAL.CODEPAGE"), "1");
     EXPECT_EQ(Get(config, "TCP.MEMBER"), "TLXJOBSV");
     EXPECT_EQ(Get(config, "TCP.PASSWORD"), "cGFzc3dvcmQ="); // standard input beats the file
+    // Holding the password, the process is kept out of core dumps.
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0);
 }
 
 TEST(ConfigModul, ParsePasswordEdgeCases)
@@ -215,6 +219,7 @@ TEST(ConfigModul, ParsePasswordEdgeCases)
         ConfigModul config(args.argc(), args.argv());
         EXPECT_EQ(RunParse(config, dir, ""), 0); // input at its end at once
         EXPECT_EQ(Get(config, "TCP.PASSWORD"), "");
+        EXPECT_TRUE(config.m_bPasswordLineMissing); // the run is refused later
     }
     {
         Args args({"/c", ini}); // a slash works like the dash
