@@ -141,6 +141,9 @@ ConfigModul::~ConfigModul()
 std::string ConfigModul::ReadPasswordLine(std::FILE* in, bool& bLine)
 {
     std::string password;
+    // Room for the whole line at once: a growing string would leave copies
+    // of the password behind in freed memory.
+    password.reserve(kMaxPasswordLength + 1);
     bLine = false;
     while (password.size() < kMaxPasswordLength) {
         const int c = std::fgetc(in);
@@ -230,6 +233,8 @@ int ConfigModul::Parse()
         // other process of the user reads its memory.
         Platform::setNotDumpable();
         bool line = false;
+        // Unbuffered: the line must not stay behind in the stream's buffer.
+        std::setvbuf(stdin, nullptr, _IONBF, 0);
         std::string password = ReadPasswordLine(stdin, line);
         m_bPasswordLineMissing = !line;
         if (password.empty())

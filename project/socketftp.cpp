@@ -458,6 +458,11 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
             result = 0;
             break;
         }
+        if (g_iStopSignal.load() != 0) {
+            // The run is asked to end: no PHEOD, the host stores nothing.
+            result = -1;
+            break;
+        }
         m_pLine->QueueFTPItem(0, "PHDATA", piece.get(), length);
         bytes += length + static_cast<int64_t>(kPrefix);
         if (++count == kFlushEvery || bytes >= kFlushBytes) {
