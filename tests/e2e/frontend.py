@@ -88,11 +88,11 @@ def write_seed(directory, datasets):
 class Emulator:
     """vexlink-hostemu on 127.0.0.1, on a free port."""
 
-    def __init__(self, exe, scratch, seed, faults=(), users=None, codepage=17):
+    def __init__(self, exe, scratch, seed, faults=(), users=None, codepage=17, extra=()):
         self.ini = scratch.file("hostemu.ini")
         users = users if users is not None else {USER: PASSWORD}
         text = ["[HOSTEMU]", "LISTEN = 127.0.0.1", "PORT = 0", "CODEPAGE = %d" % codepage,
-                "MEMBERS = " + MEMBER, "CATALOG =", "SEED = " + seed, "SYSNAME = EMU1"]
+                "MEMBERS = " + MEMBER, "CATALOG =", "SEED = " + seed, "SYSNAME = EMU1"] + list(extra)
         for name, password in users.items():
             text += ["[USER %s]" % name, "PASSWORD = " + password]
         text += ["[FAULTS]"] + ["%s = %s" % kv for kv in faults]

@@ -57,10 +57,10 @@ class Case:
         self.runs = []
         self.proxies = []
 
-    def emulator(self, datasets=(), faults=(), users=None):
+    def emulator(self, datasets=(), faults=(), users=None, extra=()):
         seed = self.scratch.file("seed-%d" % len(self.emulators))
         write_seed(seed, SEED + list(datasets))
-        emu = Emulator(HOSTEMU, self.scratch, seed, faults=faults, users=users)
+        emu = Emulator(HOSTEMU, self.scratch, seed, faults=faults, users=users, extra=extra)
         self.emulators.append(emu)
         return emu
 
@@ -658,6 +658,44 @@ def case_signals(c):
         check("System after %s" % sig.name, sorted(run.system()), [-int(sig), -1])
     wait_for("the host sees the conversations end",
              lambda: emu.log_text().count("ended by the PC: CM_DEALLOCATED_NORMAL") >= 2, 10)
+
+
+def case_tls_mode4_checks(c):
+    """Crypt mode 4 checks the host as mode 3 does: a host whose certificate
+    does not carry the configured common name never receives the logon."""
+    d = c.scratch.file("pki")
+    os.makedirs(d)
+
+    def sh(*args):
+        subprocess.run(list(args), cwd=d, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+
+    sh("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+       "-subj", "/CN=FaultsCA", "-days", "2")
+    for name, cn in (("server", "localhost"), ("client", "pc.client")):
+        sh("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+           "-subj", "/CN=" + cn)
+        sh("openssl", "x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+           "-CAcreateserial", "-out", name + ".pem", "-days", "2")
+    emu = c.emulator(extra=["TLS = YES", "TLS_CERT = " + d + "/server.pem", "TLS_KEY = " + d + "/server.key",
+                            "TLS_CLIENT_CA = " + d + "/ca.pem"])
+    os.environ["WIRECOMM_CLIENT_CERT"] = d + "/client.pem"
+    os.environ["WIRECOMM_CLIENT_KEY"] = d + "/client.key"
+    # The library's own fallback trusts the CA as well: only the name decides.
+    os.environ["WIRECOMM_PEM_CA"] = d + "/ca.pem"
+    tls = ["TCPCRYPT=4", "TCPPEMCA=" + d + "/ca.pem"]
+    run = c.vexlink(emu.port, work_dir="evil", extra_tcp=tls + ["TCPCOMMONNAME=good.host"])
+    check("exit code against the wrong name", run.wait(30), 16)
+    check("System: the PC refused the host", system_rows(run.db_path), [-47])
+    log = run.log_lines()
+    check_true("the server checks logged",
+               "\tServer checks: CA %s/ca.pem, common name good.host, key pin off (crypt mode 4)" % d in log,
+               "\n".join(log)[-1500:])
+    check_true("no 'password rejected'", not any("rejected the userid or password" in t for t in log))
+    check_true("the logon never reached the host", "accepted" not in emu.log_text(), emu.log_text())
+    run = c.vexlink(emu.port, work_dir="good", extra_tcp=tls + ["TCPCOMMONNAME=localhost"])
+    run.wait_ready()
+    check("exit code against the right name", run.close()[0], 0)
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
