@@ -390,6 +390,15 @@ def case_odd_request_rows(c):
     quoted = b"it's \"quoted\" ''; DROP TABLE Response; --"
     m1 = run.request("PING", quoted)
     check("quotes come back unchanged", run.wait_response(m1, "PING")[0][2], quoted)
+    # Line ends in Data reach the log (MSGLEVEL 5) escaped, never as a line of their own.
+    forged = b"x\n2026-01-01 00:00:00 vexlink   FORGED\r\n"
+    m0 = run.request("PHTXT", forged)
+    run.wait_response(m0, "HPTXT")
+    # Unescaped, the text after the line feed would be a line of its own, behind the genuine prefix.
+    check_true("no forged log line", not any(t.startswith("2026-01-01 00:00:00 vexlink   FORGED")
+                                             for t in run.log_lines()))
+    check_true("the Data logged escaped", any("x\\n2026-01-01 00:00:00 vexlink   FORGED\\r\\n" in t
+                                              for t in run.log_lines()))
     m2 = run.request("PHTXT", b"before\x00after")
     check("text up to the NUL byte reaches the host", run.wait_response(m2, "HPTXT")[0][2],
           b"TEXT RECEIVED BY EMU1: before")
