@@ -66,7 +66,8 @@ void LogServerChecks(int32_t mode, const std::string& commonName, const std::str
         return;
     }
     ELOG(4, 1, 200, "\tServer checks: CA %s, common name %s, key pin %s (crypt mode %d)\n",
-         pemCa.empty() ? "system trust store" : pemCa.c_str(), commonName.empty() ? "not checked" : commonName.c_str(),
+         pemCa.empty() ? "not set (the library's default)" : pemCa.c_str(),
+         commonName.empty() ? "not set (the library's default)" : commonName.c_str(),
          cryptKey.empty() ? "off" : "on", mode);
     if (commonName == "*")
         ELOG(0, 1, 200, "WARNING: TCPCOMMONNAME=* accepts any certificate that the CA signed\n");
