@@ -602,7 +602,9 @@ def case_secrets(c):
                 traces += 1
     check_true("files scanned", scanned >= 10, str(scanned))
     check_true("the conversation trace was written", traces >= 1, str(traces))
-    check_true("processes inspected", len(seen) >= 10, str(len(seen)))
+    # A run is not dumpable once it holds the password: its environment is
+    # readable by root only, its command line by everybody.
+    check_true("processes inspected", len(seen) >= (10 if os.geteuid() == 0 else 5), str(len(seen)))
 
 
 def case_password_line(c):
