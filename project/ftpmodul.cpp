@@ -81,7 +81,7 @@ std::string MODUL_FTP::DecodeBase64(const std::string& strText)
     bool valid = !strText.empty() && strText.size() - data <= 2 && data % 4 != 1;
     for (size_t i = 0; valid && i < data; ++i) {
         const unsigned char c = static_cast<unsigned char>(strText[i]);
-        valid = std::isalnum(c) != 0 && c < 0x80 ? true : (c == '+' || c == '/');
+        valid = (c < 0x80 && std::isalnum(c) != 0) || c == '+' || c == '/';
     }
     if (!valid) {
         ELOG(0, 1, 120, "Error decoding Base64\n");
@@ -138,7 +138,7 @@ void MODUL_FTP::GetConfig()
         ELOG(0, 1, 120, "Password line missing: standard input ended without a line, run refused\n");
         refusePassword = true;
     } else if (value.empty() || value == "*") {
-        ELOG(0, 1, 120, "Password line empty: logon without password, password check off\n");
+        ELOG(0, 1, 120, "Password line empty or \"*\": logon without password, password check off\n");
     } else {
         std::string decoded = DecodeBase64(value);
         if (decoded.empty() || decoded.find('\0') != std::string::npos) {

@@ -242,7 +242,7 @@ def case_password_input(cwd):
     """The password line: trimmed; empty or "*" is the passwordless logon;
     no line at all or a line that is not Base64 refuses the run (exit 8)."""
     write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nPASSWORD=INI\n")
-    empty = b"Password line empty: logon without password, password check off"
+    empty = b'Password line empty or "*": logon without password, password check off'
     decoded = b"Password successfully decoded"
     refused = b"Password line is not a valid Base64 password, run refused"
     rows = [

@@ -137,7 +137,7 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     // is the row -1, written without the engine.
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
               QueryRows(m_dir.Path() + "/w/q.db", "SELECT CAST(PID AS TEXT) FROM System"));
-    EXPECT_EQ(1u, log.Count("E120 Password line empty: logon without password, password check off"));
+    EXPECT_EQ(1u, log.Count("E120 Password line empty or \"*\": logon without password, password check off"));
     EXPECT_EQ(0u, log.CountPrefix("E110 "));
     EXPECT_EQ(1u, log.Count("I120 MODUL_FTP running..ok"));
     EXPECT_EQ(1u, log.Count("I120 MODUL_FTP ended"));
