@@ -8,6 +8,8 @@
 
 #include <wirecomm.h>
 
+#include <openssl/crypto.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -30,9 +32,7 @@ char* HeapCopy(const char* text)
 void WipeAndFree(char*& text)
 {
     if (text) {
-        volatile char* p = text;
-        while (*p)
-            *p++ = 0;
+        OPENSSL_cleanse(text, std::strlen(text));
         delete[] text;
         text = nullptr;
     }
@@ -43,6 +43,34 @@ bool GetConfig(const char* key, std::string& value)
 {
     value.clear();
     return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
+}
+
+// A time-out in seconds from its text, held in 1..65535.
+uint16_t ClampSeconds(const std::string& text)
+{
+    const long long seconds = std::strtoll(text.c_str(), nullptr, 10);
+    if (seconds < 1)
+        return 1;
+    if (seconds > 65535)
+        return 65535;
+    return static_cast<uint16_t>(seconds);
+}
+
+// Which checks of the host's identity this run makes, at level 1 so that
+// every log shows it.
+void LogServerChecks(int32_t mode, const std::string& commonName, const std::string& pemCa,
+                     const std::string& cryptKey)
+{
+    if (mode != 3 && mode != 4) {
+        ELOG(1, 1, 200, "\tServer checks: none (crypt mode %d has no TLS)\n", mode);
+        return;
+    }
+    ELOG(4, 1, 200, "\tServer checks: CA %s, common name %s, key pin %s (crypt mode %d)\n",
+         pemCa.empty() ? "not set (the library's default)" : pemCa.c_str(),
+         commonName.empty() ? "not set (the library's default)" : commonName.c_str(),
+         cryptKey.empty() ? "off" : "on", mode);
+    if (commonName == "*")
+        ELOG(0, 1, 200, "WARNING: TCPCOMMONNAME=* accepts any certificate that the CA signed\n");
 }
 
 // Whole seconds on the monotonic clock: the waits of Send and Receive count
@@ -106,28 +134,33 @@ BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char*
     cm_set_security_level(level);
     ELOG(1, 3, 200, "\tTLS security level set to: %d\n", level);
 
-    // Step 6: time-outs, truncated to 16 bits.
+    // Step 6: time-outs, held in 1..65535 seconds: a value that does not
+    // fit must not become a short wait or no limit at all.
     if (GetConfig("FTP.T0", value))
-        m_iT0 = static_cast<uint16_t>(std::atoi(value.c_str()));
+        m_iT0 = ClampSeconds(value);
     if (GetConfig("FTP.T1", value))
-        m_iT1 = static_cast<uint16_t>(std::atoi(value.c_str()));
+        m_iT1 = ClampSeconds(value);
 
-    // Step 7: server verification, only for mode 3.
-    if (mode == 3) {
-        if (GetConfig("TCP.TCPCOMMONNAME", value) && !value.empty()) {
-            ELOG(1, 3, 200, "\tTCPCOMMONNAME common name is set: %s\n", value.c_str());
-            cm_set_common_name(value.c_str());
+    // Step 7: server verification, for both TLS modes: a client certificate
+    // (mode 4) does not make the host's identity any less important.
+    std::string commonName, pemCa, cryptKey;
+    const bool tls = mode == 3 || mode == 4;
+    if (tls) {
+        if (GetConfig("TCP.TCPCOMMONNAME", commonName) && !commonName.empty()) {
+            ELOG(1, 3, 200, "\tTCPCOMMONNAME common name is set: %s\n", commonName.c_str());
+            cm_set_common_name(commonName.c_str());
         }
-        if (GetConfig("TCP.TCPPEMCA", value) && !value.empty()) {
-            ELOG(1, 3, 200, "\tTCPPEMCA is set: %s\n", value.c_str());
-            cm_set_pem_ca(value.c_str());
+        if (GetConfig("TCP.TCPPEMCA", pemCa) && !pemCa.empty()) {
+            ELOG(1, 3, 200, "\tTCPPEMCA is set: %s\n", pemCa.c_str());
+            cm_set_pem_ca(pemCa.c_str());
         }
-        if (GetConfig("TCP.TCPCRYPTKEY", value) && !value.empty()) {
+        if (GetConfig("TCP.TCPCRYPTKEY", cryptKey) && !cryptKey.empty()) {
             // The key is a secret: the log shows the mask only.
-            ELOG(1, 3, 200, "\tTCPCRYPTKEY is set %s\n", LoggableValue("TCP.TCPCRYPTKEY", value));
-            cm_set_crypt_key(value.c_str());
+            ELOG(1, 3, 200, "\tTCPCRYPTKEY is set %s\n", LoggableValue("TCP.TCPCRYPTKEY", cryptKey));
+            cm_set_crypt_key(cryptKey.c_str());
         }
     }
+    LogServerChecks(mode, commonName, pemCa, cryptKey);
 
     // Step 8: user id as step name.
     bool present = GetConfig("TCP.USERISSTEPNAME", value);
@@ -212,6 +245,14 @@ void BlockSocket::Connect()
         ELOG(0, 1, 200, "ERROR: BlockSocket: The host rejected the userid or password\n");
         throw SocketError(rc, "BlockSocket: cm_allc failed");
     }
+    if (rc == CM_SECURITY_MUTUAL_FAILED) {
+        // The PC refused the host before the password left it.
+        ELOG(2, 1, 200,
+             "ERROR: BlockSocket: the host was refused (server certificate, common name, key pin or key "
+             "agreement), the password was not sent, RC=%d, sRC=%s\n",
+             rc, cm_rc2str(rc));
+        throw SocketError(rc, "BlockSocket: cm_allc failed");
+    }
     if (rc != 0) {
         ELOG(2, 1, 200,
              "ERROR: BlockSocket: cm_allc failed for unknown reason, use TCP debug mode, RC=%d, sRC=%s\n",
@@ -219,6 +260,14 @@ void BlockSocket::Connect()
         throw SocketError(rc, "BlockSocket: cm_allc failed");
     }
     ELOG(0, 3, 200, "BlockSocket: connection established\n");
+    // The library holds the conversation now: the password is not kept.
+    WipePassword();
+}
+
+void BlockSocket::WipePassword()
+{
+    if (m_cPasswd != nullptr)
+        OPENSSL_cleanse(m_cPasswd, std::strlen(m_cPasswd));
 }
 
 int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t timeout,

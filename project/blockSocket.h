@@ -55,6 +55,9 @@ public:
     void Stop();
     // Deallocates the conversation (cm_deal); throws SocketError.
     void Close();
+    // Overwrites the password copy (done by Connect once the conversation
+    // is allocated).
+    void WipePassword();
 
     void SetHostPort(uint16_t port) { m_iHostPort = port; }
     void SetPCPort(uint16_t port) { m_iPCPort = port; }

@@ -6,6 +6,10 @@
 #include "translate.h"
 #include "vexlink_version.h"
 
+#include "platform/platform.h"
+
+#include <openssl/crypto.h>
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -108,28 +112,56 @@ void ConfigModul::SetParm(const std::string& key, const std::string& value)
         ELOG(2, 3, 130, "*** AddNewARGParm Name=Value: %s=%s\n", key.c_str(), LoggableValue(key, value));
 }
 
+void ConfigModul::ReplaceParm(const std::string& key, const std::string& value)
+{
+    ELock lock(&m_lock);
+    m_mapParms[key] = value;
+}
+
+void ConfigModul::RemoveParm(const std::string& key)
+{
+    ELock lock(&m_lock);
+    m_mapParms.erase(key);
+}
+
+void ConfigModul::WipeParm(const std::string& key)
+{
+    ELock lock(&m_lock);
+    auto it = m_mapParms.find(key);
+    if (it == m_mapParms.end())
+        return;
+    OPENSSL_cleanse(&it->second[0], it->second.size());
+    m_mapParms.erase(it);
+}
+
 ConfigModul::~ConfigModul()
 {
     delete m_pIniParser;
 }
 
-std::string ConfigModul::ReadPasswordLine(std::FILE* in)
+std::string ConfigModul::ReadPasswordLine(std::FILE* in, bool& bLine)
 {
     std::string password;
+    // Room for the whole line at once: a growing string would leave copies
+    // of the password behind in freed memory.
+    password.reserve(kMaxPasswordLength + 1);
+    bLine = false;
     while (password.size() < kMaxPasswordLength) {
-        int c = std::fgetc(in);
-        if (c == EOF || c == '\n')
+        const int c = std::fgetc(in);
+        if (c == EOF)
             break;
-        if (c == '\r') {
-            const int next = std::fgetc(in);
-            if (next == '\n')
-                break;
-            if (next != EOF)
-                std::ungetc(next, in);
-        }
+        bLine = true;
+        if (c == '\n')
+            break;
         password.push_back(static_cast<char>(c));
     }
-    return password;
+    // A stray blank or tab from the front end must not change the password.
+    const char* const blanks = " \t\r";
+    const size_t first = password.find_first_not_of(blanks);
+    const size_t last = password.find_last_not_of(blanks);
+    std::string trimmed = first == std::string::npos ? std::string() : password.substr(first, last - first + 1);
+    OPENSSL_cleanse(&password[0], password.size());
+    return trimmed;
 }
 
 int ConfigModul::Parse()
@@ -152,7 +184,11 @@ int ConfigModul::Parse()
             case 'A':
             case 'O':
             case 'S':
-                SetParm(KeyOfOption(letter), options.OptionArg());
+                // An empty value leaves the key to its default.
+                if (options.OptionArg()[0] == '\0')
+                    RemoveParm(KeyOfOption(letter));
+                else
+                    SetParm(KeyOfOption(letter), options.OptionArg());
                 break;
             case 'c': {
                 delete m_pIniParser;
@@ -194,10 +230,18 @@ int ConfigModul::Parse()
             ELOG(0, 1, 150, "-c argument with .INI file missing\n");
             return 8;
         }
-        const std::string password = ReadPasswordLine(stdin);
+        // From here on the process holds the password: no core dump, no
+        // other process of the user reads its memory.
+        Platform::setNotDumpable();
+        bool line = false;
+        // Unbuffered: the line must not stay behind in the stream's buffer.
+        std::setvbuf(stdin, nullptr, _IONBF, 0);
+        std::string password = ReadPasswordLine(stdin, line);
+        m_bPasswordLineMissing = !line;
         if (password.empty())
             ELOG(0, 2, 150, "Password is empty!\n");
         SetParm("TCP.PASSWORD", password);
+        OPENSSL_cleanse(&password[0], password.size());
         return 0;
     } catch (const std::invalid_argument& e) {
         ELOG(1, 1, 150, "Invalid argument: %s\n", e.what());

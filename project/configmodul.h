@@ -21,6 +21,15 @@ public:
     bool GetParm(const std::string& key, std::string& value);
     // Inserts or (once an INI file is loaded) replaces a key.
     void SetParm(const std::string& key, const std::string& value);
+    // Replaces (or inserts) a key without a log line: the range checks
+    // write back the value they use.
+    void ReplaceParm(const std::string& key, const std::string& value);
+    // Removes a key: an option given with an empty value leaves the key to
+    // its default.
+    void RemoveParm(const std::string& key);
+    // Overwrites the stored value of a key (the password once the
+    // conversation holds it) and removes the key.
+    void WipeParm(const std::string& key);
     // The command-line and INI step: 0 go on, 1 an informational option was
     // carried out (exit code 4), 8 failure.
     int Parse();
@@ -35,15 +44,18 @@ public:
     // stays unread.
     static constexpr size_t kMaxPasswordLength = 256;
     // Reads the password line from in: characters up to a line feed or the
-    // end of input, at most kMaxPasswordLength of them. A carriage return
-    // right before the line feed is dropped (a front end that ends the line
-    // with CR LF). Returns the password, empty when the input ends at once.
-    static std::string ReadPasswordLine(std::FILE* in);
+    // end of input, at most kMaxPasswordLength of them, with blanks, tabs
+    // and carriage returns trimmed from both ends. Returns the password;
+    // bLine is false when the input ended before any character (no line at
+    // all), true for a line, an empty one included.
+    static std::string ReadPasswordLine(std::FILE* in, bool& bLine);
 
     int32_t argc;
     char** argv;
     IniParser* m_pIniParser = nullptr;
     bool m_bIniLoaded = false;
+    // Standard input ended without a password line: the run is refused.
+    bool m_bPasswordLineMissing = false;
 
 private:
     EMutex m_lock;

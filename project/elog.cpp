@@ -67,6 +67,132 @@ int FormatArgumentCount(const char* format)
     return count;
 }
 
+// Appends text with its control characters escaped: a line feed or a
+// carriage return from the host or the front end must not start a line of
+// its own under the log's genuine prefix.
+void AppendEscaped(std::string& out, const char* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+}
+
+// One conversion printed alone, the text of %s and %c escaped.
+template <typename T>
+void AppendConversion(std::string& out, const std::string& spec, T value, bool escape)
+{
+    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+    if (n <= 0)
+        return;
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(&text[0], text.size(), spec.c_str(), value);
+    text.resize(static_cast<size_t>(n));
+    if (escape)
+        AppendEscaped(out, text.data(), text.size());
+    else
+        out += text;
+}
+
+// Formats as vsnprintf does, conversion by conversion, so that the
+// arguments' texts are escaped while the format's own line feeds stay. The
+// format has been checked by FormatArgumentCount.
+std::string FormatEscaped(const char* format, va_list args)
+{
+    std::string out;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        if (p[1] == '%') {
+            out += '%';
+            ++p;
+            continue;
+        }
+        // The conversion with any "*" replaced by its argument's value.
+        std::string spec = "%";
+        ++p;
+        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
+            spec += *p++;
+        for (int part = 0; part < 2; ++part) {
+            if (part == 1) {
+                if (*p != '.')
+                    break;
+                spec += *p++;
+            }
+            if (*p == '*') {
+                spec += std::to_string(va_arg(args, int));
+                ++p;
+            } else {
+                while (*p >= '0' && *p <= '9')
+                    spec += *p++;
+            }
+        }
+        std::string length;
+        while (*p != '\0' && std::strchr("hlLqjzt", *p) != nullptr)
+            length += *p++;
+        const char conversion = *p;
+        if (conversion == '\0')
+            break;
+        spec += length;
+        spec += conversion;
+        const bool isLong = length == "l";
+        const bool isLongLong = length == "ll" || length == "q" || length == "j";
+        const bool isSize = length == "z" || length == "t";
+        switch (conversion) {
+        case 's': {
+            const char* text = va_arg(args, const char*);
+            AppendConversion(out, spec, text != nullptr ? text : "(null)", true);
+            break;
+        }
+        case 'c':
+            AppendConversion(out, spec, va_arg(args, int), true);
+            break;
+        case 'd':
+        case 'i':
+            if (isLongLong)
+                AppendConversion(out, spec, va_arg(args, long long), false);
+            else if (isLong || isSize)
+                AppendConversion(out, spec, va_arg(args, long), false);
+            else
+                AppendConversion(out, spec, va_arg(args, int), false);
+            break;
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
+            if (isLongLong)
+                AppendConversion(out, spec, va_arg(args, unsigned long long), false);
+            else if (isLong || isSize)
+                AppendConversion(out, spec, va_arg(args, unsigned long), false);
+            else
+                AppendConversion(out, spec, va_arg(args, unsigned int), false);
+            break;
+        case 'p':
+            AppendConversion(out, spec, va_arg(args, void*), false);
+            break;
+        default:
+            if (length == "L")
+                AppendConversion(out, spec, va_arg(args, long double), false);
+            else
+                AppendConversion(out, spec, va_arg(args, double), false);
+            break;
+        }
+    }
+    return out;
+}
+
 // The local time as the first 24 characters of the C runtime's asctime
 // text ("Fri Dec  4 04:49:23 2026"), made from a thread-safe reading.
 std::string AscTime24()
@@ -137,9 +263,16 @@ void ELOG(int count, int level, int msgNr, const char* format, ...)
     }
     va_list args;
     va_start(args, format);
-    core->vlog(level, nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "ELOG", nullptr, nullptr, 0, msgNr, format,
-               args);
+    const std::string text = FormatEscaped(format, args);
     va_end(args);
+    // A text beyond the bound of one message is not cut: the core's own
+    // replacement line names the format.
+    if (static_cast<int64_t>(text.size()) + 1 > core->maxMsgLength()) {
+        core->logFormatError(level, __FILE__, __LINE__, "ELOG", msgNr, format);
+        return;
+    }
+    core->log(level, nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "ELOG", nullptr, nullptr, 0, msgNr, "%s",
+              text.c_str());
 }
 
 void LogAssertion(const char* expression, const char* file, int line)
@@ -215,12 +348,16 @@ void EventLog::Start()
     const std::string logPath = m_strLogPath + g_strLogFileName;
 
     // The paths are escaped so that any path gives a document that parses;
-    // the text is not cut, so a long path still names the whole file.
+    // the text is not cut, so a long path still names the whole file. Both
+    // are given as literal names ("file" of the INI hook, "path" of the log
+    // file), so that "*", "?", "#", "%" or "@" in a work directory, a log
+    // directory or an INI path stay what they are instead of being taken as
+    // placeholders of a path mask.
     const std::string configuration =
-        "<talverix>   <ini path='" + XmlAttributeText(m_strIniFile) +
+        "<talverix>   <ini file='" + XmlAttributeText(m_strIniFile) +
         "' hook=':INI:'><item name='[*]MSGLEVEL' default='1' /></ini>   <logger>       "
         "<target level=':INI:[*]MSGLEVEL' include='date;time;program' formatter='line' sender='file'>           "
-        "<file pathMask='" +
+        "<file path='" +
         XmlAttributeText(logPath) + "'/>       </target>   </logger></talverix>";
 
     if (g_bLogOn)

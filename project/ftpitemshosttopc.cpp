@@ -7,6 +7,8 @@
 #include "translate.h"
 #include "trash.h"
 
+#include "platform/platform.h"
+
 #include <sqlite3.h>
 
 #include <cerrno>
@@ -191,7 +193,8 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
             const std::string name = MakeTempFileName();
             ELOG(1, 5, 200, "File temp name: %s\n", name.c_str());
             const std::string path = m_strTempPath + "/" + name;
-            m_pFileOUT = std::fopen(path.c_str(), "wb");
+            // Owner-only, a new file, never through a link.
+            m_pFileOUT = Platform::openPrivateFile(path, true, false);
             ELOG_ASSERT(m_pFileOUT);
             Trash::Register(path);
             if (m_pLine != nullptr) {

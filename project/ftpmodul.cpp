@@ -1,17 +1,22 @@
 #include "ftpmodul.h"
 
 #include "blockSocket.h"
+#include "configlimits.h"
 #include "configmodul.h"
 #include "elog.h"
 #include "globals.h"
 #include "mysqlite.h"
 #include "socketftp.h"
+#include "workdir.h"
 
 #include "platform/platform.h"
+
+#include <openssl/crypto.h>
 
 #include <boost/archive/iterators/binary_from_base64.hpp>
 #include <boost/archive/iterators/transform_width.hpp>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,9 +33,7 @@ bool GetConfigValue(const char* key, std::string& value)
 // Overwrites a text that held a secret.
 void Wipe(std::string& text)
 {
-    volatile char* p = text.empty() ? nullptr : &text[0];
-    for (size_t i = 0; i < text.size(); ++i)
-        p[i] = 0;
+    OPENSSL_cleanse(&text[0], text.size());
     text.clear();
 }
 
@@ -69,13 +72,26 @@ std::string MODUL_FTP::DecodeBase64(const std::string& strText)
     typedef boost::archive::iterators::transform_width<
         boost::archive::iterators::binary_from_base64<std::string::const_iterator>, 8, 6>
         Decoder;
-    std::string text = strText;
+    // Strict form: the alphabet, then at most two "=" at the end; a single
+    // character left over is no byte. "=" inside the text is refused rather
+    // than read as zero bits.
+    size_t data = strText.size();
+    while (data > 0 && strText[data - 1] == '=')
+        --data;
+    bool valid = !strText.empty() && strText.size() - data <= 2 && data % 4 != 1;
+    for (size_t i = 0; valid && i < data; ++i) {
+        const unsigned char c = static_cast<unsigned char>(strText[i]);
+        valid = (c < 0x80 && std::isalnum(c) != 0) || c == '+' || c == '/';
+    }
+    if (!valid) {
+        ELOG(0, 1, 120, "Error decoding Base64\n");
+        return std::string();
+    }
+    std::string text = strText.substr(0, data);
     while (text.size() % 4 != 0)
         text.push_back('=');
     // The padding stands for no bytes: drop as many from the end.
-    size_t padding = 0;
-    while (padding < text.size() && text[text.size() - 1 - padding] == '=')
-        ++padding;
+    const size_t padding = text.size() - data;
     try {
         std::string bytes(Decoder(text.begin()), Decoder(text.end()));
         bytes.resize(bytes.size() > padding ? bytes.size() - padding : 0);
@@ -112,16 +128,27 @@ void MODUL_FTP::GetConfig()
 {
     std::string value;
 
-    // 1. The password, Base64.
-    if (GetConfigValue("TCP.PASSWORD", value) && !value.empty()) {
+    // 1. The password, Base64. An empty line or "*" is the passwordless
+    // logon; no line at all, or a line that is not Base64, refuses the run:
+    // a password that cannot be read must not become "no password".
+    bool refusePassword = false;
+    GetConfigValue("TCP.PASSWORD", value);
+    m_strPasswd.clear();
+    if (g_pConfigModul != nullptr && g_pConfigModul->m_bPasswordLineMissing) {
+        ELOG(0, 1, 120, "Password line missing: standard input ended without a line, run refused\n");
+        refusePassword = true;
+    } else if (value.empty() || value == "*") {
+        ELOG(0, 1, 120, "Password line empty or \"*\": logon without password, password check off\n");
+    } else {
         std::string decoded = DecodeBase64(value);
-        if (!decoded.empty()) {
+        if (decoded.empty() || decoded.find('\0') != std::string::npos) {
+            ELOG(0, 1, 120, "Password line is not a valid Base64 password, run refused\n");
+            refusePassword = true;
+        } else {
             m_strPasswd = decoded;
             ELOG(0, 3, 120, "Password successfully decoded\n");
         }
         Wipe(decoded);
-    } else {
-        m_strPasswd.clear();
     }
     Wipe(value);
 
@@ -130,7 +157,11 @@ void MODUL_FTP::GetConfig()
     GetConfigValue("TCP.MEMBER", m_strSymdesti);
     GetConfigValue("TCP.USERID", m_strUsrid);
 
-    // 3. Ports, by the rules of atoi.
+    // Time-outs and ports in their ranges before anybody reads them.
+    if (g_pConfigModul != nullptr && !ConfigLimits::Apply(*g_pConfigModul))
+        g_iRC = 8;
+
+    // 3. Ports, by the rules of atoi (range-checked above).
     m_iPcPort = GetConfigValue("TCP.PC_PORT", value) ? std::atoi(value.c_str()) : 0;
     m_iHostPort = GetConfigValue("TCP.HOST_PORT", value) ? std::atoi(value.c_str()) : 0;
 
@@ -145,13 +176,33 @@ void MODUL_FTP::GetConfig()
         ELOG(1, 1, 120, "GLOBAL.WORK_DIR '%s' refused: it must lie inside GLOBAL.TEMP_PATH\n", workDir.c_str());
         g_iRC = 8;
     }
+    std::string dbName;
+    if (GetConfigValue("SQLITE.DBNAME", dbName) && !WorkDir::IsPlainFileName(dbName)) {
+        ELOG(1, 1, 120, "SQLITE.DBNAME '%s' refused: it must be a plain file name\n", dbName.c_str());
+        g_iRC = 8;
+    }
     std::string directory;
     const std::string path = SocketFTP::ComposeDbPath(&directory);
-    if (g_iRC == 0 && !directory.empty())
-        Platform::makeDir(directory);
     delete[] m_pszDbPath;
     m_pszDbPath = new char[path.size() + 1];
     std::memcpy(m_pszDbPath, path.c_str(), path.size() + 1);
+    if (g_iRC != 0)
+        return;
+    // The directory, its lock and the database file, before any table.
+    // Without a work directory the run lives in GLOBAL.TEMP_PATH, which it
+    // does not create.
+    std::string lockDir = directory;
+    if (lockDir.empty())
+        GetConfigValue("GLOBAL.TEMP_PATH", lockDir);
+    if (!WorkDir::Prepare(lockDir, !directory.empty(), path)) {
+        g_iRC = 8;
+        return;
+    }
+    if (refusePassword) {
+        // Nothing reaches the host; the front end reads the refusal in System.
+        g_iRC = 8;
+        WriteRefusalRow(m_pszDbPath, 8);
+    }
 }
 
 void MODUL_FTP::ftpTaskEntry(void* pArg)
@@ -166,6 +217,19 @@ bool MODUL_FTP::WriteFailureRow(const char* pszDbPath, int32_t iRC)
     char sql[100];
     std::snprintf(sql, sizeof(sql), "INSERT INTO System (PID) VALUES ('-%ld')", static_cast<long>(iRC));
     if (db.Create("CREATE TABLE IF NOT EXISTS System (PID INTEGER NOT NULL);") != 1)
+        return false;
+    return db.Query(sql) == 1;
+}
+
+bool MODUL_FTP::WriteRefusalRow(const char* pszDbPath, int32_t iCode)
+{
+    // No path, no database the front end could read.
+    if (pszDbPath == nullptr || pszDbPath[0] == '\0')
+        return false;
+    MySqlite db(pszDbPath);
+    char sql[100];
+    std::snprintf(sql, sizeof(sql), "INSERT INTO System (PID) VALUES ('-%ld')", static_cast<long>(iCode));
+    if (db.Create(g_pszDbCreateScript) != 1)
         return false;
     return db.Query(sql) == 1;
 }
@@ -185,10 +249,20 @@ void MODUL_FTP::Run()
             m_pBlockSocket->SetPCPort(static_cast<uint16_t>(m_iPcPort));
         // 3. Connect (throws SocketError).
         m_pBlockSocket->Connect();
-        // 4. The engine runs until both of its threads have ended.
-        m_pSocketFTP = new SocketFTP(m_pBlockSocket);
+        // The conversation is allocated: no copy of the password is kept.
+        Wipe(m_strPasswd);
+        if (g_pConfigModul != nullptr)
+            g_pConfigModul->WipeParm("TCP.PASSWORD");
+        // 4. The engine runs until both of its threads have ended (not at
+        // all when a stop signal came during the logon).
+        if (g_iStopSignal.load() == 0)
+            m_pSocketFTP = new SocketFTP(m_pBlockSocket);
         // A send or receive failed: the run failed, whatever comes next.
-        if (m_pSocketFTP->ConversationBroken()) {
+        if (g_iStopSignal.load() != 0) {
+            failed = true;
+            failureRC = g_iStopSignal.load();
+            ELOG(1, 1, 120, "MODUL_FTP: signal %d received, the run ends\n", failureRC);
+        } else if (m_pSocketFTP->ConversationBroken()) {
             failed = true;
             failureRC = m_pSocketFTP->FailureRC();
         }

@@ -40,6 +40,10 @@ public:
     // into the database at pszDbPath (the System table is created when
     // missing). True when the row was written.
     static bool WriteFailureRow(const char* pszDbPath, int32_t iRC);
+    // A run refused before the host was reached (iCode 8: the password
+    // line) or ended by a signal: the tables are made anew and System holds
+    // the one row -iCode. True when the row was written.
+    static bool WriteRefusalRow(const char* pszDbPath, int32_t iCode);
 
     BlockSocket* m_pBlockSocket = nullptr;
     SocketFTP* m_pSocketFTP = nullptr;

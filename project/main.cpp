@@ -8,6 +8,9 @@
 #include "ftpmodul.h"
 #include "globals.h"
 #include "trash.h"
+#include "workdir.h"
+
+#include "platform/platform.h"
 
 #include <atomic>
 #include <cstdint>
@@ -34,6 +37,12 @@ int main(int argc, char** argv)
             g_iRC = 4; // -h, -t, -g or -x: stop without error
     }
 
+    // From here on SIGTERM, SIGINT and SIGHUP end the run in order (the
+    // download closed and deleted, System told, the conversation
+    // deallocated, exit code 16) instead of killing the process.
+    if (g_iRC == 0)
+        Platform::watchStopSignals(&g_iStopSignal);
+
     // 4. The transfer, only when the configuration step went through.
     g_pTrash = nullptr;
     if (g_iRC == 0) {
@@ -47,6 +56,8 @@ int main(int argc, char** argv)
         // 4.3 Deletes the files registered in it (the database, the downloads).
         delete g_pTrash;
         g_pTrash = nullptr;
+        // 4.4 The work directory's lock, held until its files are gone.
+        WorkDir::Release();
     }
 
     // 5. The configuration store, with the INI parser it owns.

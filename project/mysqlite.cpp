@@ -31,10 +31,11 @@ int32_t BusyTimeoutFromConfig()
     if (g_pConfigModul == nullptr || !g_pConfigModul->GetParm("SQLITE.T0", value))
         return 30000;
     long long seconds = std::strtoll(value.c_str(), nullptr, 10);
+    // Under a second the busy wait protects nothing: the default.
+    if (seconds < 1)
+        return 30000;
     if (seconds > INT32_MAX / 1000)
         return INT32_MAX;
-    if (seconds < INT32_MIN / 1000)
-        return INT32_MIN;
     return static_cast<int32_t>(seconds * 1000);
 }
 } // namespace
@@ -73,7 +74,10 @@ int32_t MySqlite::Create(const char* pszScript)
         CloseConnection();
         // Open the file (created when missing).
         sqlite3* db = nullptr;
-        if (sqlite3_open(path, &db) != SQLITE_OK) {
+        // Never through a symbolic link: a planted link must not lead the
+        // drop of the tables into another database.
+        if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
+            SQLITE_OK) {
             ELOG(2, 4, 160, "SQLITE_CREATE: %s can't possible open db: %s\n", path,
                  db != nullptr ? sqlite3_errmsg(db) : "out of memory");
             ELOG(1, 1, 160, "SQLITE_CREATE: new db %s can't be created\n", path);
@@ -114,7 +118,15 @@ int32_t MySqlite::Create(const char* pszScript)
         return 0;
     }
     ELOG(1, 3, 160, "SQLITE_CREATE: new db %s created\n", path);
-    ELOG(1, 3, 160, "SQLITE_CREATE_CMD:\n%s\n", pszScript);
+    // One log line per line of the script: ELOG escapes the line feeds of
+    // its arguments.
+    ELOG(0, 3, 160, "SQLITE_CREATE_CMD:\n");
+    for (const char* line = pszScript; line != nullptr && *line != '\0';) {
+        const char* end = std::strchr(line, '\n');
+        const std::string text = end != nullptr ? std::string(line, end) : std::string(line);
+        ELOG(1, 3, 160, "%s\n", text.c_str());
+        line = end != nullptr ? end + 1 : nullptr;
+    }
     return 1;
 }
 
@@ -126,6 +138,12 @@ int32_t MySqlite::Query(const char* pszSql)
 
 int32_t MySqlite::QueryRetryBusy(const char* pszSql, int32_t iAttempts)
 {
+    // However short the busy timeout, the attempts together wait at least
+    // kMinBusyCoverMillis for a front end that holds the write lock.
+    if (m_iBusyTimeout > 0) {
+        const int32_t cover = (kMinBusyCoverMillis + m_iBusyTimeout - 1) / m_iBusyTimeout;
+        iAttempts = std::max(iAttempts, cover);
+    }
     int32_t result = -1;
     for (int32_t attempt = 1;; ++attempt) {
         int code = SQLITE_OK;

@@ -29,8 +29,10 @@ public:
     // As Query, but a statement that found the database busy (the front end
     // held a write lock beyond the busy timeout) is run again, up to
     // iAttempts runs in all, so that a row the front end waits for is not
-    // dropped because it held the lock for a while. The last result.
+    // dropped because it held the lock for a while. The attempts are raised
+    // so that they cover at least kMinBusyCoverMillis. The last result.
     int32_t QueryRetryBusy(const char* pszSql, int32_t iAttempts);
+    static constexpr int32_t kMinBusyCoverMillis = 30000;
     // Fetches the first row of "SELECT ROWID,* FROM Request": every column's
     // bytes as one string each (a string also ends with a zero byte, so
     // c_str() reads the column as text up to its first zero byte).

@@ -8,6 +8,7 @@
 #include "mysqlite.h"
 #include "translate.h"
 #include "trash.h"
+#include "workdir.h"
 
 #include "platform/platform.h"
 
@@ -328,8 +329,9 @@ void SocketFTP::Init()
         ELOG(0, 1, 120, "SocketFTP: no database path (GLOBAL.TEMP_PATH, GLOBAL.WORK_DIR, SQLITE.DBNAME)\n");
     }
 
-    // 4. Deleted at the end of the process, created or not.
-    Trash::Register(path);
+    // 4. Deleted at the end of the process, only when this run created it.
+    if (WorkDir::CreatedDatabase())
+        Trash::Register(path);
 }
 
 std::string SocketFTP::ComposeDbPath(std::string* pDirectory)
@@ -365,7 +367,10 @@ void SocketFTP::CommunicationTimeout()
     ELOG(1, 3, 120, "SocketFTP Communication timeout T0=%d[sec] expired\n", m_iT0);
     g_iRC = 6;
     ELOG(2, 5, 200, "Ended at %s with RC=%d\n", AscTimeNow().c_str(), 6);
-    // Nothing is closed or deleted on this path. _Exit rather than exit: the
+    // The work directory's lock file goes, so that the front end finds the
+    // directory as it left it plus the database and the downloads.
+    WorkDir::Release();
+    // Nothing else is closed or deleted on this path. _Exit rather than exit: the
     // other threads still run, and static destructors and library cleanup
     // must not run under them.
     std::_Exit(6);
@@ -402,9 +407,9 @@ void SocketFTP::ftpSendTaskEntry(void* pArg)
     do {
         Task::Sleep(kPollMillis);
         result = self->SendStep();
-    } while (result == 1 && !self->m_flags.Closing() && self->m_iAbort == 0);
+    } while (result == 1 && !self->m_flags.Closing() && self->m_iAbort == 0 && g_iStopSignal.load() == 0);
     // What was queued before CLOSE still goes out.
-    if (result == 1 && self->m_flags.Closing())
+    if (result == 1 && self->m_flags.Closing() && g_iStopSignal.load() == 0)
         self->DrainBeforeClose();
     // The read thread ends with this one, and a receive that still waits
     // for the host gives up.
@@ -424,7 +429,7 @@ void SocketFTP::ftpReadTaskEntry(void* pArg)
         // It goes on after a close request until the send thread has sent
         // what was queued before it: those records may still need the
         // host's acknowledgement.
-    } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0);
+    } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0 && g_iStopSignal.load() == 0);
     self->m_iReadEnded = 1;
 }
 
@@ -432,7 +437,7 @@ void SocketFTP::DrainBeforeClose()
 {
     // Sending may be held while the host answers a line queued before; the
     // watch on T0 ends a host that never lets it go.
-    while (m_iAbort == 0 && m_sendQueue.Size() != 0) {
+    while (m_iAbort == 0 && g_iStopSignal.load() == 0 && m_sendQueue.Size() != 0) {
         if (FlushSendQueue() != 1)
             return;
         if (m_sendQueue.Size() != 0)
@@ -576,6 +581,11 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
             result = 0;
             break;
         }
+        if (g_iStopSignal.load() != 0) {
+            // The run is asked to end: no PHEOD, the host stores nothing.
+            result = -1;
+            break;
+        }
         m_pLine->QueueFTPItem(0, "PHDATA", piece.get(), length);
         bytes += length + static_cast<int64_t>(kPrefix);
         if (++count == kFlushEvery || bytes >= kFlushBytes) {
@@ -623,7 +633,7 @@ bool SocketFTP::WaitForTurn()
     // As BlockSocket::Send waits: more than T0 seconds on a clock of seconds.
     const int64_t start = Now();
     while (m_pBlockSocket->GetTurn() != 1) {
-        if (m_iAbort != 0)
+        if (m_iAbort != 0 || g_iStopSignal.load() != 0)
             return false;
         if (Now() - start > m_iT0) {
             NoTurn();

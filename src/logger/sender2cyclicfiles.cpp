@@ -3,6 +3,8 @@
 #include "logger/core.h"
 #include "xml/xml.h"
 
+#include "platform/platform.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -132,7 +134,7 @@ void Sender2CyclicFiles::open()
     if (!fileName(fileIndex, name) || !placeInBaseDir(name, place))
         return;
     makeDirectories(place);
-    file = std::fopen(place.c_str(), "w");
+    file = Platform::openPrivateFile(place.c_str(), false, false);
     reportOpened("sPath", name);
 }
 

@@ -3,6 +3,8 @@
 #include "logger/core.h"
 #include "xml/xml.h"
 
+#include "platform/platform.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -79,7 +81,8 @@ void Sender2File::open()
     if (!placeInBaseDir(name, place))
         return;
     makeDirectories(place);
-    file = std::fopen(place.c_str(), m_pCore->append() ? "a" : "w");
+    // Owner-only and never through a link: the log may hold request data.
+    file = Platform::openPrivateFile(place.c_str(), false, m_pCore->append());
     reportOpened("path", name);
 }
 

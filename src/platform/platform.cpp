@@ -3,7 +3,12 @@
 #include <chrono>
 #include <thread>
 
+#include <csignal>
+
+#include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -58,9 +63,90 @@ std::string hostName()
 
 bool makeDir(const std::string& path)
 {
-    if (mkdir(path.c_str(), 0777) == 0)
+    if (mkdir(path.c_str(), 0700) == 0) {
+        // The umask may have taken more than the group and other bits.
+        chmod(path.c_str(), 0700);
         return true;
+    }
     return isDirectory(path);
+}
+
+bool isSymlink(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append)
+{
+    int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    flags |= exclusive ? O_EXCL : (append ? O_APPEND : O_TRUNC);
+    const int fd = open(path.c_str(), flags, 0600);
+    if (fd < 0)
+        return nullptr;
+    // An existing file (a log of an earlier run) becomes owner-only as well.
+    fchmod(fd, 0600);
+    std::FILE* file = fdopen(fd, append ? "a" : "w");
+    if (file == nullptr)
+        close(fd);
+    return file;
+}
+
+int lockFile(const std::string& path)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return -2;
+        fchmod(fd, 0600);
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            return -1;
+        }
+        // The holder before us may have removed the file between our open
+        // and our lock: then the lock is on a file nobody else will find.
+        struct stat held, named;
+        if (fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev)
+            return fd;
+        close(fd);
+    }
+    return -1;
+}
+
+void unlockFile(int handle, const std::string& path)
+{
+    if (handle < 0)
+        return;
+    unlink(path.c_str());
+    close(handle);
+}
+
+void setNotDumpable()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+namespace {
+std::atomic<int32_t>* g_pStopFlag = nullptr;
+
+extern "C" void StopSignalHandler(int signal)
+{
+    std::atomic<int32_t>* flag = g_pStopFlag;
+    if (flag != nullptr)
+        flag->store(signal);
+}
+} // namespace
+
+void watchStopSignals(std::atomic<int32_t>* flag)
+{
+    g_pStopFlag = flag;
+    struct sigaction action {};
+    action.sa_handler = &StopSignalHandler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
 }
 
 bool pathExists(const std::string& path)

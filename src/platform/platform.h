@@ -3,7 +3,9 @@
 // Windows and POSIX (clock, host name, process id, directories, sleeping) is
 // reached through these functions, so a Windows build only replaces platform.cpp.
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -23,8 +25,28 @@ void sleepMillis(uint32_t millis);
 int processId();
 // Name of this computer (node name); "unknown" when it cannot be read.
 std::string hostName();
-// Creates one directory; true when it was created or already exists.
+// Creates one directory for the owner only (0700 whatever the umask); true
+// when it was created or already exists as a directory.
 bool makeDir(const std::string& path);
+// True when the path itself is a symbolic link.
+bool isSymlink(const std::string& path);
+// Opens a file for writing for the owner only (0600 whatever the umask),
+// never through a symbolic link. exclusive: the file must not exist yet;
+// otherwise append or truncate. Null on failure.
+std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append);
+// An exclusive lock on the file at path (created 0600 when missing, never
+// through a symbolic link), held until unlockFile or the end of the process.
+// The handle (>= 0), -1 when another process holds the lock, -2 when the
+// file cannot be opened.
+int lockFile(const std::string& path);
+// Removes the lock file while the lock is still held, then releases it.
+void unlockFile(int handle, const std::string& path);
+// Keeps the process out of core dumps and debugger attachment by other
+// processes of the same user (it holds a password).
+void setNotDumpable();
+// SIGTERM, SIGINT and SIGHUP store their number into *flag (an
+// async-signal-safe store) instead of ending the process.
+void watchStopSignals(std::atomic<int32_t>* flag);
 // True when the path exists (file or directory).
 bool pathExists(const std::string& path);
 // True when the path is a directory.

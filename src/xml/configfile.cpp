@@ -166,8 +166,12 @@ bool ConfigFile::load(const char* text)
     for (Node* c = top->firstChild(); c; c = c->next()) {
         if (std::strcmp(c->name(), "ini") != 0)
             continue;
-        String path(c->attributeDecoded("path"));
-        path.replaceAll("*", m_strSubstitution.c_str());
+        // "file" names the INI file literally; "path" takes the substitution
+        // for "*".
+        const char* literal = c->attributeDecoded("file");
+        String path(literal != nullptr && *literal != '\0' ? literal : c->attributeDecoded("path"));
+        if (literal == nullptr || *literal == '\0')
+            path.replaceAll("*", m_strSubstitution.c_str());
         String iniPath;
         iniPathFor(path.c_str(), iniPath);
         IniHook* hook = new IniHook(c, c->attribute("hook"), iniPath.c_str());

@@ -4,7 +4,8 @@
 //
 // Each "ini" child of the root declares a hook: its "hook" attribute is the
 // hook text, its "path" attribute names the INI file ("*" in it is replaced
-// by the substitution; a relative path is taken against the base directory).
+// by the substitution; a relative path is taken against the base directory);
+// a "file" attribute names it literally instead, "*" included.
 // Every attribute elsewhere whose value begins with a hook text is a
 // reference "<hook>[section]item" (the section part is optional); after
 // loading it is replaced by the INI value, and its element may be multiplied,

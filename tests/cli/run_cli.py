@@ -9,10 +9,13 @@ exit code, an empty standard error and, where the program writes files,
 their whole content with the files in <expected-dir>.
 """
 import datetime
+import fcntl
 import os
 import re
 import shutil
 import socket
+import sqlite3
+import stat
 import subprocess
 import sys
 import tempfile
@@ -206,9 +209,10 @@ def case_odd_arguments(cwd):
     for args in odd:
         expect_run("odd argument", args, cwd, 8, b"", stdin=b"pw\n")
     # Odd but valid values are simply stored.
-    for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-d", long_arg],
-                 ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
+    for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
         expect_config_ok("odd value", args, cwd, stdin=b"pw\n")
+    # A work directory that cannot be created: no database, refused at once.
+    expect_run("work directory too long", ["-c", "v.ini", "-d", long_arg] + no_host(), cwd, 8, b"", stdin=b"pw\n")
     check("odd: no files", listing(cwd), ["v.ini"])
 
 
@@ -226,24 +230,47 @@ def case_unreadable_ini(cwd):
 
 
 def case_full_configuration(cwd):
-    write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\n[TCP]\nUSERID=U\nMEMBER=M\n")
+    write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nUSERID=U\nMEMBER=M\n")
     args = ["-c", "v.ini", "-d", "run1", "-U", "USER", "-A", "127.0.0.1", "-O", "15200", "-S", "2",
             "-D", "logs", "-l", "0"]
     expect_config_ok("complete", args, cwd, stdin=b"cGFzc3dvcmQ=\r\n")
     expect_config_ok("slash options", ["/c", "v.ini", "/U", "U2"], cwd, stdin=b"cGFzc3dvcmQ=\n")
-    check("complete: no files", listing(cwd), ["v.ini"])
+    check("complete: only the work directory", listing(cwd), ["run1", "v.ini"])
 
 
 def case_password_input(cwd):
-    write(os.path.join(cwd, "v.ini"), b"[TCP]\nPASSWORD=INI\n")
-    for label, data in (("empty", b""), ("line feed only", b"\n"), ("CR LF only", b"\r\n"),
-                        ("long line", b"P" * 100000 + b"\n"), ("no line end", b"cGFzcw=="),
-                        ("binary", bytes(range(256)) * 64)):
-        expect_config_ok("password " + label, ["-c", "v.ini"], cwd, stdin=data)
+    """The password line: trimmed; empty or "*" is the passwordless logon;
+    no line at all or a line that is not Base64 refuses the run (exit 8)."""
+    write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nPASSWORD=INI\n")
+    empty = b'Password line empty or "*": logon without password, password check off'
+    decoded = b"Password successfully decoded"
+    refused = b"Password line is not a valid Base64 password, run refused"
+    rows = [
+        ("a", b"", 8, b"Password line missing: standard input ended without a line, run refused"),
+        ("b", b"\n", RUN_OK, empty),
+        ("c", b"\r\n", RUN_OK, empty),
+        ("d", b" * \n", RUN_OK, empty),
+        ("e", b"cGFzcw== \t\n", RUN_OK, decoded),
+        ("f", b"\tcGFzcw\r\n", RUN_OK, decoded),
+        ("g", b"cGFzcw==", RUN_OK, decoded),
+        ("h", b"P" * 100000 + b"\n", RUN_OK, decoded),
+        ("i", b"!!!!####\n", 8, refused),
+        ("j", b"cGF zcw==\n", 8, refused),
+        ("k", b"QQ==QUJD\n", 8, refused),
+        ("l", b"AA==\n", 8, refused),  # a NUL byte cannot travel in a C text
+        ("m", bytes(range(256)) * 64, 8, refused),
+    ]
+    for workdir, data, rc, line in rows:
+        code, stdout, stderr = run(["-c", "v.ini", "-l", "1", "-D", cwd + "/", "-d", workdir] + no_host(), cwd, data)
+        check("password %s: exit code" % workdir, code, rc)
+        check("password %s: output" % workdir, stdout + stderr, b"")
+        texts, _ = log_texts(cwd, workdir)
+        if texts is not None:
+            check("password %s: line %r" % (workdir, line), line in texts, True)
     # Standard input closed entirely.
     proc = subprocess.run([EXE, "-c", "v.ini"] + no_host(), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
-    check("closed stdin: exit code", proc.returncode, RUN_OK)
+    check("closed stdin: exit code", proc.returncode, 8)
     check("closed stdin: output", proc.stdout + proc.stderr, b"")
 
 
@@ -261,7 +288,10 @@ def case_binary_ini(cwd):
 
 def case_generated_ini_read_back(cwd):
     expect_run("-g", ["-g"], cwd, 4, INI_DONE)
-    expect_config_ok("-c generated", ["-c", "vexlink.ini", "-U", "USER"], cwd, stdin=b"cGFzcw==\n")
+    # Its TEMP_PATH (a Windows path) does not exist here: no place for the
+    # database, refused before the host is contacted.
+    expect_run("-c generated", ["-c", "vexlink.ini", "-U", "USER"] + no_host(), cwd, 8, b"", stdin=b"cGFzcw==\n")
+    check("-c generated: nothing created", listing(cwd), ["vexlink.ini"])
 
 
 def case_log_configuration(cwd):
@@ -270,7 +300,7 @@ def case_log_configuration(cwd):
     # TCP.PASSWORD and TCP.TCPCRYPTKEY, and the password line.
     secrets = [b"toplevelsecret", b"inisecret", b"cryptsecret", b"c2VjcmV0"]
     write(os.path.join(cwd, "v.ini"),
-          b"PASSWORD=toplevelsecret\n SPACED =x\n[GLOBAL]\nMSGLEVEL=2\n[TCP]\nUSERID=INIUSER\n"
+          b"PASSWORD=toplevelsecret\n SPACED =x\n[GLOBAL]\nMSGLEVEL=2\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nUSERID=INIUSER\n"
           b"PASSWORD=inisecret\nTCPCRYPTKEY=cryptsecret\n[FTP]\nT1=60\nT0=30\n")
     logdir = cwd + "/"
     args = ["-l", "1", "-D", logdir, "-d", "wd", "-U", "ARGU", "-U", "ARGU2", "-A", "1.1.1.1",
@@ -294,6 +324,7 @@ def case_log_configuration(cwd):
         b"*** AddNewINIParm Name=Value: PASSWORD=********",
         b"*** AddNewINIParm Name=Value: SPACED =x",
         b"*** AddNewINIParm Name=Value: GLOBAL.MSGLEVEL=2",
+        b"*** AddNewINIParm Name=Value: GLOBAL.TEMP_PATH=" + cwd.encode(),
         b"*** AddNewINIParm Name=Value: TCP.USERID=INIUSER",
         b"*** AddNewINIParm Name=Value: TCP.TCPCRYPTKEY=********",
         b"*** AddNewINIParm Name=Value: FTP.T0=30",
@@ -307,7 +338,7 @@ def case_log_configuration(cwd):
 
 
 def case_log_failures(cwd):
-    write(os.path.join(cwd, "v2.ini"), b"[GLOBAL]\nMSGLEVEL=2\n")
+    write(os.path.join(cwd, "v2.ini"), b"[GLOBAL]\nMSGLEVEL=2\nTEMP_PATH=" + cwd.encode() + b"\n")
     long_arg = "L" * 5000
     cases = [
         ("a", ["-C"], 8, b"Invalid argument: -C"),
@@ -316,7 +347,7 @@ def case_log_failures(cwd):
         ("d", ["-c", "v2.ini", "-U"], 8, b"Invalid argument: -U"),
         ("e", ["-c", "missing.ini"], 8, b"INI file can't be read, check a file name and path (missing.ini)"),
         ("f", [], 8, b"-c argument with .INI file missing"),
-        ("g", ["-c", "v2.ini"] + no_host(), RUN_OK, b"Password is empty!"),
+        ("g", ["-c", "v2.ini"] + no_host(), 8, b"Password is empty!"),
         # Too long for one log message: the logger writes its own
         # replacement line naming the format.
         ("h", [long_arg], 8, b"CANNOT PRINTF, format=Invalid argument: %s"),
@@ -330,6 +361,134 @@ def case_log_failures(cwd):
         if texts is not None:
             check("log failure %s: line %r" % (workdir, line[:60]),
                   any(t.startswith(line) for t in texts), True)
+
+
+def run_logged(cwd, workdir, ini, extra=(), stdin=b"cGFzcw==\n"):
+    """A run with its own log (MSGLEVEL from the INI text); (exit code, log texts)."""
+    write(os.path.join(cwd, "r.ini"), ini)
+    code, stdout, stderr = run(["-c", "r.ini", "-l", "1", "-D", cwd + "/", "-d", workdir] + no_host() + list(extra),
+                               cwd, stdin)
+    check(workdir + ": output", stdout + stderr, b"")
+    texts, _ = log_texts(cwd, workdir)
+    return code, texts or []
+
+
+def case_paths_and_files(cwd):
+    """The database is a plain file name in the work directory; nothing is
+    reached through a link; a file that is not SQLite is left alone; one run
+    per work directory; what the run creates is owner-only."""
+    tmp = os.path.join(cwd, "tmp")
+    os.mkdir(tmp)
+    victim = os.path.join(cwd, "victim.txt")
+    write(victim, b"not a database\n")
+    base = b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + tmp.encode() + b"\n[SQLITE]\n"
+    for n, name in enumerate([b"../../victim.txt", b"sub/q.db", b"..", b"c:q.db", b"a\\b.db"]):
+        code, texts = run_logged(cwd, "d%d" % n, base + b"DBNAME=" + name + b"\n")
+        check("DBNAME %r: exit code" % name, code, 8)
+        check("DBNAME %r: refused" % name,
+              ("SQLITE.DBNAME '%s' refused: it must be a plain file name" % name.decode()).encode() in texts, True)
+    check("the file outside is untouched", read(victim), b"not a database\n")
+    plain = base + b"DBNAME=q.db\n"
+
+    # Not SQLite where the database goes, or a link there: refused, left alone.
+    os.mkdir(os.path.join(tmp, "n"))
+    write(os.path.join(tmp, "n", "q.db"), b"precious text\n")
+    os.mkdir(os.path.join(tmp, "l"))
+    other = sqlite3.connect(os.path.join(cwd, "other.db"))
+    other.execute("CREATE TABLE Keep (x)")
+    other.commit()
+    other.close()
+    os.symlink(os.path.join(cwd, "other.db"), os.path.join(tmp, "l", "q.db"))
+    for workdir, line in (("n", "is not an SQLite database: refused and left alone"),
+                          ("l", "is not a regular file: refused")):
+        code, texts = run_logged(cwd, workdir, plain)
+        check("%s: exit code" % workdir, code, 8)
+        check("%s: line" % workdir, any(line.encode() in t for t in texts), True)
+    check("the text file is left alone", read(os.path.join(tmp, "n", "q.db")), b"precious text\n")
+    other = sqlite3.connect(os.path.join(cwd, "other.db"))
+    check("the linked database keeps its table",
+          other.execute("SELECT name FROM sqlite_master").fetchall(), [("Keep",)])
+    other.close()
+
+    # A work directory that is a link.
+    os.mkdir(os.path.join(cwd, "elsewhere"))
+    os.symlink(os.path.join(cwd, "elsewhere"), os.path.join(tmp, "s"))
+    code, texts = run_logged(cwd, "s", plain)
+    check("linked work directory: exit code", code, 8)
+    check("linked work directory: nothing put there", listing(os.path.join(cwd, "elsewhere")), [])
+
+    # Another process holds the work directory: refused before any table.
+    os.mkdir(os.path.join(tmp, "busy"))
+    held = sqlite3.connect(os.path.join(tmp, "busy", "q.db"))
+    held.execute("CREATE TABLE System (PID)")
+    held.execute("INSERT INTO System VALUES (4711)")
+    held.commit()
+    held.close()
+    lock = open(os.path.join(tmp, "busy", "vexlink.lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    code, texts = run_logged(cwd, "busy", plain)
+    lock.close()
+    check("busy: exit code", code, 8)
+    check("busy: line", ("Work directory '%s/busy' is in use by another run: refused" % tmp).encode() in texts, True)
+    held = sqlite3.connect(os.path.join(tmp, "busy", "q.db"))
+    check("busy: tables untouched", held.execute("SELECT PID FROM System").fetchall(), [(4711,)])
+    held.close()
+
+    # Whatever the umask: the work directory 0700, the database and the log
+    # 0600 (the refused connection leaves the database with its row).
+    old = os.umask(0)
+    try:
+        code, texts = run_logged(cwd, "m", plain)
+    finally:
+        os.umask(old)
+    check("modes: exit code", code, RUN_OK)
+    log_name = [n for n in os.listdir(cwd) if n.endswith(".m.log")]
+    modes = [stat.S_IMODE(os.stat(p).st_mode) for p in
+             [os.path.join(tmp, "m"), os.path.join(tmp, "m", "q.db")] + [os.path.join(cwd, n) for n in log_name]]
+    check("modes of work directory, database, log", modes, [0o700, 0o600, 0o600])
+    check("the lock file is removed at the end", os.path.exists(os.path.join(tmp, "m", "vexlink.lock")), False)
+
+
+def case_timeouts_and_ports(cwd):
+    """Out-of-range time-outs are clamped (SQLITE.T0 below 1 s: its default)
+    with a level 1 line; a port above 65535 or below 0 refuses the run."""
+    rows = [
+        ("a", b"[FTP]\nT1=65536\nT0=-1\n", RUN_OK,
+         [b"FTP.T1=65536 is outside 1..65535 seconds: 65535 used", b"FTP.T0=-1 is outside 1..65535 seconds: 1 used"]),
+        ("b", b"[SQLITE]\nT0=0\n", RUN_OK, [b"SQLITE.T0=0 is outside 1..2147483 seconds: 30 used"]),
+        ("c", b"[TCP]\nPC_PORT=70000\n", 8, [b"TCP.PC_PORT=70000 is not a port (0..65535): refused"]),
+    ]
+    glob = b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n"
+    for workdir, ini, rc, lines in rows:
+        code, texts = run_logged(cwd, workdir, glob + ini)
+        check("%s: exit code" % workdir, code, rc)
+        for line in lines:
+            check("%s: line %r" % (workdir, line), line in texts, True)
+    # -O after the INI file; an empty -S leaves the key to its default.
+    code, texts = run_logged(cwd, "d", glob, ["-O", "65536"])
+    check("-O 65536: exit code", code, 8)
+    code, texts = run_logged(cwd, "e", glob + b"[TCP]\nTCPTLSSECLEVEL=3\n", ["-S", ""])
+    check("-S '': exit code", code, RUN_OK)
+    check("-S '': the default level", b"\tTLS security level set to: 1" in texts, True)
+
+
+def case_log_escaping_and_literal_paths(cwd):
+    """Control characters from the command line do not start a log line;
+    "*" and "?" in -c and -d are taken literally."""
+    write(os.path.join(cwd, "a*.ini"), b"[GLOBAL]\nMSGLEVEL=2\nTEMP_PATH=" + cwd.encode() + b"\n")
+    write(os.path.join(cwd, "avexlink.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n")
+    code, stdout, stderr = run(["-U", "x\nFORGED line\r\x1b", "-c", "a*.ini", "-l", "1", "-D", cwd + "/", "-d", "w*?"]
+                               + no_host(), cwd, b"\n")
+    check("exit code", code, RUN_OK)
+    check("output", stdout + stderr, b"")
+    texts, data = log_texts(cwd, "w*?")
+    if texts is None:
+        return
+    check("the argument in one line, escaped",
+          b"*** AddNewARGParm Name=Value: TCP.USERID=x\\nFORGED line\\r\\x1B" in texts, True)
+    check("no forged line", [t for t in data.split(b"\n") if t.startswith(b"FORGED")], [])
+    check("MSGLEVEL of a*.ini (level 2 shown)", b"Password is empty!" in texts, True)
+    check("the work directory named literally", os.path.isdir(os.path.join(cwd, "w*?")), True)
 
 
 def main():

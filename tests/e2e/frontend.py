@@ -88,11 +88,11 @@ def write_seed(directory, datasets):
 class Emulator:
     """vexlink-hostemu on 127.0.0.1, on a free port."""
 
-    def __init__(self, exe, scratch, seed, faults=(), users=None, codepage=17):
+    def __init__(self, exe, scratch, seed, faults=(), users=None, codepage=17, extra=()):
         self.ini = scratch.file("hostemu.ini")
         users = users if users is not None else {USER: PASSWORD}
         text = ["[HOSTEMU]", "LISTEN = 127.0.0.1", "PORT = 0", "CODEPAGE = %d" % codepage,
-                "MEMBERS = " + MEMBER, "CATALOG =", "SEED = " + seed, "SYSNAME = EMU1"]
+                "MEMBERS = " + MEMBER, "CATALOG =", "SEED = " + seed, "SYSNAME = EMU1"] + list(extra)
         for name, password in users.items():
             text += ["[USER %s]" % name, "PASSWORD = " + password]
         text += ["[FAULTS]"] + ["%s = %s" % kv for kv in faults]
@@ -144,7 +144,7 @@ def ini_text(port, temp_path, log_path, dbname="q.db", t0=20, msglevel=5, extra_
 class Vexlink:
     """One run of vexlink: the INI file, the password line, the database."""
 
-    def __init__(self, exe, scratch, port, work_dir="w", password=PASSWORD, args=(), **ini):
+    def __init__(self, exe, scratch, port, work_dir="w", password=PASSWORD, args=(), line=None, **ini):
         self.scratch = scratch
         self.temp_path = scratch.file("tmp")
         self.log_dir = scratch.file("logs")
@@ -160,7 +160,8 @@ class Vexlink:
         self.proc = subprocess.Popen([exe, "-c", self.ini, "-d", work_dir, "-l", "5"] + list(args),
                                      stdin=subprocess.PIPE, stdout=self.out, stderr=subprocess.STDOUT,
                                      cwd=scratch.path)
-        self.proc.stdin.write(base64.b64encode(password.encode()) + b"\n")
+        # line: the raw password line instead of the Base64 of password.
+        self.proc.stdin.write(base64.b64encode(password.encode()) + b"\n" if line is None else line)
         self.proc.stdin.close()
         self.db = None
         self.next_id = 2

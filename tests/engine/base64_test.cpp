@@ -47,21 +47,19 @@ TEST_F(Base64Test, DecodesWithAndWithoutPadding)
     EXPECT_EQ("ABC", MODUL_FTP::DecodeBase64("QUJD"));
     EXPECT_EQ("correct horse battery staple",
               MODUL_FTP::DecodeBase64("Y29ycmVjdCBob3JzZSBiYXR0ZXJ5IHN0YXBsZQ=="));
-    EXPECT_EQ("", MODUL_FTP::DecodeBase64(""));
-    // "=" inside the text counts as zero bits.
-    EXPECT_EQ(std::string("A\0\0ABC", 6), MODUL_FTP::DecodeBase64("QQ==QUJD"));
-    // A single character is no byte at all.
-    EXPECT_EQ("", MODUL_FTP::DecodeBase64("Q"));
     EXPECT_EQ(0u, log.CountPrefix("E120 "));
 }
 
 TEST_F(Base64Test, TextThatIsNotBase64GivesNothingAndALogLine)
 {
     EngineLog log;
-    const char* const bad[] = {"@@@@", "QUJD QUJD", "QUJD\r", "\xc3\xa4QUJ", "QU-D", "QUJD\n"};
+    // "=" inside the text, a single character left over, too much padding
+    // and the empty text are refused too, not read as zero bits.
+    const char* const bad[] = {"@@@@", "QUJD QUJD", "QUJD\r", "\xc3\xa4QUJ", "QU-D", "QUJD\n",
+                               "QQ==QUJD", "Q", "QUJD===", "", "===="};
     for (const char* text : bad)
         EXPECT_EQ("", MODUL_FTP::DecodeBase64(text)) << text;
-    EXPECT_EQ(6u, log.Count("E120 Error decoding Base64"));
+    EXPECT_EQ(11u, log.Count("E120 Error decoding Base64"));
 }
 
 TEST_F(Base64Test, RoundTripOfEveryByte)

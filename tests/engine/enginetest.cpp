@@ -1,5 +1,7 @@
 #include "enginetest.h"
 
+#include "workdir.h"
+
 #include "configmodul.h"
 #include "elog.h"
 #include "logger/logger.h"
@@ -32,6 +34,8 @@ void EngineTest::SetUp()
 
 void EngineTest::TearDown()
 {
+    // A run's work directory lock ends with the test.
+    WorkDir::Release();
     g_pConfigModul = nullptr;
     delete m_pConfig;
     m_pConfig = nullptr;

@@ -1,6 +1,7 @@
 #include "enginetest.h"
 
 #include "ftpmodul.h"
+#include "workdir.h"
 #include "globals.h"
 #include "socketftp.h"
 
@@ -115,7 +116,7 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     SetParm("TCP.PC_PORT", " +0");
     SetParm("TCP.USERID", "U");
     SetParm("TCP.MEMBER", "M");
-    SetParm("TCP.PASSWORD", "@@@@");
+    SetParm("TCP.PASSWORD", "*");
     SetParm("FTP.T1", "5");
     EngineLog log;
     {
@@ -136,12 +137,32 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     // is the row -1, written without the engine.
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
               QueryRows(m_dir.Path() + "/w/q.db", "SELECT CAST(PID AS TEXT) FROM System"));
-    EXPECT_EQ(1u, log.Count("E120 Error decoding Base64"));
-    EXPECT_EQ(0u, log.Count("I120 Password successfully decoded"));
+    EXPECT_EQ(1u, log.Count("E120 Password line empty or \"*\": logon without password, password check off"));
     EXPECT_EQ(0u, log.CountPrefix("E110 "));
     EXPECT_EQ(1u, log.Count("I120 MODUL_FTP running..ok"));
     EXPECT_EQ(1u, log.Count("I120 MODUL_FTP ended"));
     EXPECT_EQ(0u, log.CountPrefix("I120 SocketFTP"));
+
+    // While this run holds the work directory, a second one is refused
+    // before it touches a table.
+    g_iRC = 0;
+    { MODUL_FTP second; }
+    EXPECT_EQ(8, g_iRC.load());
+    EXPECT_EQ(1u, log.CountPrefix("E120 Work directory '" + m_dir.Path() + "/w' is in use by another run"));
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
+              QueryRows(m_dir.Path() + "/w/q.db", "SELECT CAST(PID AS TEXT) FROM System"));
+
+    // A password line that is not Base64: nothing reaches the host, the
+    // front end reads -8.
+    WorkDir::Release();
+    g_iRC = 0;
+    SetParm("TCP.PASSWORD", "@@@@");
+    { MODUL_FTP refused; }
+    EXPECT_EQ(8, g_iRC.load());
+    EXPECT_EQ(1u, log.Count("E120 Error decoding Base64"));
+    EXPECT_EQ(1u, log.Count("I120 MODUL_FTP running..ok"));
+    EXPECT_EQ((std::vector<std::vector<std::string>>{{"-8"}}),
+              QueryRows(m_dir.Path() + "/w/q.db", "SELECT CAST(PID AS TEXT) FROM System"));
 }
 
 TEST_F(ModulFtpTest, FailureRowIsAddedWhereverTheTableStands)

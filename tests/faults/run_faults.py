@@ -14,6 +14,7 @@ import random
 import shutil
 import signal
 import socket
+import stat
 import sqlite3
 import subprocess
 import sys
@@ -56,10 +57,10 @@ class Case:
         self.runs = []
         self.proxies = []
 
-    def emulator(self, datasets=(), faults=(), users=None):
+    def emulator(self, datasets=(), faults=(), users=None, extra=()):
         seed = self.scratch.file("seed-%d" % len(self.emulators))
         write_seed(seed, SEED + list(datasets))
-        emu = Emulator(HOSTEMU, self.scratch, seed, faults=faults, users=users)
+        emu = Emulator(HOSTEMU, self.scratch, seed, faults=faults, users=users, extra=extra)
         self.emulators.append(emu)
         return emu
 
@@ -281,7 +282,7 @@ def case_database_locked(c):
 
 def case_download_dir_unwritable(c):
     """The work directory (where downloads go) becomes unwritable during the
-    run; the database lives in a subdirectory that stays writable."""
+    run; the database, in write-ahead-log mode, stays writable."""
     emu = c.emulator()
     root = os.geteuid() == 0
     lib_dir = c.scratch.file("lib")
@@ -295,7 +296,7 @@ def case_download_dir_unwritable(c):
         for name in os.listdir(os.path.dirname(WIRECOMM)):
             if name.startswith("libwirecomm-2.so"):
                 shutil.copy2(os.path.join(os.path.dirname(WIRECOMM), name), lib_dir)
-    os.makedirs(c.scratch.file("tmp", "w", "db"))
+    os.makedirs(c.scratch.file("tmp"))
     os.makedirs(c.scratch.file("logs"))
     if root:
         for top, dirs, files in os.walk(c.scratch.path):
@@ -313,11 +314,14 @@ def case_download_dir_unwritable(c):
 
     frontend.subprocess.Popen = popen_as_nobody
     try:
-        run = Vexlink(exe, c.scratch, emu.port, dbname="db/q.db")
+        run = Vexlink(exe, c.scratch, emu.port)
         c.runs.append(run)
     finally:
         frontend.subprocess.Popen = real_popen
     run.wait_ready()
+    # The log of a write-ahead-log database needs no new file in the
+    # directory: the run can still write its rows.
+    check("write-ahead log", run.db.execute("PRAGMA journal_mode=WAL").fetchone()[0], b"wal")
     os.chmod(run.dir, 0o555)
     try:
         m1 = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
@@ -386,6 +390,15 @@ def case_odd_request_rows(c):
     quoted = b"it's \"quoted\" ''; DROP TABLE Response; --"
     m1 = run.request("PING", quoted)
     check("quotes come back unchanged", run.wait_response(m1, "PING")[0][2], quoted)
+    # Line ends in Data reach the log (MSGLEVEL 5) escaped, never as a line of their own.
+    forged = b"x\n2026-01-01 00:00:00 vexlink   FORGED\r\n"
+    m0 = run.request("PHTXT", forged)
+    run.wait_response(m0, "HPTXT")
+    # Unescaped, the text after the line feed would be a line of its own, behind the genuine prefix.
+    check_true("no forged log line", not any(t.startswith("2026-01-01 00:00:00 vexlink   FORGED")
+                                             for t in run.log_lines()))
+    check_true("the Data logged escaped", any("x\\n2026-01-01 00:00:00 vexlink   FORGED\\r\\n" in t
+                                              for t in run.log_lines()))
     m2 = run.request("PHTXT", b"before\x00after")
     check("text up to the NUL byte reaches the host", run.wait_response(m2, "HPTXT")[0][2],
           b"TEXT RECEIVED BY EMU1: before")
@@ -589,7 +602,111 @@ def case_secrets(c):
                 traces += 1
     check_true("files scanned", scanned >= 10, str(scanned))
     check_true("the conversation trace was written", traces >= 1, str(traces))
-    check_true("processes inspected", len(seen) >= 10, str(len(seen)))
+    # A run is not dumpable once it holds the password: its environment is
+    # readable by root only, its command line by everybody.
+    check_true("processes inspected", len(seen) >= (10 if os.geteuid() == 0 else 5), str(len(seen)))
+
+
+def case_password_line(c):
+    """A password line the program cannot read never reaches the host: exit 8
+    and System -8. Blanks and tabs around the Base64 text are trimmed."""
+    emu = c.emulator(users={USER: SECRET})
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    try:
+        b64 = base64.b64encode(SECRET.encode())
+        for n, (line, text) in enumerate([
+                (b"", "Password line missing: standard input ended without a line, run refused"),
+                (b"!!!!####\n", "Password line is not a valid Base64 password, run refused"),
+                (b64 + b"!\n", "Password line is not a valid Base64 password, run refused")]):
+            run = c.vexlink(listener.getsockname()[1], work_dir="bad%d" % n, line=line)
+            check("exit code of %r" % line, run.wait(30), 8)
+            check("System of %r" % line, system_rows(run.db_path), [-8])
+            check_true("logged for %r" % line, text in run.log_lines(), repr(run.log_lines()[-10:]))
+        listener.settimeout(0.5)
+        try:
+            listener.accept()[0].close()
+            check_true("nothing reached the host", False)
+        except socket.timeout:
+            pass
+    finally:
+        listener.close()
+    run = c.vexlink(emu.port, work_dir="trim", line=base64.b64encode(SECRET.encode()) + b" \t\r\n")
+    run.wait_ready()
+    check("exit code of the trimmed line", run.close()[0], 0)
+
+
+def case_signals(c):
+    """SIGTERM mid-download, SIGINT and SIGHUP between requests: the run ends
+    in order: no HPEOD, the partial file deleted, System minus the signal,
+    the conversation deallocated, exit code 16. What the run creates is
+    owner-only whatever the umask."""
+    records = random_records(random.Random(9), 300000, 80)
+    emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 84, records)])
+    old = os.umask(0)
+    try:
+        run = c.vexlink(emu.port, work_dir="term", msglevel=1)
+    finally:
+        os.umask(old)
+    run.wait_ready()
+    m = run.request("PHGETFILE", "VEXUSR1.BIG.DATA")
+    rows = wait_for("the download file", lambda: run.responses(m, "HPDATA"), 30, 0.01)
+    path = rows[0][3]
+    modes = [stat.S_IMODE(os.stat(p).st_mode) for p in (run.dir, run.db_path, path)]
+    check("modes of work directory, database, download", modes, [0o700, 0o600, 0o600])
+    run.proc.send_signal(signal.SIGTERM)
+    check("exit code after SIGTERM", run.wait(30), 16)
+    check("System after SIGTERM", sorted(run.system()), [-15, -1])
+    check("no HPEOD for the cut download", run.responses(m, "HPEOD"), [])
+    check_true("the partial download is deleted", not os.path.exists(path), path)
+    check_true("the signal is logged", "MODUL_FTP: signal 15 received, the run ends" in run.log_lines())
+    for sig in (signal.SIGINT, signal.SIGHUP):
+        run = c.vexlink(emu.port, work_dir="s%d" % sig)
+        run.wait_ready()
+        run.proc.send_signal(sig)
+        check("exit code after %s" % sig.name, run.wait(30), 16)
+        check("System after %s" % sig.name, sorted(run.system()), [-int(sig), -1])
+    wait_for("the host sees the conversations end",
+             lambda: emu.log_text().count("ended by the PC: CM_DEALLOCATED_NORMAL") >= 2, 10)
+
+
+def case_tls_mode4_checks(c):
+    """Crypt mode 4 checks the host as mode 3 does: a host whose certificate
+    does not carry the configured common name never receives the logon."""
+    d = c.scratch.file("pki")
+    os.makedirs(d)
+
+    def sh(*args):
+        subprocess.run(list(args), cwd=d, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+
+    sh("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+       "-subj", "/CN=FaultsCA", "-days", "2")
+    for name, cn in (("server", "localhost"), ("client", "pc.client")):
+        sh("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out", name + ".csr",
+           "-subj", "/CN=" + cn)
+        sh("openssl", "x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+           "-CAcreateserial", "-out", name + ".pem", "-days", "2")
+    emu = c.emulator(extra=["TLS = YES", "TLS_CERT = " + d + "/server.pem", "TLS_KEY = " + d + "/server.key",
+                            "TLS_CLIENT_CA = " + d + "/ca.pem"])
+    os.environ["WIRECOMM_CLIENT_CERT"] = d + "/client.pem"
+    os.environ["WIRECOMM_CLIENT_KEY"] = d + "/client.key"
+    # The library's own fallback trusts the CA as well: only the name decides.
+    os.environ["WIRECOMM_PEM_CA"] = d + "/ca.pem"
+    tls = ["TCPCRYPT=4", "TCPPEMCA=" + d + "/ca.pem"]
+    run = c.vexlink(emu.port, work_dir="evil", extra_tcp=tls + ["TCPCOMMONNAME=good.host"])
+    check("exit code against the wrong name", run.wait(30), 16)
+    check("System: the PC refused the host", system_rows(run.db_path), [-47])
+    log = run.log_lines()
+    check_true("the server checks logged",
+               "\tServer checks: CA %s/ca.pem, common name good.host, key pin off (crypt mode 4)" % d in log,
+               "\n".join(log)[-1500:])
+    check_true("no 'password rejected'", not any("rejected the userid or password" in t for t in log))
+    check_true("the logon never reached the host", "accepted" not in emu.log_text(), emu.log_text())
+    run = c.vexlink(emu.port, work_dir="good", extra_tcp=tls + ["TCPCOMMONNAME=localhost"])
+    run.wait_ready()
+    check("exit code against the right name", run.close()[0], 0)
 
 
 CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}

@@ -4,6 +4,8 @@
 #include "task.h"
 #include "tempdir.h"
 
+#include <sys/prctl.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -68,13 +70,16 @@ std::string Rest(std::FILE* f)
     return rest;
 }
 
-std::string ReadPassword(const std::string& input, std::string* rest = nullptr)
+std::string ReadPassword(const std::string& input, std::string* rest = nullptr, bool* line = nullptr)
 {
     std::FILE* f = std::tmpfile();
     EXPECT_NE(f, nullptr);
     std::fwrite(input.data(), 1, input.size(), f);
     std::rewind(f);
-    const std::string password = ConfigModul::ReadPasswordLine(f);
+    bool gotLine = false;
+    const std::string password = ConfigModul::ReadPasswordLine(f, gotLine);
+    if (line)
+        *line = gotLine;
     if (rest)
         *rest = Rest(f);
     std::fclose(f);
@@ -124,33 +129,40 @@ TEST(ConfigModul, SecretsAreMaskedForTheLog)
 
 TEST(ConfigModul, PasswordLine)
 {
-    std::string rest;
-    EXPECT_EQ(ReadPassword(""), "");
-    EXPECT_EQ(ReadPassword("\n"), "");
-    EXPECT_EQ(ReadPassword("\r\n"), "");
-    EXPECT_EQ(ReadPassword("cGFzcw==\n", &rest), "cGFzcw==");
-    EXPECT_EQ(ReadPassword("cGFzcw==\r\nnext line\n", &rest), "cGFzcw==");
-    EXPECT_EQ(rest, "next line\n");
-    EXPECT_EQ(ReadPassword("no line end"), "no line end");
-    EXPECT_EQ(ReadPassword("a\rb\n"), "a\rb");   // a CR inside stays
-    EXPECT_EQ(ReadPassword("ab\r"), "ab\r");     // no LF follows: it stays
-    EXPECT_EQ(ReadPassword("ab\r\r\n"), "ab\r"); // one CR goes
-    EXPECT_EQ(ReadPassword(std::string("a\0b\n", 4)), std::string("a\0b", 3));
+    // Blanks, tabs and the line end around the text are trimmed; only input
+    // that ends before any character is "no line".
+    const struct {
+        std::string input;
+        std::string password;
+        bool line;
+        std::string rest;
+    } rows[] = {
+        {"", "", false, ""},
+        {"\n", "", true, ""},
+        {"\r\n", "", true, ""},
+        {" \t \n", "", true, ""},
+        {"cGFzcw==\r\nnext line\n", "cGFzcw==", true, "next line\n"},
+        {"cGFzcw== \n", "cGFzcw==", true, ""},
+        {"\tcGFzcw==\t\r\n", "cGFzcw==", true, ""},
+        {"no line end", "no line end", true, ""},
+        {"a\rb\n", "a\rb", true, ""},
+        {" * \n", "*", true, ""},
+        {std::string("a\0b\n", 4), std::string("a\0b", 3), true, ""},
+    };
+    for (const auto& row : rows) {
+        std::string rest;
+        bool line = !row.line;
+        EXPECT_EQ(ReadPassword(row.input, &rest, &line), row.password) << row.input;
+        EXPECT_EQ(line, row.line) << row.input;
+        EXPECT_EQ(rest, row.rest) << row.input;
+    }
 
-    // The Base64 text of a 100-character pass phrase fits whole.
-    const std::string phrase136(136, 'Q');
-    EXPECT_EQ(ReadPassword(phrase136 + "\r\n", &rest), phrase136);
-    EXPECT_EQ(rest, "");
-    // 200 characters are well within the bound.
-    EXPECT_EQ(ReadPassword(std::string(200, 'p') + "\n"), std::string(200, 'p'));
-
-    // The bound: a CR LF right after the last character that fits is not
-    // taken into the password, and longer lines are cut, the rest unread.
+    // The bound: the Base64 text of a 100-character pass phrase fits whole;
+    // longer lines are cut, the rest stays unread.
     const size_t max = ConfigModul::kMaxPasswordLength;
     ASSERT_GE(max, 136u);
+    std::string rest;
     EXPECT_EQ(ReadPassword(std::string(max - 1, 'x') + "\r\n"), std::string(max - 1, 'x'));
-    EXPECT_EQ(ReadPassword(std::string(max, 'x') + "\r\n", &rest), std::string(max, 'x'));
-    EXPECT_EQ(rest, "\r\n");
     EXPECT_EQ(ReadPassword(std::string(max, 'x') + "TAIL\n", &rest), std::string(max, 'x'));
     EXPECT_EQ(rest, "TAIL\n");
 }
@@ -194,6 +206,8 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     EXPECT_EQ(Get(config, "GLOBAL.CODEPAGE"), "1");
     EXPECT_EQ(Get(config, "TCP.MEMBER"), "TLXJOBSV");
     EXPECT_EQ(Get(config, "TCP.PASSWORD"), "cGFzc3dvcmQ="); // standard input beats the file
+    // Holding the password, the process is kept out of core dumps.
+    EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0);
 }
 
 TEST(ConfigModul, ParsePasswordEdgeCases)
@@ -205,6 +219,7 @@ TEST(ConfigModul, ParsePasswordEdgeCases)
         ConfigModul config(args.argc(), args.argv());
         EXPECT_EQ(RunParse(config, dir, ""), 0); // input at its end at once
         EXPECT_EQ(Get(config, "TCP.PASSWORD"), "");
+        EXPECT_TRUE(config.m_bPasswordLineMissing); // the run is refused later
     }
     {
         Args args({"/c", ini}); // a slash works like the dash

@@ -31,6 +31,30 @@ TEST_F(MySqliteTest, BusyTimeoutFollowsSqliteT0)
         MySqlite db(DbPath().c_str());
         EXPECT_EQ(INT32_MAX, db.GetBusyTimeout());
     }
+    // Under one second the busy wait would protect nothing: the default.
+    for (const char* value : {"0", "-5", "0.5", "x"}) {
+        SetParm("SQLITE.T0", value);
+        MySqlite db(DbPath().c_str());
+        EXPECT_EQ(30000, db.GetBusyTimeout()) << value;
+    }
+}
+
+TEST_F(MySqliteTest, RetriesCoverThirtySecondsWhateverTheBusyTimeout)
+{
+    // One second of busy timeout and 12 attempts would give up after 12 s:
+    // a front end that holds the write lock for 13 s must not lose the row.
+    SetParm("SQLITE.T0", "1");
+    MySqlite db(DbPath().c_str());
+    ASSERT_EQ(1, db.Create(g_pszDbCreateScript));
+    FrontEnd fe(DbPath());
+    fe.Exec("BEGIN EXCLUSIVE;");
+    std::thread release([&fe] {
+        Platform::sleepMillis(13000);
+        fe.Exec("COMMIT;");
+    });
+    EXPECT_EQ(1, db.QueryRetryBusy("INSERT INTO System (PID) VALUES ('7')", 12));
+    release.join();
+    EXPECT_EQ(1u, fe.Rows("SELECT PID FROM System").size());
 }
 
 TEST_F(MySqliteTest, CreationDropsEarlierRowsAndRowsComeInInsertionOrder)

@@ -141,12 +141,13 @@ TEST_F(BlockSocketTest, ConstructionDefaults)
                               "\tTranslation table code page: 17 \n",
                               "\tCrypt mode set to type: 1\n",
                               "\tTLS security level set to: 1\n",
+                              "\tServer checks: none (crypt mode 1 has no TLS)\n",
                               "\tUserIsStepName is set to: YES\n",
                               "\tPASCHK option enabled (default)\n",
                               "BlockSocket: created\n",
                           }));
     for (const LogLine& l : log) {
-        EXPECT_EQ(l.level, 3);
+        EXPECT_EQ(l.level, l.text.rfind("\tServer checks", 0) == 0 ? 1 : 3) << l.text;
         EXPECT_EQ(l.msgNr, 200);
     }
     EXPECT_STREQ(s.m_cIpaddr, "10.1.2.3");
@@ -167,7 +168,7 @@ TEST_F(BlockSocketTest, ConstructionDefaults)
 
 // Passwords "*", "" and "notused" switch the check off; an empty user id is
 // "notused"; PASCHK only "YES" or empty keeps the check; numbers are read
-// like atoi and cut to 16 bits.
+// like atoi; time-outs are held in 1..65535 seconds, never cut to 16 bits.
 TEST_F(BlockSocketTest, ConstructionValues)
 {
     for (const char* pw : {"*", "", "notused"}) {
@@ -189,16 +190,16 @@ TEST_F(BlockSocketTest, ConstructionValues)
                                                   : "\tPASCHK option disabled\n"));
         fresh();
     }
-    set("FTP.T0", "70000");
-    set("FTP.T1", "abc");
+    set("FTP.T0", "65536");
+    set("FTP.T1", "-1");
     set("TCP.USERISSTEPNAME", "yes");
     set("TCP.TCPCRYPT", "4");
     set("TCP.TCPTLSSECLEVEL", "3");
     set("GLOBAL.CODEPAGE", "1");
     takeLog();
     BlockSocket s("h", "pw", "M", "U");
-    EXPECT_EQ(s.m_iT0, 70000 % 65536);
-    EXPECT_EQ(s.m_iT1, 0);
+    EXPECT_EQ(s.m_iT0, 65535);
+    EXPECT_EQ(s.m_iT1, 1);
     std::vector<LogLine> log = takeLog();
     EXPECT_TRUE(hasLine(log, 3, "\tUserIsStepName is set to: NO\n"));
     EXPECT_TRUE(hasLine(log, 3, "\tCrypt mode set to type: 4\n"));
@@ -214,36 +215,38 @@ TEST_F(BlockSocketTest, ConstructionValues)
     EXPECT_STREQ(n.m_cIpaddr, "");
 }
 
-// Mode 3 hands over common name, CA and key; the key reaches the log only
-// masked. Mode 4 hands over none of them.
-TEST_F(BlockSocketTest, Mode3SettingsAndMaskedKey)
+// Modes 3 and 4 both hand over common name, CA and key; the key reaches the
+// log only masked; a level 1 line names the active server checks, and a
+// common name "*" is warned about.
+TEST_F(BlockSocketTest, TlsModesSettingsServerChecksAndMaskedKey)
 {
     const char* key = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
-    set("TCP.TCPCRYPT", "3");
-    set("TCP.TCPCOMMONNAME", "host.example");
-    set("TCP.TCPPEMCA", "ca.pem");
-    set("TCP.TCPCRYPTKEY", key);
-    takeLog();
-    BlockSocket s3("h", "pw", "M", "U");
-    std::vector<LogLine> log = takeLog();
-    EXPECT_TRUE(hasLine(log, 3, "\tTCPCOMMONNAME common name is set: host.example\n"));
-    EXPECT_TRUE(hasLine(log, 3, "\tTCPPEMCA is set: ca.pem\n"));
-    EXPECT_TRUE(hasLine(log, 3, "\tTCPCRYPTKEY is set ********\n"));
-    for (const LogLine& l : log)
-        EXPECT_EQ(l.text.find("0011223344"), std::string::npos) << l.text;
+    for (const char* mode : {"3", "4"}) {
+        fresh();
+        set("TCP.TCPCRYPT", mode);
+        set("TCP.TCPCOMMONNAME", "host.example");
+        set("TCP.TCPPEMCA", "ca.pem");
+        set("TCP.TCPCRYPTKEY", key);
+        takeLog();
+        BlockSocket s("h", "pw", "M", "U");
+        std::vector<LogLine> log = takeLog();
+        EXPECT_TRUE(hasLine(log, 3, "\tTCPCOMMONNAME common name is set: host.example\n")) << mode;
+        EXPECT_TRUE(hasLine(log, 3, "\tTCPPEMCA is set: ca.pem\n")) << mode;
+        EXPECT_TRUE(hasLine(log, 3, "\tTCPCRYPTKEY is set ********\n")) << mode;
+        EXPECT_TRUE(hasLine(log, 1, std::string("\tServer checks: CA ca.pem, common name host.example, key pin on "
+                                                "(crypt mode ") + mode + ")\n"));
+        for (const LogLine& l : log)
+            EXPECT_EQ(l.text.find("0011223344"), std::string::npos) << l.text;
 
-    fresh();
-    set("TCP.TCPCRYPT", "4");
-    set("TCP.TCPCOMMONNAME", "host.example");
-    set("TCP.TCPPEMCA", "ca.pem");
-    set("TCP.TCPCRYPTKEY", key);
-    takeLog();
-    BlockSocket s4("h", "pw", "M", "U");
-    for (const LogLine& l : takeLog()) {
-        EXPECT_EQ(l.msgNr, 200);
-        EXPECT_EQ(l.text.find("TCPCOMMONNAME"), std::string::npos);
-        EXPECT_EQ(l.text.find("TCPPEMCA"), std::string::npos);
-        EXPECT_EQ(l.text.find("TCPCRYPTKEY"), std::string::npos);
+        fresh();
+        set("TCP.TCPCRYPT", mode);
+        set("TCP.TCPCOMMONNAME", "*");
+        takeLog();
+        BlockSocket any("h", "pw", "M", "U");
+        log = takeLog();
+        EXPECT_TRUE(hasLine(log, 1, std::string("\tServer checks: CA not set (the library's default), common name *, key pin off "
+                                                "(crypt mode ") + mode + ")\n"));
+        EXPECT_TRUE(hasLine(log, 1, "WARNING: TCPCOMMONNAME=* accepts any certificate that the CA signed\n"));
     }
 }
 

@@ -482,12 +482,40 @@ TEST_F(Wirecomm, HostileAllocationAnswers)
     }
 }
 
+// A mode 1 host whose key gives an all-zero (or no) shared secret: the PC
+// refuses it with its own code, never the host's 6, and sends no ALLOC frame.
+TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
+{
+    // The X25519 identity point (all zero) and the order-1 point (u = 1)
+    // both give an all-zero shared secret.
+    std::string one(32, '\0');
+    one[0] = 1;
+    for (const std::string& hostKey : {std::string(32, '\0'), one}) {
+        bool allocSeen = true;
+        {
+            RawServer server([&](int fd) {
+                unsigned char hello[8 + 34];
+                readExact(fd, hello, sizeof hello, 3000);
+                const std::string reply = frameHeader(0x02, 0, 37) + std::string("\x01\0\0\0\0", 5) + hostKey;
+                send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                unsigned char alloc[8];
+                allocSeen = readExact(fd, alloc, sizeof alloc, 1500);
+            });
+            PcConv pc = allocate(server.port(), "U", "p", "M", nullptr, 20);
+            EXPECT_EQ(pc.rc, CM_SECURITY_MUTUAL_FAILED);
+            int32_t rc;
+            cm_deal(pc.cid, &rc);
+        } // the server's thread is joined here
+        EXPECT_FALSE(allocSeen) << "the password left the PC";
+    }
+}
+
 // The host side refuses hostile PCs the same way.
 TEST_F(Wirecomm, HostRefusesHostilePcs)
 {
-    int32_t rcs[3] = {-1, -1, -1};
+    int32_t rcs[4] = {-1, -1, -1, -1};
     HostPeer host(nullptr, [&](wch_listener* l) {
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             wch_conv* c = wch_accept(l, 5000, &rcs[i]);
             EXPECT_EQ(c, nullptr);
         }
@@ -512,10 +540,21 @@ TEST_F(Wirecomm, HostRefusesHostilePcs)
     h = frameHeader(0x01, 0, 34) + "abc";
     send(fd, h.data(), h.size(), MSG_NOSIGNAL);
     close(fd);
+    // an ALLOC with an empty user id (member and user id are 1..64 bytes)
+    fd = rawConnect(host.port());
+    h = frameHeader(0x01, 0, 34) + std::string("\x01\x01", 2) + std::string(32, '\x09');
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    ASSERT_TRUE(readExact(fd, buf, 8 + 37, 3000));
+    h = frameHeader(0x03, 0, 1 + 3 + 2 + 2 + 2 + 30) + std::string("\x01\0\x01M\0\0\0\0\0\x1e", 10) +
+        std::string(30, 'x');
+    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    EXPECT_FALSE(readExact(fd, buf, 1, 3000)) << "the host closes without answering";
+    close(fd);
     ASSERT_TRUE(host.join());
     EXPECT_EQ(rcs[0], CM_RESOURCE_FAILURE_NO_RETRY);
     EXPECT_EQ(rcs[1], CM_SECURITY_NOT_SUPPORTED);
     EXPECT_EQ(rcs[2], CM_RESOURCE_FAILURE_NO_RETRY);
+    EXPECT_EQ(rcs[3], CM_RESOURCE_FAILURE_NO_RETRY);
 }
 
 // A non-zero PC port binds the local end.

@@ -502,10 +502,17 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
             return CM_ALLOCATE_FAILURE_NO_RETRY;
         }
         SecretBytes envelopeKey;
-        if (!key->agree(f.payload.data() + 5, pcKey, f.payload.data() + 5, envelopeKey) ||
-            !sealPassword(envelopeKey, c.user, c.password, secretField)) {
-            WC_TRACE(1, "password encryption failed");
-            return CM_SECURITY_NOT_VALID;
+        // A host key that gives no usable secret (an all-zero X25519 result
+        // from a small-order key, a key OpenSSL refuses) is the PC's own
+        // refusal of the host: the password is never sent, and the code is
+        // not the host's "security not valid".
+        if (!key->agree(f.payload.data() + 5, pcKey, f.payload.data() + 5, envelopeKey)) {
+            WC_TRACE(1, "key agreement failed: the host's key gives no shared secret");
+            return CM_SECURITY_MUTUAL_FAILED;
+        }
+        if (!sealPassword(envelopeKey, c.user, c.password, secretField)) {
+            WC_TRACE(1, "password encryption failed: %s", opensslErrors().c_str());
+            return CM_PRODUCT_SPECIFIC_ERROR;
         }
     } else {
         if (f.payload.size() != 5) {

@@ -264,6 +264,7 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
               takeField(f.payload, pos, d[1], n[1], WCH_MAX_NAME) &&
               takeField(f.payload, pos, d[2], n[2], WCH_MAX_NAME) &&
               takeField(f.payload, pos, d[3], n[3], secretMax) && pos == f.payload.size() &&
+              n[0] >= 1 && n[1] >= 1 && // member and user id: 1..64 bytes
               copyText(c.info.symdest, d[0], n[0]) && copyText(c.info.user, d[1], n[1]) &&
               copyText(c.info.tag, d[2], n[2]);
     if (!ok) {
