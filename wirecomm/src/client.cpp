@@ -893,7 +893,10 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
     *rc = flushBlocks(*c);
     if (*rc != CM_OK)
         return 0;
-    Deadline deadline = Deadline::after(c->rcvTimeout > 0 ? int64_t(c->rcvTimeout) * 1000 : -1);
+    // A block that is already in the buffer needs no clock.
+    Deadline deadline = c->inbuf.holdsFrame() || c->rcvTimeout <= 0
+                            ? Deadline::never()
+                            : Deadline::after(int64_t(c->rcvTimeout) * 1000);
     FrameView f;
     std::string why;
     FrameResult r = nextFrame(*c->conn, c->inbuf, deadline, f, why);

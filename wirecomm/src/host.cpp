@@ -527,7 +527,9 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
         return flushed;
     FrameView f;
     std::string why;
-    FrameResult r = nextFrame(*conv->conn, conv->inbuf, Deadline::after(timeout_ms), f, why);
+    FrameResult r = nextFrame(*conv->conn, conv->inbuf,
+                              conv->inbuf.holdsFrame() ? Deadline::never() : Deadline::after(timeout_ms),
+                              f, why);
     if (r == FrameResult::Timeout)
         return CM_OPERATION_INCOMPLETE;
     if (r != FrameResult::Ok) {

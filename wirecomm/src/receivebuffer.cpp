@@ -42,6 +42,12 @@ FrameResult ReceiveBuffer::fill(Connection& conn, size_t want, const Deadline& d
     return FrameResult::Ok;
 }
 
+bool ReceiveBuffer::holdsFrame() const
+{
+    size_t n = size();
+    return n >= kHeaderSize && n - kHeaderSize >= getU32(m_bytes.data() + m_begin + 4);
+}
+
 void ReceiveBuffer::consume(size_t n)
 {
     m_begin += n;

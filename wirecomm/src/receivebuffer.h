@@ -24,6 +24,9 @@ public:
     // nothing waiting; Truncated: it closed with a part of a frame waiting.
     FrameResult fill(Connection& conn, size_t want, const Deadline& deadline, std::string& why);
     size_t size() const { return m_end - m_begin; }
+    // True when a whole frame (by its header's length) is waiting: taking
+    // it needs no read, so no deadline.
+    bool holdsFrame() const;
     // The waiting bytes; valid until the next fill.
     unsigned char* data() { return m_bytes.data() + m_begin; }
     // Drops the first n waiting bytes (a frame that has been taken).
