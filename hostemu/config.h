@@ -13,7 +13,7 @@
 //   SYSNAME = EMU1            system name shown in texts
 //   IDLE_TIMEOUT = 0          seconds a PC may keep the turn without sending;
 //                             0: no limit
-//   MAX_CONVERSATIONS = 64    conversations served at once; further PCs are
+//   MAX_CONVERSATIONS = 256   conversations served at once; further PCs are
 //                             refused with rc 11 (TP not available, retry)
 //   TLS = NO                  YES: TLS listener for crypt modes 3 and 4
 //   TLS_CERT = server.pem     certificate (chain) of the listener
@@ -56,7 +56,7 @@ struct EmuConfig {
     std::string seedDir;
     std::string sysname = "EMU1";
     int idleTimeout = 0;
-    int maxConversations = 64;
+    int maxConversations = 256;
     bool tls = false;
     std::string tlsCert;
     std::string tlsKey;

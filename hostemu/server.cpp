@@ -27,7 +27,11 @@ public:
         return wch_send(m_conv, reinterpret_cast<const unsigned char*>(block.data()),
                         static_cast<int32_t>(block.size()), 0) == CM_OK;
     }
-    bool Ack(bool handOver) override { return wch_send(m_conv, nullptr, 0, handOver ? 1 : 0) == CM_OK; }
+    // An intermediate acknowledgement (no hand-over) is written at once, so
+    // that the PC has the receipt while the host goes on working.
+    bool Ack(bool handOver) override {
+        return wch_send(m_conv, nullptr, 0, handOver ? 1 : 0) == CM_OK && (handOver || wch_flush(m_conv) == CM_OK);
+    }
     bool SendRaw(const std::string& bytes) override {
         return wch_send_raw(m_conv, bytes.data(), bytes.size()) == CM_OK;
     }
@@ -46,6 +50,9 @@ public:
     }
     void Drop() override { m_bDropped = true; }
     bool Pause(int millis) override {
+        // what was answered before the pause reaches the PC before it
+        if (wch_flush(m_conv) != CM_OK)
+            return false;
         uint64_t end = Platform::monotonicMillis() + static_cast<uint64_t>(millis);
         while (Platform::monotonicMillis() < end) {
             if (m_stop.load())

@@ -2,6 +2,7 @@
 """Transfer speed of vexlink through the host emulator on loopback.
 
 usage: bench_transfer.py <vexlink> <vexlink-hostemu> <transfer_baseline> [MB] [record sizes...]
+       bench_transfer.py --latency <vexlink> <vexlink-hostemu> [requests]
 
 For each record size (default 80 and 31989 bytes) it measures a download and
 an upload of MB megabytes (default 100) through the emulator: the time from
@@ -15,10 +16,20 @@ so the total holds up to about a quarter of a second that does not depend on
 the size. "Streaming" leaves it out: for a download, from the row that names
 the file (the first record is there) to HPEOD; for an upload, the total less
 the shortest of three PHTXT round trips measured just before in the same run. Next to
-it, the same bytes over a plain loopback TCP connection written to a file
-(transfer_baseline). Prints a Markdown table.
+it, in the same run, the same bytes over a plain loopback TCP connection
+written to a file (transfer_baseline): once with one write per record and once
+in writes of 64 KiB (the real limit). Prints a Markdown table.
+
+--latency: one vexlink run answers `requests` PING rows (answered by vexlink
+itself) and as many PHTXT rows (answered by the emulator), in random order,
+each inserted at a random moment 0 to 250 ms after the previous answer (not
+in step with any polling period); prints the median and the 95th percentile
+of the time from the committed row to its answer row (the database is polled
+every millisecond).
 """
 import os
+import random
+import statistics
 import sys
 import time
 
@@ -105,13 +116,64 @@ def upload(scratch, emu, vexlink, size, count):
     return seconds, max(seconds - latency, 1e-3), rss
 
 
-def baseline(exe, size, total, directory):
-    out = os.popen("%s %d %d %s" % (exe, size, total, directory)).read()
+def baseline(exe, size, total, directory, chunk=0):
+    out = os.popen("%s %d %d %s %d" % (exe, size, total, directory, chunk)).read()
     fields = dict(kv.split("=") for kv in out.split())
     return float(fields["seconds"])
 
 
+def answered(db, msg_id, cmd):
+    return db.execute("SELECT 1 FROM Response WHERE Id=? AND Cmd=? LIMIT 1", (msg_id, cmd)).fetchone() is not None
+
+
+def percentile(values, p):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(round(p / 100.0 * (len(ordered) - 1))))]
+
+
+def latency(vexlink, hostemu, requests):
+    scratch = Scratch()
+    emu = None
+    run = None
+    times = {"PING": [], "PHTXT": []}
+    try:
+        seed = scratch.file("seed")
+        write_seed(seed, [])
+        emu = Emulator(hostemu, scratch, seed)
+        run = Vexlink(vexlink, scratch, emu.port, work_dir="lat", t0=120, msglevel=1)
+        run.wait_ready()
+        order = ["PING"] * requests + ["PHTXT"] * requests
+        random.shuffle(order)
+        for cmd in order:
+            time.sleep(random.uniform(0, 0.25))
+            start = time.monotonic()
+            msg = run.request(cmd, "latency")  # autocommit: committed when execute returns
+            answer = "PING" if cmd == "PING" else "HPTXT"
+            deadline = start + 60
+            while not answered(run.db, msg, answer):
+                if time.monotonic() > deadline:
+                    raise RuntimeError("no answer to %s %d" % (cmd, msg))
+                time.sleep(0.001)
+            times[cmd].append(time.monotonic() - start)
+        end_run(run)
+    finally:
+        if run is not None:
+            run.kill()
+        if emu is not None:
+            emu.stop()
+        scratch.remove()
+    print("| request | answered by | requests | median ms | 95th percentile ms | max ms |")
+    print("|---|---|---|---|---|---|")
+    for cmd, who in (("PING", "vexlink"), ("PHTXT", "emulator")):
+        t = times[cmd]
+        print("| %s | %s | %d | %.1f | %.1f | %.1f |" % (cmd, who, len(t), 1000 * statistics.median(t),
+                                                          1000 * percentile(t, 95), 1000 * max(t)))
+    return 0
+
+
 def main():
+    if len(sys.argv) >= 4 and sys.argv[1] == "--latency":
+        return latency(sys.argv[2], sys.argv[3], int(sys.argv[4]) if len(sys.argv) > 4 else 200)
     if len(sys.argv) < 4:
         print(__doc__)
         return 2
@@ -132,21 +194,24 @@ def main():
             d_sec, d_stream, d_rss = download(scratch, emu, vexlink, size, count, name)
             u_sec, u_stream, u_rss = upload(scratch, emu, vexlink, size, count)
             b_sec = baseline(base, size, total, scratch.path)
+            l_sec = baseline(base, size, total, scratch.path, 64 * 1024)
         finally:
             if emu is not None:
                 emu.stop()
             scratch.remove()
         mb = total / 1e6
         for what, sec, stream, rss in (("download", d_sec, d_stream, d_rss), ("upload", u_sec, u_stream, u_rss)):
-            rows.append("| %s | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.0f%% | %.0f |" % (
+            rows.append("| %s | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.0f%% | %.0f%% | %.0f |" % (
                 what, size, count, mb, sec, mb / sec, count / sec, stream, mb / stream, count / stream,
-                100.0 * b_sec / stream, rss))
-        rows.append("| TCP + file | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | 100%% | |" % (
-            size, count, mb, b_sec, mb / b_sec, count / b_sec, b_sec, mb / b_sec, count / b_sec))
+                100.0 * b_sec / stream, 100.0 * l_sec / stream, rss))
+        for what, sec in (("TCP + file, a write per record", b_sec), ("TCP + file, 64 KiB writes", l_sec)):
+            rows.append("| %s | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.0f%% | %.0f%% | |" % (
+                what, size, count, mb, sec, mb / sec, count / sec, sec, mb / sec, count / sec,
+                100.0 * b_sec / sec, 100.0 * l_sec / sec))
         sys.stdout.flush()
     print("| transfer | record bytes | records | MB | total s | MB/s | records/s | streaming s | streaming MB/s "
-          "| streaming records/s | of TCP + file | peak RSS MB |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| streaming records/s | of a write per record | of 64 KiB writes | peak RSS MB |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for row in rows:
         print(row)
     return 0

@@ -1,10 +1,12 @@
 // The physical limit of a transfer on this machine: the same bytes as a
-// vexlink transfer, sent over a plain loopback TCP connection (one write per
-// record, as the conversation sends one block per record) and written to a
-// file in the given directory by the receiving side (as a download file is
-// written). Prints one line: records, bytes, seconds, MB/s, records/s.
+// vexlink transfer, sent over a plain loopback TCP connection and written to
+// a file in the given directory by the receiving side (as a download file is
+// written). The sender writes either one record per write (chunk 0, the
+// default) or as many whole records as fit into chunk bytes per write (the
+// real limit: large writes). Prints one line: records, bytes, seconds, MB/s,
+// records/s.
 //
-//   transfer_baseline <record size> <total bytes> <directory>
+//   transfer_baseline <record size> <total bytes> <directory> [chunk]
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -38,10 +40,11 @@ bool WriteAll(int fd, const char* data, size_t n)
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: transfer_baseline <record size> <total bytes> <directory>\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: transfer_baseline <record size> <total bytes> <directory> [chunk]\n");
         return 2;
     }
+    const size_t chunk = argc == 5 ? std::strtoul(argv[4], nullptr, 10) : 0;
     const size_t recordSize = std::strtoul(argv[1], nullptr, 10);
     const unsigned long long total = std::strtoull(argv[2], nullptr, 10);
     const std::string path = std::string(argv[3]) + "/transfer_baseline.out";
@@ -84,12 +87,20 @@ int main(int argc, char** argv)
         std::perror("connect");
         return 1;
     }
-    std::vector<char> record(recordSize, 'x');
+    // Records go one per write, or whole records gathered into chunks.
+    const size_t perWrite = chunk < recordSize ? 1 : chunk / recordSize;
+    std::vector<char> out(perWrite * recordSize, 'x');
+    size_t filled = 0;
     for (unsigned long long i = 0; i < records; ++i) {
-        record[0] = static_cast<char>(i);
-        if (!WriteAll(fd, record.data(), record.size()))
-            break;
+        out[filled * recordSize] = static_cast<char>(i);
+        if (++filled == perWrite) {
+            if (!WriteAll(fd, out.data(), filled * recordSize))
+                break;
+            filled = 0;
+        }
     }
+    if (filled > 0)
+        WriteAll(fd, out.data(), filled * recordSize);
     ::shutdown(fd, SHUT_WR);
     receiver.join();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

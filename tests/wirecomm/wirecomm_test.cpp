@@ -416,7 +416,9 @@ TEST_F(Wirecomm, PcStopReachesTheHost)
 
 // A hostile or broken host: a length of 4 GiB, a data block of 32000 bytes,
 // a bad magic, an unknown type, bad flags, a frame cut short by a close.
-// Each is refused with 26 at once, without waiting for the announced bytes.
+// Each is refused with 26 at once, without waiting for the announced bytes;
+// every second one, the cut frame too, comes behind a good block in the same
+// write (it waits in the receive buffer while the good block is handed out).
 TEST_F(Wirecomm, HostileFramesAreRefused)
 {
     const std::vector<std::string> attacks = {
@@ -429,10 +431,12 @@ TEST_F(Wirecomm, HostileFramesAreRefused)
         frameHeader(0x10, 0, 100) + std::string(10, 'A'), // then the host closes
     };
     for (size_t i = 0; i < attacks.size(); ++i) {
+        const std::string good = i % 2 == 0 ? frameHeader(0x10, 0, 11) + "HPDATA    1" : "";
         HostPeer host(nullptr, [&](wch_listener* l) {
             wch_conv* c = acceptAndReply(l, CM_OK);
             ASSERT_NE(c, nullptr);
-            EXPECT_EQ(wch_send_raw(c, attacks[i].data(), attacks[i].size()), CM_OK);
+            std::string bytes = good + attacks[i];
+            EXPECT_EQ(wch_send_raw(c, bytes.data(), bytes.size()), CM_OK);
             if (i + 1 == attacks.size()) {
                 wch_conv_free(c);
                 return;
@@ -445,6 +449,9 @@ TEST_F(Wirecomm, HostileFramesAreRefused)
         ASSERT_EQ(pc.rc, CM_OK);
         cm_set_rcv_timeout(pc.cid, 30);
         int32_t rc = -1;
+        if (!good.empty()) {
+            EXPECT_EQ(receiveText(pc.cid, rc), "HPDATA    1") << "attack " << i;
+        }
         int64_t start = nowMs();
         std::string got = receiveText(pc.cid, rc);
         EXPECT_EQ(rc, CM_RESOURCE_FAILURE_NO_RETRY) << "attack " << i;
@@ -660,4 +667,158 @@ TEST_F(Wirecomm, TwoStepAcceptWhileAnotherPcStalls)
     close(stalledFd);
     EXPECT_STREQ(info.user, "SECOND");
     EXPECT_EQ(stalledRc, CM_OPERATION_INCOMPLETE);
+}
+
+namespace {
+
+std::string dataFrame(const std::string& payload, uint8_t flags)
+{
+    return frameHeader(0x10, flags, static_cast<uint32_t>(payload.size())) + payload;
+}
+
+std::string filled(int i, size_t n)
+{
+    return std::string(n, static_cast<char>('A' + i % 26));
+}
+
+bool waitFor(std::future<void>& f)
+{
+    return f.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+}
+
+} // namespace
+
+// Blocks collect in each side's send buffer while it holds the turn. The
+// buffer is written when it is full, at the hand-over and by an explicit
+// flush: after each step the sender waits for the peer to confirm what it
+// got, so a block left in a buffer shows as the peer's time-out. On the wire
+// the frames are those of unbuffered sending, one by one.
+TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
+{
+    const int kMany = 40; // 40 blocks of 2000 bytes: more than the 64 KiB buffer
+    const size_t kSize = 2000;
+    const int kFirstWrite = (64 * 1024 + kSize + 8 - 1) / (kSize + 8); // frames that fill it
+    std::promise<void> gotFull, gotFlush, gotTurn, pcGotAll, pcGotFlush;
+    auto gotFullF = gotFull.get_future(), gotFlushF = gotFlush.get_future(),
+         gotTurnF = gotTurn.get_future(), pcGotAllF = pcGotAll.get_future(),
+         pcGotFlushF = pcGotFlush.get_future();
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK);
+        ASSERT_NE(c, nullptr);
+        std::vector<unsigned char> buf(WC_MAX_BLOCK);
+        auto next = [&](int32_t wantHandOver) {
+            int32_t len = -1, ho = -1;
+            EXPECT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, &ho, 5000), CM_OK);
+            EXPECT_EQ(ho, wantHandOver);
+            return std::string(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(len > 0 ? len : 0));
+        };
+        for (int i = 0; i < kMany; ++i) {
+            if (i == kFirstWrite)
+                gotFull.set_value(); // the rest still waits in the PC's buffer
+            EXPECT_TRUE(next(0) == filled(i, kSize)) << "block " << i;
+        }
+        EXPECT_EQ(next(0), "PHTXT     flushed");
+        gotFlush.set_value();
+        EXPECT_EQ(next(0), "PHTXT     one");
+        EXPECT_EQ(next(1), "PHTXT     two");
+        gotTurn.set_value();
+        // the host's turn: its blocks and the ACK, not followed by a receive
+        for (int i = 0; i < kMany; ++i) {
+            std::string b = filled(i + 1, kSize);
+            EXPECT_EQ(wch_send(c, reinterpret_cast<const unsigned char*>(b.data()), kSize, 0), CM_OK);
+        }
+        EXPECT_EQ(wch_send_ack(c), CM_OK);
+        EXPECT_TRUE(waitFor(pcGotAllF)) << "the ACK writes the host's blocks";
+        EXPECT_EQ(wch_send(c, reinterpret_cast<const unsigned char*>("HPMSG     flushed"), 17, 0), CM_OK);
+        EXPECT_EQ(wch_flush(c), CM_OK);
+        EXPECT_TRUE(waitFor(pcGotFlushF)) << "wch_flush writes at once";
+        EXPECT_EQ(wch_send_ack(c), CM_OK);
+        int32_t len;
+        EXPECT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, nullptr, 5000), CM_DEALLOCATED_NORMAL);
+        EXPECT_EQ(wch_flush(c), CM_DEALLOCATED_NORMAL) << "sticky after the end, as wch_send";
+        wch_conv_free(c);
+    });
+    Relay relay(host.port());
+    PcConv pc = allocate(relay.port());
+    ASSERT_EQ(pc.rc, CM_OK);
+    cm_set_rcv_timeout(pc.cid, 5);
+    int32_t rc = -1;
+    std::string up, down;
+    for (int i = 0; i < kMany; ++i) {
+        sendText(pc.cid, filled(i, kSize), 0, rc);
+        ASSERT_EQ(rc, CM_OK);
+        up += dataFrame(filled(i, kSize), 0);
+    }
+    EXPECT_TRUE(waitFor(gotFullF)) << "a full buffer is written without the hand-over";
+    sendText(pc.cid, "PHTXT     flushed", 0, rc);
+    cm_flush(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    EXPECT_TRUE(waitFor(gotFlushF)) << "cm_flush writes at once";
+    sendText(pc.cid, "PHTXT     one", 0, rc);
+    sendText(pc.cid, "PHTXT     two", 1, rc);
+    EXPECT_TRUE(waitFor(gotTurnF)) << "the hand-over writes the buffer";
+    up += dataFrame("PHTXT     flushed", 0) + dataFrame("PHTXT     one", 0) + dataFrame("PHTXT     two", 1);
+    int32_t handOver = -1;
+    for (int i = 0; i < kMany; ++i) {
+        EXPECT_TRUE(receiveText(pc.cid, rc, &handOver) == filled(i + 1, kSize)) << "block " << i;
+        EXPECT_EQ(handOver, 0);
+        down += dataFrame(filled(i + 1, kSize), 0);
+    }
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "");
+    EXPECT_EQ(handOver, 1);
+    pcGotAll.set_value();
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "HPMSG     flushed");
+    pcGotFlush.set_value();
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "");
+    EXPECT_EQ(rc, CM_OK);
+    down += dataFrame("", 1) + dataFrame("HPMSG     flushed", 0) + dataFrame("", 1);
+    up += frameHeader(0x11, 0, 0);
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
+    std::string wireUp = relay.pcToHost(), wireDown = relay.hostToPc();
+    ASSERT_GE(wireUp.size(), up.size());
+    EXPECT_TRUE(wireUp.compare(wireUp.size() - up.size(), up.size(), up) == 0) << "PC frames as sent";
+    ASSERT_GE(wireDown.size(), down.size());
+    EXPECT_TRUE(wireDown.compare(wireDown.size() - down.size(), down.size(), down) == 0) << "host frames as sent";
+}
+
+// The receive buffer hands out one block at a time from pieces read in one
+// go: several frames in one piece, a block and a header that span two
+// reads (bad frames behind good ones: HostileFramesAreRefused).
+TEST_F(Wirecomm, ReceiveBufferTakesBlocksOutOfPieces)
+{
+    const std::string one = dataFrame("HPDATA    1", 0), two = dataFrame(filled(2, 3000), 0),
+                      three = dataFrame("", 1);
+    const std::vector<std::string> pieces = {one + two.substr(0, 13), two.substr(13) + three.substr(0, 3),
+                                             three.substr(3)};
+    std::vector<std::promise<void>> taken(pieces.size());
+    HostPeer host(nullptr, [&](wch_listener* l) {
+        wch_conv* c = acceptAndReply(l, CM_OK);
+        ASSERT_NE(c, nullptr);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            EXPECT_EQ(wch_send_raw(c, pieces[i].data(), pieces[i].size()), CM_OK);
+            auto f = taken[i].get_future();
+            EXPECT_TRUE(waitFor(f));
+        }
+        unsigned char buf[16];
+        EXPECT_EQ(wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000), CM_DEALLOCATED_NORMAL);
+        wch_conv_free(c);
+    });
+    PcConv pc = allocate(host.port());
+    ASSERT_EQ(pc.rc, CM_OK);
+    cm_set_rcv_timeout(pc.cid, 5);
+    int32_t rc = -1, handOver = -1;
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "HPDATA    1");
+    taken[0].set_value();
+    EXPECT_TRUE(receiveText(pc.cid, rc, &handOver) == filled(2, 3000)) << "a block across two reads";
+    EXPECT_EQ(handOver, 0);
+    taken[1].set_value();
+    EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "") << "a header across two reads";
+    EXPECT_EQ(handOver, 1);
+    EXPECT_EQ(rc, CM_OK);
+    taken[2].set_value();
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_OK);
+    ASSERT_TRUE(host.join());
 }

@@ -91,9 +91,18 @@ void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host_port, uin
 const char* cm_rc2str(int32_t rc);
 /* Sends one block of *length bytes (0 .. WC_MAX_BLOCK - 1). send_type must
  * be 0. hand_over 1 passes the turn to the host. *status is set to 0
- * (no request-to-send from the host; the protocol has none). */
+ * (no request-to-send from the host; the protocol has none).
+ * Blocks without hand_over are buffered: they are written when the buffer
+ * holds 64 KiB, when a block has waited 50 ms and another one is sent, with
+ * the block that passes the turn, before cm_rcv_bin waits, by cm_deal or
+ * cm_stop, and by cm_flush. A write failure is reported by the call that
+ * writes. */
 void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int32_t* length,
                  int32_t send_type, int32_t* status, int32_t* rc, int32_t hand_over);
+/* Writes the blocks that cm_send_bin has buffered, keeping the turn: for a
+ * sender that pauses without passing the turn. rc as cm_send_bin gives for
+ * a failed write; CM_OK when nothing was waiting. */
+void cm_flush(unsigned char* cid, int32_t* rc);
 /* Receives one block into buffer; requested_length is the buffer's size,
  * 0 meaning WC_MAX_BLOCK. Returns the number of bytes (0 = an empty block,
  * the host returning the turn), or 0 with rc != 0. data_received (may be

@@ -155,6 +155,14 @@ int32_t wch_send(wch_conv* conv, const unsigned char* data, int32_t length, int3
 /* Sends the empty block (ACK) that returns the turn to the PC. */
 int32_t wch_send_ack(wch_conv* conv);
 
+/* Blocks without hand_over are buffered: wch_send writes them when the
+ * buffer holds 64 KiB, when a block has waited 50 ms and another one is
+ * sent, or with the block that passes the turn; wch_receive, the end calls,
+ * wch_send_raw and wch_conv_free write them first. wch_flush writes them at
+ * once, keeping the turn (a host that pauses in the middle of its answer).
+ * Returns CM_OK or the code a failed wch_send gives. */
+int32_t wch_flush(wch_conv* conv);
+
 /* Ends the conversation normally: the PC's next receive gets
  * CM_DEALLOCATED_NORMAL. The connection is closed afterwards; further calls
  * on conv give CM_PROGRAM_STATE_CHECK. */

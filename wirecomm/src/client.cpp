@@ -5,6 +5,7 @@
 #include "connection.h"
 #include "crypto.h"
 #include "frame.h"
+#include "sendbuffer.h"
 #include "trace.h"
 
 #include <openssl/err.h>
@@ -65,7 +66,8 @@ struct Conversation {
     SecretBytes password;
     int32_t rcvTimeout = 0;
     std::unique_ptr<Connection> conn;
-    std::vector<unsigned char> inbuf;
+    ReceiveBuffer inbuf;
+    SendBuffer outbuf; // blocks sent while the PC holds the turn, not yet written
     SSL_CTX* ctx = nullptr;
 
     ~Conversation() { release(); }
@@ -77,6 +79,7 @@ struct Conversation {
             ctx = nullptr;
         }
         inbuf.clear();
+        outbuf.clear();
     }
     void end(int32_t rc, int lingerMs)
     {
@@ -548,6 +551,34 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
     return rc;
 }
 
+// Writes the blocks waiting in the send buffer. A failure ends the
+// conversation with the code a failed send gives.
+int32_t flushBlocks(Conversation& c)
+{
+    if (c.outbuf.empty())
+        return CM_OK;
+    size_t bytes = c.outbuf.size();
+    Io io = c.outbuf.flush(*c.conn, Deadline::after(kWriteLimitMs));
+    if (io == Io::Ok) {
+        WC_TRACE(5, "wrote %zu bytes of blocks", bytes);
+        return CM_OK;
+    }
+    int32_t rc;
+    if (io == Io::Timeout) {
+        WC_TRACE(1, "send: the host did not take the blocks within %lld s",
+                 static_cast<long long>(kWriteLimitMs / 1000));
+        rc = CM_RESOURCE_FAILURE_NO_RETRY;
+    } else if (io == Io::Protocol) {
+        WC_TRACE(1, "send: TLS failure: %s", c.conn->m_strError.c_str());
+        rc = CM_RESOURCE_FAILURE_NO_RETRY;
+    } else {
+        WC_TRACE(1, "send: connection lost: %s", c.conn->m_strError.c_str());
+        rc = CM_RESOURCE_FAILURE_RETRY;
+    }
+    c.end(rc, 0);
+    return rc;
+}
+
 // Frames that have already arrived when the conversation is being ended:
 // an end frame of the host means that there is nothing left to end.
 int32_t endFrameWaiting(Conversation& c)
@@ -592,8 +623,15 @@ void finish(unsigned char* cid, int32_t* rc, uint8_t type)
             WC_TRACE(1, "the connection to the host is lost");
             *rc = pending;
         } else {
-            *rc = sendFrame(*c, type, 0, nullptr, 0, Deadline::after(kWriteLimitMs),
-                            CM_RESOURCE_FAILURE_NO_RETRY, CM_RESOURCE_FAILURE_RETRY);
+            // the blocks still waiting in the send buffer go first, with the end frame
+            c->outbuf.appendFrame(type, 0, nullptr, 0);
+            Io io = c->outbuf.flush(*c->conn, Deadline::after(kWriteLimitMs));
+            *rc = io == Io::Ok ? CM_OK
+                               : io == Io::Timeout ? CM_RESOURCE_FAILURE_NO_RETRY
+                                                   : CM_RESOURCE_FAILURE_RETRY;
+            if (*rc != CM_OK)
+                WC_TRACE(1, "sending the end failed: %s",
+                         io == Io::Timeout ? "timed out" : c->conn->m_strError.c_str());
             if (*rc == CM_OK)
                 WC_TRACE(3, "conversation %s", type == kDealloc ? "deallocated" : "stopped");
         }
@@ -798,25 +836,36 @@ WC_EXPORT void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int3
         *rc = c->endRc;
         return;
     }
-    Io io = writeFrame(*c->conn, kData, hand_over ? kFlagHandOver : 0, buffer,
-                       static_cast<size_t>(*length), Deadline::after(kWriteLimitMs));
-    if (io == Io::Ok) {
-        WC_TRACE(5, "sent block of %d bytes, hand-over %d", *length, hand_over);
-        *rc = CM_OK;
+    // The block joins the send buffer; the buffer is written when the turn
+    // passes, when it is full or its first block has waited long enough.
+    c->outbuf.appendFrame(kData, hand_over ? kFlagHandOver : 0, buffer,
+                          static_cast<size_t>(*length));
+    WC_TRACE(5, "sent block of %d bytes, hand-over %d", *length, hand_over);
+    *rc = hand_over || c->outbuf.due() ? flushBlocks(*c) : CM_OK;
+}
+
+WC_EXPORT void cm_flush(unsigned char* cid, int32_t* rc)
+{
+    int32_t dummy;
+    if (!rc)
+        rc = &dummy;
+    auto c = lookup(cid, *rc);
+    if (!c)
+        return;
+    std::lock_guard<std::mutex> lock(c->op);
+    if (c->freed) {
+        *rc = CM_PROGRAM_PARAMETER_CHECK;
         return;
     }
-    if (io == Io::Timeout) {
-        WC_TRACE(1, "send: the host did not take the block within %lld s",
-                 static_cast<long long>(kWriteLimitMs / 1000));
-        *rc = CM_RESOURCE_FAILURE_NO_RETRY;
-    } else if (io == Io::Protocol) {
-        WC_TRACE(1, "send: TLS failure: %s", c->conn->m_strError.c_str());
-        *rc = CM_RESOURCE_FAILURE_NO_RETRY;
-    } else {
-        WC_TRACE(1, "send: connection lost: %s", c->conn->m_strError.c_str());
-        *rc = CM_RESOURCE_FAILURE_RETRY;
+    if (c->state == State::Initialized) {
+        *rc = CM_PROGRAM_STATE_CHECK;
+        return;
     }
-    c->end(*rc, 0);
+    if (c->state == State::Ended) {
+        *rc = c->endRc;
+        return;
+    }
+    *rc = flushBlocks(*c);
 }
 
 WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length,
@@ -847,10 +896,17 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
         return 0;
     }
     size_t capacity = requested_length == 0 ? WC_MAX_BLOCK : static_cast<size_t>(requested_length);
-    Deadline deadline = Deadline::after(c->rcvTimeout > 0 ? int64_t(c->rcvTimeout) * 1000 : -1);
-    Frame f;
+    // Blocks still waiting to be sent go out before the wait for the host.
+    *rc = flushBlocks(*c);
+    if (*rc != CM_OK)
+        return 0;
+    // A block that is already in the buffer needs no clock.
+    Deadline deadline = c->inbuf.holdsFrame() || c->rcvTimeout <= 0
+                            ? Deadline::never()
+                            : Deadline::after(int64_t(c->rcvTimeout) * 1000);
+    FrameView f;
     std::string why;
-    FrameResult r = readFrame(*c->conn, c->inbuf, deadline, f, why);
+    FrameResult r = nextFrame(*c->conn, c->inbuf, deadline, f, why);
     switch (r) {
     case FrameResult::Ok: break;
     case FrameResult::Timeout:
@@ -887,22 +943,22 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
         c->end(*rc, 0);
         return 0;
     }
-    if (f.payload.size() > capacity) {
+    if (f.length > capacity) {
         WC_TRACE(1, "receive: block of %zu bytes does not fit the buffer of %zu bytes; dropped",
-                 f.payload.size(), capacity);
+                 f.length, capacity);
         *rc = CM_PROGRAM_PARAMETER_CHECK;
         return 0;
     }
-    if (!f.payload.empty())
-        std::memcpy(buffer, f.payload.data(), f.payload.size());
+    if (f.length > 0)
+        std::memcpy(buffer, f.payload, f.length);
     if (data_received)
-        *data_received = f.payload.empty() ? 0 : 2;
+        *data_received = f.length == 0 ? 0 : 2;
     if (status_received)
         *status_received = (f.flags & kFlagHandOver) ? 1 : 0;
-    WC_TRACE(5, "received block of %zu bytes%s", f.payload.size(),
+    WC_TRACE(5, "received block of %zu bytes%s", f.length,
              (f.flags & kFlagHandOver) ? ", hand-over" : "");
     *rc = CM_OK;
-    return static_cast<int32_t>(f.payload.size());
+    return static_cast<int32_t>(f.length);
 }
 
 WC_EXPORT void cm_stop(unsigned char* cid, int32_t* rc)

@@ -45,41 +45,10 @@ long maxPayload(uint8_t type)
     }
 }
 
-namespace {
-
-// Reads until inbuf holds want bytes.
-FrameResult fill(Connection& conn, std::vector<unsigned char>& inbuf, size_t want,
-                 const Deadline& deadline, std::string& why)
+FrameResult nextFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline,
+                      FrameView& frame, std::string& why)
 {
-    while (inbuf.size() < want) {
-        size_t have = inbuf.size();
-        inbuf.resize(want);
-        size_t got = 0;
-        Io io = conn.readSome(inbuf.data() + have, want - have, got, deadline);
-        inbuf.resize(have + got);
-        switch (io) {
-        case Io::Ok: break;
-        case Io::Timeout: return FrameResult::Timeout;
-        case Io::Eof:
-            why = "connection closed by the peer";
-            return have == 0 ? FrameResult::Closed : FrameResult::Truncated;
-        case Io::Error:
-            why = conn.m_strError;
-            return FrameResult::Failed;
-        case Io::Protocol:
-            why = conn.m_strError;
-            return FrameResult::TlsFailed;
-        }
-    }
-    return FrameResult::Ok;
-}
-
-} // namespace
-
-FrameResult readFrame(Connection& conn, std::vector<unsigned char>& inbuf,
-                      const Deadline& deadline, Frame& frame, std::string& why)
-{
-    FrameResult r = fill(conn, inbuf, kHeaderSize, deadline, why);
+    FrameResult r = inbuf.fill(conn, kHeaderSize, deadline, why);
     if (r != FrameResult::Ok)
         return r;
     const unsigned char* h = inbuf.data();
@@ -108,15 +77,34 @@ FrameResult readFrame(Connection& conn, std::vector<unsigned char>& inbuf,
         why = text;
         return FrameResult::Malformed;
     }
-    r = fill(conn, inbuf, kHeaderSize + length, deadline, why);
+    r = inbuf.fill(conn, kHeaderSize + length, deadline, why);
     if (r == FrameResult::Closed)
         r = FrameResult::Truncated; // the header had arrived
     if (r != FrameResult::Ok)
         return r;
-    frame.type = inbuf[2];
-    frame.flags = inbuf[3];
-    frame.payload.assign(inbuf.begin() + kHeaderSize, inbuf.end());
-    inbuf.clear();
+    const unsigned char* p = inbuf.data(); // the fill may have moved the bytes
+    frame.type = p[2];
+    frame.flags = p[3];
+    frame.payload = p + kHeaderSize;
+    frame.length = length;
+    inbuf.consume(kHeaderSize + length);
+    return FrameResult::Ok;
+}
+
+FrameResult readFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline,
+                      Frame& frame, std::string& why)
+{
+    FrameView view;
+    FrameResult r = nextFrame(conn, inbuf, deadline, view, why);
+    if (r != FrameResult::Ok)
+        return r;
+    frame.type = view.type;
+    frame.flags = view.flags;
+    frame.payload.assign(view.payload, view.payload + view.length);
+    if (view.type == kAlloc) {
+        // the allocation carries the password: no copy stays in the buffer
+        OPENSSL_cleanse(const_cast<unsigned char*>(view.payload), view.length);
+    }
     return FrameResult::Ok;
 }
 

@@ -3,6 +3,7 @@
 // flags, payload length as unsigned 32-bit big-endian) and the payload.
 
 #include "connection.h"
+#include "receivebuffer.h"
 
 #include <cstdint>
 #include <string>
@@ -47,12 +48,27 @@ enum class FrameResult {
     TlsFailed,  // TLS protocol failure
 };
 
-// Reads one frame. inbuf holds the bytes of a frame begun in an earlier
-// call that ran out of time; never more than the current frame is read from
-// the connection, and a header is checked before any payload is read, so an
-// oversized or malformed length is refused without reading its data.
-FrameResult readFrame(Connection& conn, std::vector<unsigned char>& inbuf,
-                      const Deadline& deadline, Frame& frame, std::string& why);
+// A frame taken out of a receive buffer: the payload stays in the buffer
+// and is valid until its next fill.
+struct FrameView {
+    uint8_t type = 0;
+    uint8_t flags = 0;
+    const unsigned char* payload = nullptr;
+    size_t length = 0;
+};
+
+// Takes the next frame out of inbuf, reading the connection when the frame
+// has not arrived whole. The header is checked before anything of the
+// payload is used, and reading never waits for more than the current frame,
+// so an oversized or malformed length is refused without reading its data;
+// bytes beyond the frame that arrived with it stay in inbuf. A deadline that
+// passes in the middle of a frame keeps what has arrived for the next call.
+FrameResult nextFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline,
+                      FrameView& frame, std::string& why);
+
+// The same, with the payload copied into frame (the allocation steps).
+FrameResult readFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline,
+                      Frame& frame, std::string& why);
 
 // Writes one frame as one piece.
 Io writeFrame(Connection& conn, uint8_t type, uint8_t flags, const unsigned char* payload,

@@ -5,6 +5,7 @@
 #include "connection.h"
 #include "crypto.h"
 #include "frame.h"
+#include "sendbuffer.h"
 #include "trace.h"
 
 #include <openssl/err.h>
@@ -48,7 +49,8 @@ struct wch_conv {
     bool clientCa = false;
     int32_t endRc = 0;
     std::unique_ptr<Connection> conn;
-    std::vector<unsigned char> inbuf;
+    ReceiveBuffer inbuf;
+    SendBuffer outbuf; // blocks of the host's turn, not yet written
     wch_alloc_info info;
 
     wch_conv() { std::memset(&info, 0, sizeof info); }
@@ -66,6 +68,7 @@ struct wch_conv {
             conn.reset();
         }
         inbuf.clear();
+        outbuf.clear();
         state = State::Ended;
         endRc = rc;
     }
@@ -336,7 +339,7 @@ WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch
     int one = 1;
     bool ok = fd >= 0 && prepareSocket(fd) &&
               setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
-              bind(fd, res->ai_addr, res->ai_addrlen) == 0 && listen(fd, 16) == 0;
+              bind(fd, res->ai_addr, res->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0;
     freeaddrinfo(res);
     if (!ok) {
         WC_TRACE(1, "host: cannot listen on %s:%u: %s", host, port, std::strerror(errno));
@@ -501,6 +504,10 @@ WC_EXPORT int32_t wch_allocate_reply(wch_conv* conv, int32_t rc)
     return CM_OK;
 }
 
+namespace {
+int32_t flushBlocks(wch_conv* conv);
+} // namespace
+
 WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity,
                               int32_t* length, int32_t* hand_over, int32_t timeout_ms)
 {
@@ -515,9 +522,15 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
         return CM_PROGRAM_STATE_CHECK;
     if (conv->state == wch_conv::State::Ended)
         return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
-    Frame f;
+    // Blocks still waiting to be sent go out before the wait for the PC.
+    int32_t flushed = flushBlocks(conv);
+    if (flushed != CM_OK)
+        return flushed;
+    FrameView f;
     std::string why;
-    FrameResult r = readFrame(*conv->conn, conv->inbuf, Deadline::after(timeout_ms), f, why);
+    FrameResult r = nextFrame(*conv->conn, conv->inbuf,
+                              conv->inbuf.holdsFrame() ? Deadline::never() : Deadline::after(timeout_ms),
+                              f, why);
     if (r == FrameResult::Timeout)
         return CM_OPERATION_INCOMPLETE;
     if (r != FrameResult::Ok) {
@@ -540,30 +553,26 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
         conv->end(CM_RESOURCE_FAILURE_NO_RETRY, 0);
         return CM_RESOURCE_FAILURE_NO_RETRY;
     }
-    if (f.payload.size() > static_cast<size_t>(capacity))
+    if (f.length > static_cast<size_t>(capacity))
         return CM_PROGRAM_PARAMETER_CHECK;
-    if (!f.payload.empty())
-        std::memcpy(buffer, f.payload.data(), f.payload.size());
+    if (f.length > 0)
+        std::memcpy(buffer, f.payload, f.length);
     if (length)
-        *length = static_cast<int32_t>(f.payload.size());
+        *length = static_cast<int32_t>(f.length);
     if (hand_over)
         *hand_over = (f.flags & kFlagHandOver) ? 1 : 0;
-    WC_TRACE(5, "host: received block of %zu bytes%s", f.payload.size(),
+    WC_TRACE(5, "host: received block of %zu bytes%s", f.length,
              (f.flags & kFlagHandOver) ? ", hand-over" : "");
     return CM_OK;
 }
 
 namespace {
-int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned char* data,
-                  size_t length, bool raw)
+// Writes what waits in the send buffer; a failure ends the conversation.
+int32_t flushBlocks(wch_conv* conv)
 {
-    if ((conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected) && !raw)
-        return CM_PROGRAM_STATE_CHECK;
-    if (conv->state == wch_conv::State::Ended)
-        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
-    Deadline deadline = Deadline::after(kWriteLimitMs);
-    Io io = raw ? conv->conn->writeAll(data, length, deadline)
-                : writeFrame(*conv->conn, type, flags, data, length, deadline);
+    if (conv->outbuf.empty())
+        return CM_OK;
+    Io io = conv->outbuf.flush(*conv->conn, Deadline::after(kWriteLimitMs));
     if (io == Io::Ok)
         return CM_OK;
     int32_t rc = io == Io::Error || io == Io::Eof ? CM_RESOURCE_FAILURE_RETRY
@@ -571,6 +580,24 @@ int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned ch
     WC_TRACE(1, "host: sending failed: %s", conv->conn->m_strError.c_str());
     conv->end(rc, 0);
     return rc;
+}
+
+// Frames and raw bytes join the send buffer, behind the blocks already
+// waiting; the buffer is written when the turn passes (hand-over, an end
+// frame), for raw bytes, or when it is due.
+int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned char* data,
+                  size_t length, bool raw)
+{
+    if ((conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected) && !raw)
+        return CM_PROGRAM_STATE_CHECK;
+    if (conv->state == wch_conv::State::Ended)
+        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
+    if (raw)
+        conv->outbuf.appendRaw(data, length);
+    else
+        conv->outbuf.appendFrame(type, flags, data, length);
+    bool now = raw || type != kData || (flags & kFlagHandOver) != 0 || conv->outbuf.due();
+    return now ? flushBlocks(conv) : CM_OK;
 }
 } // namespace
 
@@ -591,6 +618,18 @@ WC_EXPORT int32_t wch_send(wch_conv* conv, const unsigned char* data, int32_t le
 WC_EXPORT int32_t wch_send_ack(wch_conv* conv)
 {
     return wch_send(conv, nullptr, 0, 1);
+}
+
+WC_EXPORT int32_t wch_flush(wch_conv* conv)
+{
+    if (!conv)
+        return CM_PROGRAM_PARAMETER_CHECK;
+    std::lock_guard<std::mutex> lock(conv->op);
+    if (conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected)
+        return CM_PROGRAM_STATE_CHECK;
+    if (conv->state == wch_conv::State::Ended)
+        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
+    return flushBlocks(conv);
 }
 
 namespace {
@@ -632,6 +671,9 @@ WC_EXPORT void wch_conv_free(wch_conv* conv)
         return;
     {
         std::lock_guard<std::mutex> lock(conv->op);
+        // Blocks that wch_send accepted still reach the PC before the close.
+        if (conv->conn && conv->state == wch_conv::State::Open)
+            flushBlocks(conv);
         if (conv->conn)
             conv->conn->closeNow();
     }
