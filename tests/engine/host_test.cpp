@@ -28,11 +28,14 @@ std::string HostRecord(const std::string& pcText)
     return block;
 }
 
+// Sends one record and writes it out at once: a scripted host acts between
+// its records (pauses, falls silent), so none may wait in the send buffer.
 bool Send(wch_conv* conv, const std::string& pcText, int32_t handOver = 0)
 {
     const std::string block = HostRecord(pcText);
     return wch_send(conv, reinterpret_cast<const unsigned char*>(block.data()), static_cast<int32_t>(block.size()),
-                    handOver) == CM_OK;
+                    handOver) == CM_OK
+           && wch_flush(conv) == CM_OK;
 }
 
 // The next block of the PC, in the PC code page; empty on failure.
