@@ -217,6 +217,8 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
 
     // 2. Settings and database.
     Init();
+    if (m_pDb)
+        StartDbWatch(ComposeDbPath());
 
     // 3. The item registry, 4. the opening item.
     m_pLine.reset(new FTPLine(&m_flags, &m_sendQueue, m_pDb.get()));
@@ -259,7 +261,10 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
             // thread can, since either may wait in a send, a receive or a
             // read of an upload file.
             while (m_iSendEnded == 0 || m_iReadEnded == 0) {
-                Task::Sleep(kPollMillis);
+                // A commit of the front end wakes the send thread at once;
+                // without one, T0 is looked at every poll interval.
+                if (m_dbWatch.wait(kPollMillis))
+                    m_flags.Wake();
                 Watch();
             }
             m_pReadTask->WaitForEnd();
@@ -383,6 +388,16 @@ void SocketFTP::Watch()
         CommunicationTimeout();
 }
 
+void SocketFTP::StartDbWatch(const std::string& strDbPath)
+{
+    const std::string::size_type slash = strDbPath.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : strDbPath.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? strDbPath : strDbPath.substr(slash + 1);
+    // Without the watch the send thread still looks every poll interval.
+    if (!m_dbWatch.start(directory, name))
+        ELOG(1, 2, 120, "SocketFTP: no change notification for %s, the send thread polls\n", strDbPath.c_str());
+}
+
 void SocketFTP::MarkBroken(int32_t iRC)
 {
     int32_t none = 0;
@@ -392,17 +407,25 @@ void SocketFTP::MarkBroken(int32_t iRC)
     // A receive that still waits gives up at once.
     if (m_pBlockSocket != nullptr)
         m_pBlockSocket->SetStop();
+    m_flags.Wake();
 }
 
 void SocketFTP::ftpSendTaskEntry(void* pArg)
 {
     SocketFTP* self = static_cast<SocketFTP*>(pArg);
     ELOG(0, 3, 120, "SocketFTP-Send-Thread running..ok\n");
+    Wakeup& wake = self->m_flags.Waker();
     int32_t result = 0;
-    do {
-        Task::Sleep(kPollMillis);
+    for (;;) {
+        const uint64_t seen = wake.Generation();
         result = self->SendStep();
-    } while (result == 1 && !self->m_flags.Closing() && self->m_iAbort == 0);
+        if (result != 1 || self->m_flags.Closing() || self->m_iAbort != 0)
+            break;
+        // Until the next change (a commit of the front end, the turn back,
+        // sending switched on, an exchange closed), at most one poll
+        // interval; a pass that changed something runs again at once.
+        wake.WaitChange(seen, kPollMillis);
+    }
     // What was queued before CLOSE still goes out.
     if (result == 1 && self->m_flags.Closing())
         self->DrainBeforeClose();
@@ -411,20 +434,26 @@ void SocketFTP::ftpSendTaskEntry(void* pArg)
     self->m_iSendEnded = 1;
     if (self->m_pBlockSocket != nullptr)
         self->m_pBlockSocket->SetStop();
+    self->m_flags.Wake();
 }
 
 void SocketFTP::ftpReadTaskEntry(void* pArg)
 {
     SocketFTP* self = static_cast<SocketFTP*>(pArg);
     ELOG(0, 3, 120, "SocketFTP-Read-Thread running..ok\n");
+    Wakeup& wake = self->m_flags.Waker();
     int32_t result = 0;
-    do {
-        Task::Sleep(kPollMillis);
+    for (;;) {
+        const uint64_t seen = wake.Generation();
         result = self->ReadStep();
         // It goes on after a close request until the send thread has sent
         // what was queued before it: those records may still need the
         // host's acknowledgement.
-    } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0);
+        if (result != 1 || self->m_iSendEnded != 0 || self->m_iAbort != 0)
+            break;
+        // Reading switched on or the turn passed to the host wake it.
+        wake.WaitChange(seen, kPollMillis);
+    }
     self->m_iReadEnded = 1;
 }
 
@@ -432,11 +461,13 @@ void SocketFTP::DrainBeforeClose()
 {
     // Sending may be held while the host answers a line queued before; the
     // watch on T0 ends a host that never lets it go.
+    Wakeup& wake = m_flags.Waker();
     while (m_iAbort == 0 && m_sendQueue.Size() != 0) {
+        const uint64_t seen = wake.Generation();
         if (FlushSendQueue() != 1)
             return;
         if (m_sendQueue.Size() != 0)
-            Task::Sleep(kPollMillis);
+            wake.WaitChange(seen, kPollMillis);
     }
 }
 
@@ -561,6 +592,8 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
 
     const bool binary = m_flags.Binary();
     UploadReader reader(file, hex, binary);
+    // Found once, not by name for every record.
+    FTPItem* dataItem = m_pLine->FindFTPItem("PHDATA");
     std::unique_ptr<uint8_t[]> piece(new uint8_t[UploadReader::kMaxPiece + 1]);
     int32_t count = 0;
     int64_t bytes = 0;
@@ -576,7 +609,7 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
             result = 0;
             break;
         }
-        m_pLine->QueueFTPItem(0, "PHDATA", piece.get(), length);
+        m_pLine->QueueItem(dataItem, 0, piece.get(), length);
         bytes += length + static_cast<int64_t>(kPrefix);
         if (++count == kFlushEvery || bytes >= kFlushBytes) {
             count = 0;
@@ -595,8 +628,15 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
 
 int32_t SocketFTP::FlushSendQueue()
 {
-    if (m_sendQueue.Size() == 0)
-        return 1;
+    const int32_t result = DrainQueue();
+    // The sent records are taken back for the next lines, in one go.
+    if (!m_vecSent.empty())
+        m_sendQueue.Recycle(m_vecSent);
+    return result;
+}
+
+int32_t SocketFTP::DrainQueue()
+{
     for (;;) {
         if (!m_flags.SendingOn())
             return 1;
@@ -613,8 +653,7 @@ int32_t SocketFTP::FlushSendQueue()
         }
         if (SendRecord(record->m_data, record->m_iLength, record->m_iHandOver) == 0)
             return 0;
-        if (m_sendQueue.Size() == 0)
-            return 1;
+        m_vecSent.push_back(std::move(record));
     }
 }
 
@@ -622,16 +661,20 @@ bool SocketFTP::WaitForTurn()
 {
     // As BlockSocket::Send waits: more than T0 seconds on a clock of seconds.
     const int64_t start = Now();
-    while (m_pBlockSocket->GetTurn() != 1) {
+    Wakeup& wake = m_flags.Waker();
+    for (;;) {
+        const uint64_t seen = wake.Generation();
+        if (m_pBlockSocket->GetTurn() == 1)
+            return true;
         if (m_iAbort != 0)
             return false;
         if (Now() - start > m_iT0) {
             NoTurn();
             return false;
         }
-        Task::Sleep(kPollMillis);
+        // The acknowledgement that returns the turn wakes it.
+        wake.WaitChange(seen, kPollMillis);
     }
-    return true;
 }
 
 void SocketFTP::NoTurn()
@@ -668,9 +711,11 @@ int32_t SocketFTP::SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHa
 
 int32_t SocketFTP::ReceiveBlock()
 {
-    // Cleared: the rest of the area is still zero from the previous clear.
+    // Only the bytes past the block are ever looked at unreceived: the
+    // prefix translated below. Clearing the whole area for every block would
+    // cost a 32000-byte fill per record.
     uint8_t* area = m_pRecvArea.get();
-    std::memset(area, 0, std::max(m_nRecvUsed, kPrefix));
+    std::memset(area, 0, kPrefix);
     m_nRecvUsed = 0;
     if (m_pBlockSocket == nullptr)
         return 1;

@@ -13,6 +13,8 @@
 #include "ftpline.h"
 #include "task.h"
 
+#include "platform/platform.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -142,6 +144,8 @@ public:
     int32_t GetT1() const { return m_iT1; }
 
 private:
+    // FlushSendQueue's sending loop; the sent records go to m_vecSent.
+    int32_t DrainQueue();
     // Waits up to T0 for the turn; false when it did not come (handled as
     // NoTurn) or the threads are stopping.
     bool WaitForTurn();
@@ -151,6 +155,8 @@ private:
     // The communication timeout, watched by the thread that waits for the
     // engine threads.
     void Watch();
+    // Watches the database file and its journal or WAL for commits.
+    void StartDbWatch(const std::string& strDbPath);
     // After CLOSE: sends what was queued before it.
     void DrainBeforeClose();
     void InsertUploadFailure(int32_t iMsgId, const std::string& strReason, const char* pszPath);
@@ -178,6 +184,10 @@ private:
     Exchange m_flags;
     SendQueue m_sendQueue;
     std::unique_ptr<MySqlite> m_pDb;
+    // Sent records, handed back to the queue for reuse once a drain ends.
+    std::vector<std::unique_ptr<::SendRecord>> m_vecSent;
+    // Commits of the front end to the database, which wake the send thread.
+    Platform::FileChangeWatch m_dbWatch;
     // Set when the send thread has left its loop: the read thread then ends too.
     std::atomic<int32_t> m_iSendEnded{0};
     std::atomic<int32_t> m_iReadEnded{0};

@@ -3,10 +3,16 @@
 #include <chrono>
 #include <thread>
 
+#include <cstring>
+
 #include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/inotify.h>
+#endif
 
 namespace Platform {
 
@@ -88,5 +94,87 @@ std::string currentDir()
         return std::string();
     return buf;
 }
+
+FileChangeWatch::~FileChangeWatch()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+#if defined(__linux__)
+
+bool FileChangeWatch::start(const std::string& directory, const std::string& namePrefix)
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_prefix = namePrefix;
+    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0)
+        return false;
+    // A commit writes the database (rollback journal: created, written,
+    // closed and removed at the commit point; WAL: written).
+    const uint32_t mask = IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_TO;
+    if (inotify_add_watch(m_fd, directory.c_str(), mask) < 0) {
+        close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    return true;
+}
+
+bool FileChangeWatch::wait(uint32_t millis)
+{
+    if (m_fd < 0) {
+        sleepMillis(millis);
+        return false;
+    }
+    const uint64_t end = monotonicMillis() + millis;
+    alignas(struct inotify_event) char events[4096];
+    for (;;) {
+        const uint64_t now = monotonicMillis();
+        const int left = now >= end ? 0 : static_cast<int>(end - now);
+        struct pollfd pfd = {m_fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, left);
+        if (ready <= 0)
+            return false;
+        bool changed = false;
+        // Every event read, so that the next wait starts afresh; the other
+        // files of the directory (downloads) are not ours to wake for.
+        for (;;) {
+            const ssize_t got = read(m_fd, events, sizeof(events));
+            if (got <= 0)
+                break;
+            for (ssize_t pos = 0; pos < got;) {
+                const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(events + pos);
+                if ((event->mask & IN_Q_OVERFLOW) != 0 ||
+                    (event->len > 0 && std::strncmp(event->name, m_prefix.c_str(), m_prefix.size()) == 0))
+                    changed = true;
+                pos += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            }
+        }
+        if (changed)
+            return true;
+        if (left == 0)
+            return false;
+    }
+}
+
+#else
+
+// No change notification here: the caller's waits are bounded, so sleeping
+// keeps it correct, only slower to notice.
+bool FileChangeWatch::start(const std::string&, const std::string& namePrefix)
+{
+    m_prefix = namePrefix;
+    return false;
+}
+
+bool FileChangeWatch::wait(uint32_t millis)
+{
+    sleepMillis(millis);
+    return false;
+}
+
+#endif
 
 } // namespace Platform

@@ -36,4 +36,27 @@ std::string currentDir();
 // The native path separator.
 constexpr char pathSeparator = '/';
 
+// Tells a waiter when a file of one directory whose name starts with a given
+// text changes (written, created, closed after writing, removed, renamed into
+// place): the request database with its journal or WAL. Where the system
+// gives no such notification, wait only sleeps.
+class FileChangeWatch {
+public:
+    FileChangeWatch() = default;
+    ~FileChangeWatch();
+    FileChangeWatch(const FileChangeWatch&) = delete;
+    FileChangeWatch& operator=(const FileChangeWatch&) = delete;
+
+    // Watches directory for names starting with namePrefix; false when no
+    // watch could be set (wait then sleeps).
+    bool start(const std::string& directory, const std::string& namePrefix);
+    // Waits at most millis ms; true as soon as a watched name changed (or
+    // the system lost track of changes).
+    bool wait(uint32_t millis);
+
+private:
+    int m_fd = -1;
+    std::string m_prefix;
+};
+
 } // namespace Platform
