@@ -46,10 +46,10 @@ bool GetConfig(const char* key, std::string& value)
 }
 
 // Whole seconds on the monotonic clock: the waits of Send and Receive count
-// in seconds.
+// in seconds, and it is read for every block, so the cheap reading will do.
 int64_t NowSeconds()
 {
-    return static_cast<int64_t>(Platform::monotonicMillis() / 1000);
+    return static_cast<int64_t>(Platform::coarseMillis() / 1000);
 }
 
 } // namespace
@@ -269,10 +269,10 @@ int32_t BlockSocket::ReceiveFromLibrary(unsigned char* buffer, int32_t& rc)
 {
     // One library wait of up to T0 seconds, cut into slices of one second
     // so that the stop flag (CLOSE) ends it at once rather than after T0.
-    uint64_t start = Platform::monotonicMillis();
+    uint64_t start = Platform::coarseMillis();
     rc = 0;
     for (;;) {
-        uint64_t elapsed = Platform::monotonicMillis() - start;
+        uint64_t elapsed = Platform::coarseMillis() - start;
         bool lastSlice = m_iT0 != 0 && elapsed + 1000 >= static_cast<uint64_t>(m_iT0) * 1000;
         if (m_iRcvTimeoutSet != 1) {
             cm_set_rcv_timeout(m_cCid, 1);

@@ -42,8 +42,12 @@ void Exchange::SendingResumed()
 
 void Exchange::DownloadRecord()
 {
-    m_iSendEnabled = 0;
-    m_iExchange = 1;
+    // Every record of a download passes here: written only when they change
+    // (a store is a full barrier, a load is not).
+    if (m_iSendEnabled.load() != 0)
+        m_iSendEnabled = 0;
+    if (m_iExchange.load() != 1)
+        m_iExchange = 1;
 }
 
 void Exchange::ExchangeClosed()

@@ -356,8 +356,9 @@ std::string SocketFTP::ComposeDbPath(std::string* pDirectory)
 
 int64_t SocketFTP::Now()
 {
-    // Whole seconds on a clock that a change of the system time does not move.
-    return static_cast<int64_t>(Platform::monotonicMillis() / 1000);
+    // Whole seconds on a clock that a change of the system time does not
+    // move, read for every record: the cheap reading will do.
+    return static_cast<int64_t>(Platform::coarseMillis() / 1000);
 }
 
 bool SocketFTP::TimeoutExpired() const

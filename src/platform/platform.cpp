@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include <cstring>
@@ -20,6 +21,17 @@ uint64_t monotonicMillis()
 {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint64_t coarseMillis()
+{
+#if defined(CLOCK_MONOTONIC_COARSE)
+    // Read from the kernel's last tick, without reading the hardware clock.
+    struct timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) == 0)
+        return static_cast<uint64_t>(ts.tv_sec) * 1000ULL + static_cast<uint64_t>(ts.tv_nsec) / 1000000ULL;
+#endif
+    return monotonicMillis();
 }
 
 uint64_t systemTime100ns()

@@ -11,6 +11,10 @@ namespace Platform {
 
 // Milliseconds on a monotonic clock (for time-outs and waiting).
 uint64_t monotonicMillis();
+// The same clock read cheaply, a few milliseconds behind at most: for
+// waits and time-outs counted in seconds that are looked at once per
+// record.
+uint64_t coarseMillis();
 // Wall clock in 100-nanosecond units since 1601-01-01 (the Windows file time epoch).
 uint64_t systemTime100ns();
 // Wall clock seconds since 1970 (time()).
