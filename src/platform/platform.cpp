@@ -115,6 +115,25 @@ FileChangeWatch::~FileChangeWatch()
 
 #if defined(__linux__)
 
+namespace {
+
+// Whether the event marks a commit to the database named prefix. A rollback
+// journal is closed and removed at the commit point; a WAL is written up to
+// its commit record (its readers never wait for the writer). Writes to the
+// database file or its journal come before the commit, while the writer
+// still holds its lock: waking for those would only find it busy.
+bool Committed(const struct inotify_event* event, const std::string& prefix)
+{
+    if (event->len == 0 || std::strncmp(event->name, prefix.c_str(), prefix.size()) != 0)
+        return false;
+    if ((event->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_TO)) != 0)
+        return true;
+    const size_t length = std::strlen(event->name);
+    return (event->mask & IN_MODIFY) != 0 && length >= 4 && std::strcmp(event->name + length - 4, "-wal") == 0;
+}
+
+} // namespace
+
 bool FileChangeWatch::start(const std::string& directory, const std::string& namePrefix)
 {
     if (m_fd >= 0)
@@ -123,9 +142,7 @@ bool FileChangeWatch::start(const std::string& directory, const std::string& nam
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0)
         return false;
-    // A commit writes the database (rollback journal: created, written,
-    // closed and removed at the commit point; WAL: written).
-    const uint32_t mask = IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_TO;
+    const uint32_t mask = IN_MODIFY | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_TO;
     if (inotify_add_watch(m_fd, directory.c_str(), mask) < 0) {
         close(m_fd);
         m_fd = -1;
@@ -158,8 +175,7 @@ bool FileChangeWatch::wait(uint32_t millis)
                 break;
             for (ssize_t pos = 0; pos < got;) {
                 const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(events + pos);
-                if ((event->mask & IN_Q_OVERFLOW) != 0 ||
-                    (event->len > 0 && std::strncmp(event->name, m_prefix.c_str(), m_prefix.size()) == 0))
+                if ((event->mask & IN_Q_OVERFLOW) != 0 || Committed(event, m_prefix))
                     changed = true;
                 pos += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
             }
