@@ -29,8 +29,9 @@ public:
 class FTPItem_HPDATA : public FTPItem {
 public:
     // Bytes of the download file's stream buffer: records reach the file in
-    // writes of this size, not one per record.
-    static constexpr size_t kFileBuffer = 1024 * 1024;
+    // writes of this size, not one per record, and the buffer stays in the
+    // processor cache (a 1 MB one did not make large records faster).
+    static constexpr size_t kFileBuffer = 256 * 1024;
 
     FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
                    FTPLine* pLine);

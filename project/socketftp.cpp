@@ -288,6 +288,10 @@ SocketFTP::~SocketFTP()
 {
     // Nothing the threads use is destroyed before they have ended.
     StopAndJoinThreads();
+    // The conversation outlives the engine: it no longer announces its
+    // turn on the engine's wake-up.
+    if (m_pBlockSocket != nullptr)
+        m_pBlockSocket->SetWakeup(nullptr);
     // The registry first: the HPREADY item marks the run as ended while the
     // database is still open.
     m_pLine.reset();
