@@ -72,6 +72,26 @@ std::unique_ptr<SendRecord> SendQueue::Pop()
     return record;
 }
 
+size_t SendQueue::PopBatch(std::deque<std::unique_ptr<SendRecord>>& deqOut, size_t nMax)
+{
+    ELock lock(&m_lock);
+    size_t moved = 0;
+    for (; moved < nMax && !m_queue.empty(); ++moved) {
+        deqOut.push_back(std::move(m_queue.front()));
+        m_queue.pop_front();
+    }
+    return moved;
+}
+
+void SendQueue::PushFront(std::deque<std::unique_ptr<SendRecord>>& deqRecords)
+{
+    ELock lock(&m_lock);
+    while (!deqRecords.empty()) {
+        m_queue.push_front(std::move(deqRecords.back()));
+        deqRecords.pop_back();
+    }
+}
+
 size_t SendQueue::Size()
 {
     ELock lock(&m_lock);

@@ -70,6 +70,12 @@ public:
     void Push(std::unique_ptr<SendRecord> record);
     // The first record, removed from the queue; null when empty.
     std::unique_ptr<SendRecord> Pop();
+    // Moves up to nMax records from the front to the end of deqOut, under
+    // one lock; gives their number.
+    size_t PopBatch(std::deque<std::unique_ptr<SendRecord>>& deqOut, size_t nMax);
+    // Puts records taken with PopBatch but not sent back at the front, in
+    // their order (deqRecords is emptied).
+    void PushFront(std::deque<std::unique_ptr<SendRecord>>& deqRecords);
     size_t Size();
     void Clear();
 

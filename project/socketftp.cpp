@@ -24,6 +24,8 @@
 namespace {
 
 const uint32_t kPollMillis = 125;
+// Records taken from the send queue at a time.
+const size_t kDrainBatch = 64;
 const size_t kPrefix = static_cast<size_t>(FTPItem::kPrefixSize);
 const int32_t kWorkArea = FTPItem::kBufferSize;
 // Bytes read from an upload file at a time.
@@ -634,7 +636,10 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
 int32_t SocketFTP::FlushSendQueue()
 {
     const int32_t result = DrainQueue();
-    // The sent records are taken back for the next lines, in one go.
+    // The queue is whole again for whoever looks at it next; the sent
+    // records are taken back for the next lines, in one go.
+    if (!m_deqTaken.empty())
+        m_sendQueue.PushFront(m_deqTaken);
     if (!m_vecSent.empty())
         m_sendQueue.Recycle(m_vecSent);
     return result;
@@ -645,9 +650,10 @@ int32_t SocketFTP::DrainQueue()
     for (;;) {
         if (!m_flags.SendingOn())
             return 1;
-        std::unique_ptr<::SendRecord> record = m_sendQueue.Pop();
-        if (!record)
+        if (m_deqTaken.empty() && m_sendQueue.PopBatch(m_deqTaken, kDrainBatch) == 0)
             return 1;
+        std::unique_ptr<::SendRecord> record = std::move(m_deqTaken.front());
+        m_deqTaken.pop_front();
         m_tLastActivity = Now();
         if (record->m_iHandOver == static_cast<int32_t>(HandOver::Pass)) {
             // Every answer to the previous line has been handled once the

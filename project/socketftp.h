@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -184,6 +185,9 @@ private:
     Exchange m_flags;
     SendQueue m_sendQueue;
     std::unique_ptr<MySqlite> m_pDb;
+    // Records taken from the queue a batch at a time (one lock per batch,
+    // not per record); what a drain leaves unsent goes back to the queue.
+    std::deque<std::unique_ptr<::SendRecord>> m_deqTaken;
     // Sent records, handed back to the queue for reuse once a drain ends.
     std::vector<std::unique_ptr<::SendRecord>> m_vecSent;
     // Commits of the front end to the database, which wake the send thread.
