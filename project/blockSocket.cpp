@@ -74,10 +74,10 @@ void LogServerChecks(int32_t mode, const std::string& commonName, const std::str
 }
 
 // Whole seconds on the monotonic clock: the waits of Send and Receive count
-// in seconds.
+// in seconds, and it is read for every block, so the cheap reading will do.
 int64_t NowSeconds()
 {
-    return static_cast<int64_t>(Platform::monotonicMillis() / 1000);
+    return static_cast<int64_t>(Platform::coarseMillis() / 1000);
 }
 
 } // namespace
@@ -221,6 +221,7 @@ void BlockSocket::Connect()
         throw SocketError(rc, "BlockSocket: cm_init failed");
 
     cm_set_rcv_timeout(m_cCid, m_iT0);
+    m_iRcvTimeoutSet = m_iT0;
 
     cm_scsu(m_cCid, m_cUserid, &rc);
     m_iRC.store(rc);
@@ -281,14 +282,18 @@ int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t t
     if (length >= kMaxBlock)
         throw SocketError(0, "BlockSocket: send buffer limit exceeded");
 
-    // Wait for the turn.
-    while (m_iTurn.load() != 1) {
+    // Wait for the turn: woken when it comes back, looking again at least
+    // every poll interval.
+    for (;;) {
+        const uint64_t seen = m_pWakeup->Generation();
+        if (m_iTurn.load() == 1)
+            break;
         if (NowSeconds() - start > timeout) {
             ELOG(1, 5, 200, "BlockSocket: sending timeout t=%d[sec] expired\n", timeout);
             m_iSendDropped.store(1);
             return m_iStatus.load();
         }
-        Task::Sleep(kPollMillis);
+        m_pWakeup->WaitChange(seen, kPollMillis);
     }
 
     int32_t rc = 0;
@@ -305,20 +310,37 @@ int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t t
         throw SocketError(rc, "BlockSocket: cm_send failed");
     ELOG(1, 5, 200, "BlockSocket: sent bytes: %d\n", length);
     if (handOver == 1)
-        m_iTurn.store(0);
+        SetTurn(0);
     return m_iStatus.load();
+}
+
+void BlockSocket::Flush()
+{
+    if (!m_cCid)
+        return;
+    int32_t rc = 0;
+    {
+        ELock lock(&m_Mutex);
+        cm_flush(m_cCid, &rc);
+        m_iRC.store(rc);
+    }
+    if (rc != 0)
+        throw SocketError(rc, "BlockSocket: cm_flush failed");
 }
 
 int32_t BlockSocket::ReceiveFromLibrary(unsigned char* buffer, int32_t& rc)
 {
     // One library wait of up to T0 seconds, cut into slices of one second
     // so that the stop flag (CLOSE) ends it at once rather than after T0.
-    uint64_t start = Platform::monotonicMillis();
+    uint64_t start = Platform::coarseMillis();
     rc = 0;
     for (;;) {
-        uint64_t elapsed = Platform::monotonicMillis() - start;
+        uint64_t elapsed = Platform::coarseMillis() - start;
         bool lastSlice = m_iT0 != 0 && elapsed + 1000 >= static_cast<uint64_t>(m_iT0) * 1000;
-        cm_set_rcv_timeout(m_cCid, 1);
+        if (m_iRcvTimeoutSet != 1) {
+            cm_set_rcv_timeout(m_cCid, 1);
+            m_iRcvTimeoutSet = 1;
+        }
         int32_t n = cm_rcv_bin(m_cCid, buffer, 0, &rc, 0, 0);
         if (rc == CM_OPERATION_INCOMPLETE && !lastSlice) {
             // an inner slice ran out; the whole wait goes on
@@ -339,15 +361,17 @@ int32_t BlockSocket::Receive(unsigned char* buffer, int32_t timeout)
     ELOG(0, 5, 200, "BlockSocket: receiving...\n");
     int64_t start = NowSeconds();
 
-    // Wait until the host has the turn.
-    while (m_iTurn.load() != 0) {
-        if (m_iStop.load() == 1)
+    // Wait until the host has the turn: woken when the turn passes or the
+    // stop flag is set, looking again at least every poll interval.
+    for (;;) {
+        const uint64_t seen = m_pWakeup->Generation();
+        if (m_iTurn.load() == 0 || m_iStop.load() == 1)
             break;
         if (NowSeconds() - start > timeout) {
             ELOG(1, 5, 200, "BlockSocket: receiving timeout t=%d[sec] expired\n", timeout);
             break;
         }
-        Task::Sleep(kPollMillis);
+        m_pWakeup->WaitChange(seen, kPollMillis);
     }
     if (m_iTurn.load() != 0)
         return 0;
@@ -367,7 +391,7 @@ int32_t BlockSocket::Receive(unsigned char* buffer, int32_t timeout)
 
     if (n == 0) {
         if (m_iIgnoreNextACK.load() == 0) {
-            m_iTurn.store(1);
+            SetTurn(1);
             ELOG(0, 5, 200, "BlockSocket: received ACK\n");
         } else {
             m_iIgnoreNextACK.store(0);
@@ -377,6 +401,12 @@ int32_t BlockSocket::Receive(unsigned char* buffer, int32_t timeout)
     }
     ELOG(1, 5, 200, "BlockSocket: received bytes: %d\n", n);
     return n;
+}
+
+void BlockSocket::SetTurn(int32_t turn)
+{
+    m_iTurn.store(turn);
+    m_pWakeup->Notify();
 }
 
 void BlockSocket::Stop()

@@ -6,6 +6,7 @@
 
 #include "cobject.h"
 #include "task.h"
+#include "wakeup.h"
 
 #include <atomic>
 #include <cstdint>
@@ -43,6 +44,10 @@ public:
     {
         return Send(reinterpret_cast<const unsigned char*>(buffer), length, timeout, handOver);
     }
+    // Writes out the blocks the library holds back (sent without passing
+    // the turn), keeping the turn: for a sender that pauses. Throws
+    // SocketError when the write fails.
+    void Flush();
     // Receives one block into a buffer of 32000 bytes: the number of bytes,
     // 0 for an acknowledgement or when nothing is due (turn not given, stop
     // flag, timeout while the program holds the turn). Throws SocketError.
@@ -64,7 +69,16 @@ public:
     // The next empty block from the host is not taken as the turn.
     void SetIgnoreNextACK() { m_iIgnoreNextACK.store(1); }
     // A waiting receive gives up at once.
-    void SetStop() { m_iStop.store(1); }
+    void SetStop()
+    {
+        m_iStop.store(1);
+        m_pWakeup->Notify();
+    }
+    // The wake-up on which changes of the turn and of the stop flag are
+    // announced and on which Send and Receive wait for the turn (the engine
+    // shares its own; by default the conversation's). Set before the first
+    // Send or Receive.
+    void SetWakeup(Wakeup* pWakeup) { m_pWakeup = pWakeup != nullptr ? pWakeup : &m_ownWakeup; }
 
     int32_t GetRC() const { return m_iRC.load(); }
     int32_t GetTurn() const { return m_iTurn.load(); }
@@ -90,6 +104,8 @@ private:
     // flag is seen within a second; the whole wait is bounded by T0.
     // Returns the byte count, or -1 when the stop flag ended the wait.
     int32_t ReceiveFromLibrary(unsigned char* buffer, int32_t& rc);
+    // Sets the turn and announces the change.
+    void SetTurn(int32_t turn);
 
     std::atomic<int32_t> m_iRC{0};
     std::atomic<int32_t> m_iStatus{0};
@@ -99,4 +115,9 @@ private:
     int32_t m_iStepName = 1;
     std::atomic<int32_t> m_iStop{0};
     std::atomic<int32_t> m_iSendDropped{0};
+    // The library's receive timeout last set (-1: not yet): set again only
+    // when it changes, not once per block.
+    int32_t m_iRcvTimeoutSet = -1;
+    Wakeup m_ownWakeup;
+    Wakeup* m_pWakeup = &m_ownWakeup;
 };

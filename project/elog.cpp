@@ -236,6 +236,11 @@ std::string XmlAttributeText(const std::string& text)
 
 } // namespace
 
+bool ElogAccepts(int level)
+{
+    return g_bLogOn && Logger::Core::instance()->accepts(level);
+}
+
 void ELOG(int count, int level, int msgNr, const char* format, ...)
 {
     if (!g_bLogOn)

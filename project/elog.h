@@ -25,6 +25,10 @@ void ELOG(int count, int level, int msgNr, const char* format, ...)
 #endif
     ;
 
+// Whether ELOG would write a message of this level: callers that must build
+// its text first (a copy, a conversion) skip that work when it would not.
+bool ElogAccepts(int level);
+
 // A failed assertion: "Assertion failed: %s (%s, %d)\n", type 1, message
 // number 110, written through the logger core; the run continues.
 void LogAssertion(const char* expression, const char* file, int line);

@@ -5,6 +5,13 @@
 
 #include <cstring>
 
+void Exchange::SetBlockSocket(BlockSocket* pBlockSocket)
+{
+    m_pBlockSocket = pBlockSocket;
+    if (m_pBlockSocket != nullptr)
+        m_pBlockSocket->SetWakeup(&m_wake);
+}
+
 void Exchange::RequestQueued(OnQueue effect)
 {
     if (effect == OnQueue::OpenExchange)
@@ -22,25 +29,39 @@ void Exchange::LinePassedTurn(int32_t iItemId, int32_t iMsgId)
     m_iAnswers = 0;
     m_iAnswerFailed = 0;
     // The host holds the turn: its answers are read, whatever is queued.
-    m_iReadEnabled = 1;
+    if (m_iReadEnabled.exchange(1) == 0)
+        m_wake.Notify();
+}
+
+void Exchange::SendingResumed()
+{
+    // Only a switch from off wakes anyone: the send thread waits for it.
+    if (m_iSendEnabled.exchange(1) == 0)
+        m_wake.Notify();
 }
 
 void Exchange::DownloadRecord()
 {
-    m_iSendEnabled = 0;
-    m_iExchange = 1;
+    // Every record of a download passes here: written only when they change
+    // (a store is a full barrier, a load is not).
+    if (m_iSendEnabled.load() != 0)
+        m_iSendEnabled = 0;
+    if (m_iExchange.load() != 1)
+        m_iExchange = 1;
 }
 
 void Exchange::ExchangeClosed()
 {
     m_iSendEnabled = 1;
     m_iExchange = 0;
+    m_wake.Notify();
 }
 
 void Exchange::UploadStored()
 {
     m_iExchange = 0;
     m_iLastReqItem = 0;
+    m_wake.Notify();
     ELOG(0, 5, 200, "SaveReceivedString: SetLastReqItem Reset\n");
 }
 

@@ -16,8 +16,14 @@
 //                                ExchangeClosed, UploadStored,
 //                                IntermediateAck, AnswerFailed
 //   CLOSE                        CloseRequested
+//
+// Every change that may let a waiting thread go on (the turn, reading or
+// sending switched on, an exchange closed, CLOSE, a commit of the front end)
+// is announced on one Wakeup, on which the send thread, the read thread and
+// the conversation's waits for the turn sleep between their looks.
 
 #include "cobject.h"
+#include "wakeup.h"
 
 #include <atomic>
 #include <cstdint>
@@ -38,8 +44,14 @@ public:
     Exchange& operator=(const Exchange&) = delete;
 
     // The conversation whose turn and acknowledgements the exchange steers;
-    // null when there is none.
-    void SetBlockSocket(BlockSocket* pBlockSocket) { m_pBlockSocket = pBlockSocket; }
+    // null when there is none. Its turn changes are announced on Waker().
+    void SetBlockSocket(BlockSocket* pBlockSocket);
+    // The engine's one wake-up: waiters note its generation, look at the
+    // state, and wait for the next change.
+    Wakeup& Waker() { return m_wake; }
+    // Announces a change made outside the operations below (a commit of the
+    // front end, a thread that ended).
+    void Wake() { m_wake.Notify(); }
 
     // -- send thread
     // A request was queued; one that opens an exchange stops the taking of
@@ -48,14 +60,18 @@ public:
     // The line of item iItemId for request iMsgId is about to be sent and
     // passes the turn: the host's answers from now on belong to it.
     void LinePassedTurn(int32_t iItemId, int32_t iMsgId);
-    void CloseRequested() { m_iCloseRequest = 1; }
+    void CloseRequested()
+    {
+        m_iCloseRequest = 1;
+        m_wake.Notify();
+    }
     void SetBinary(bool bBinary) { m_iBinaryMode = bBinary ? 1 : 0; }
 
     // -- read thread
     // A block (record or acknowledgement) came from the host.
     void HostAnswered() { m_iAnswers.fetch_add(1); }
     // HPMSG, HPTXT: the send thread may send again.
-    void SendingResumed() { m_iSendEnabled = 1; }
+    void SendingResumed();
     // HPDATA: a download is under way; nothing is sent meanwhile.
     void DownloadRecord();
     // HPEOD, HPREADY, an HPMSG without "RC=0": the answer is complete.
@@ -99,6 +115,7 @@ public:
     std::atomic<int32_t> m_iCloseRequest{0};
 
 private:
+    Wakeup m_wake;
     BlockSocket* m_pBlockSocket = nullptr;
     std::atomic<int32_t> m_iLastReqItem{0};
     std::atomic<int32_t> m_iAnswerMsgId{0};

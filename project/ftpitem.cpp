@@ -38,6 +38,10 @@ FTPItem::~FTPItem() = default;
 
 void FTPItem::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 {
+    // Every record of a download passes here: no copy when the line is not
+    // written.
+    if (!ElogAccepts(4))
+        return;
     const size_t length = (pBytes != nullptr && iLength > 0) ? static_cast<size_t>(iLength) : 0;
     std::vector<char> text(length + 1, '\0');
     if (length > 0)

@@ -163,8 +163,16 @@ void FTPItem_HPMSG::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 
 FTPItem_HPDATA::FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType,
                                std::atomic<int32_t>* pReady, FTPLine* pLine)
-    : FTPItem(pszName, iId, nType, pReady, pLine)
+    : FTPItem(pszName, iId, nType, pReady, pLine), m_pFileBuffer(new char[kFileBuffer]),
+      m_pRecordArea(new uint8_t[2 * static_cast<size_t>(kBufferSize) + 4])
 {
+}
+
+FTPItem_HPDATA::~FTPItem_HPDATA()
+{
+    std::string reason;
+    std::string path;
+    EndDownload(reason, path);
 }
 
 void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
@@ -196,6 +204,10 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
             // Owner-only, a new file, never through a link.
             m_pFileOUT = Platform::openPrivateFile(path, true, false);
             ELOG_ASSERT(m_pFileOUT);
+            // Large writes; the close at the end of the download (before its
+            // HPEOD or HPEODFAIL row) writes the rest.
+            if (m_pFileOUT != nullptr)
+                std::setvbuf(m_pFileOUT, m_pFileBuffer.get(), _IOFBF, kFileBuffer);
             Trash::Register(path);
             if (m_pLine != nullptr) {
                 FTPItem* eod = m_pLine->FindFTPItem("HPEOD");
@@ -243,22 +255,25 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 
 void FTPItem_HPDATA::WriteRecord(uint8_t* pBytes, int32_t& iLength, bool bBinary)
 {
-    const size_t length = pBytes != nullptr && iLength > 0 ? static_cast<size_t>(iLength) : 0;
-    // Room for the hexadecimal image and the line feed.
-    std::vector<uint8_t> buffer(2 * length + 4, 0);
+    size_t length = pBytes != nullptr && iLength > 0 ? static_cast<size_t>(iLength) : 0;
+    // A block never holds more than a line; the area has room for the
+    // hexadecimal image of that and the line feed.
+    if (length > static_cast<size_t>(kBufferSize))
+        length = static_cast<size_t>(kBufferSize);
+    uint8_t* buffer = m_pRecordArea.get();
     if (length > 0)
-        std::memcpy(buffer.data(), pBytes, length);
+        std::memcpy(buffer, pBytes, length);
     size_t out = length;
     if (!bBinary) {
         if (m_bHex != 0 && length > 0)
-            out = static_cast<size_t>(BytesToHex(buffer.data(), static_cast<int32_t>(length)));
+            out = static_cast<size_t>(BytesToHex(buffer, static_cast<int32_t>(length)));
         buffer[out++] = 0x0A;
     }
     // A file that already failed gets no more records: what it holds is no
     // longer the host's data.
     if (!m_bFailed && out > 0) {
         errno = 0;
-        const size_t written = std::fwrite(buffer.data(), 1, out, m_pFileOUT);
+        const size_t written = std::fwrite(buffer, 1, out, m_pFileOUT);
         if (written != out) {
             const int error = errno;
             m_bFailed = true;

@@ -28,8 +28,15 @@ public:
 // One record of a download, appended to the download file.
 class FTPItem_HPDATA : public FTPItem {
 public:
+    // Bytes of the download file's stream buffer: records reach the file in
+    // writes of this size, not one per record, and the buffer stays in the
+    // processor cache (a 1 MB one did not make large records faster).
+    static constexpr size_t kFileBuffer = 256 * 1024;
+
     FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
                    FTPLine* pLine);
+    // Closes a download still open: its stream buffer is this item's.
+    ~FTPItem_HPDATA() override;
     void SaveReceivedString(uint8_t* pBytes, int32_t& iLength) override;
 
     // Ends the download under way, if any: closes its file (in this item
@@ -48,6 +55,10 @@ public:
 private:
     void WriteRecord(uint8_t* pBytes, int32_t& iLength, bool bBinary);
 
+    // The stream buffer of the download file and the area a record is
+    // made ready in (hexadecimal image and line feed), both reused.
+    std::unique_ptr<char[]> m_pFileBuffer;
+    std::unique_ptr<uint8_t[]> m_pRecordArea;
     bool m_bInDownload = false;
     bool m_bFailed = false;
     int64_t m_iLost = 0;

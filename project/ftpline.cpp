@@ -17,6 +17,45 @@
 
 // ---------------------------------------------------------------- SendQueue
 
+namespace {
+// Records are made at least this big, so that one can be reused for a
+// slightly longer line.
+const int32_t kMinRecord = 128;
+} // namespace
+
+std::unique_ptr<SendRecord> SendQueue::Acquire(int32_t iCapacity)
+{
+    {
+        ELock lock(&m_lock);
+        if (!m_spare.empty()) {
+            std::unique_ptr<SendRecord> record = std::move(m_spare.back());
+            m_spare.pop_back();
+            m_iSpareBytes -= record->m_iCapacity;
+            if (record->m_iCapacity >= iCapacity) {
+                record->m_iLength = 0;
+                return record;
+            }
+            // Too small for this line: freed, a new one is made.
+        }
+    }
+    return std::unique_ptr<SendRecord>(new SendRecord(iCapacity > kMinRecord ? iCapacity : kMinRecord));
+}
+
+void SendQueue::Recycle(std::vector<std::unique_ptr<SendRecord>>& vecSent)
+{
+    {
+        ELock lock(&m_lock);
+        for (std::unique_ptr<SendRecord>& record : vecSent) {
+            if (!record || m_spare.size() >= kSpareRecords || m_iSpareBytes + record->m_iCapacity > kSpareBytes)
+                break;
+            m_iSpareBytes += record->m_iCapacity;
+            m_spare.push_back(std::move(record));
+        }
+    }
+    // Those that were not kept are freed here.
+    vecSent.clear();
+}
+
 void SendQueue::Push(std::unique_ptr<SendRecord> record)
 {
     ELock lock(&m_lock);
@@ -33,6 +72,26 @@ std::unique_ptr<SendRecord> SendQueue::Pop()
     return record;
 }
 
+size_t SendQueue::PopBatch(std::deque<std::unique_ptr<SendRecord>>& deqOut, size_t nMax)
+{
+    ELock lock(&m_lock);
+    size_t moved = 0;
+    for (; moved < nMax && !m_queue.empty(); ++moved) {
+        deqOut.push_back(std::move(m_queue.front()));
+        m_queue.pop_front();
+    }
+    return moved;
+}
+
+void SendQueue::PushFront(std::deque<std::unique_ptr<SendRecord>>& deqRecords)
+{
+    ELock lock(&m_lock);
+    while (!deqRecords.empty()) {
+        m_queue.push_front(std::move(deqRecords.back()));
+        deqRecords.pop_back();
+    }
+}
+
 size_t SendQueue::Size()
 {
     ELock lock(&m_lock);
@@ -43,6 +102,8 @@ void SendQueue::Clear()
 {
     ELock lock(&m_lock);
     m_queue.clear();
+    m_spare.clear();
+    m_iSpareBytes = 0;
 }
 
 // ---------------------------------------------------------------- FTPLine
@@ -182,6 +243,13 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
     FTPItem* item = FindFTPItem(name);
     if (item == nullptr)
         return 0;
+    return QueueItem(item, iMsgId, pData, iLength);
+}
+
+int32_t FTPLine::QueueItem(FTPItem* item, int32_t iMsgId, const uint8_t* pData, int32_t iLength)
+{
+    if (item == nullptr)
+        return 0;
     // The request the host answers is not this one but the one whose line
     // passes the turn: that is known only when the line is sent.
     TakeMsgId(iMsgId);
@@ -211,7 +279,8 @@ int32_t FTPLine::QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t
             ELOG_ASSERT(lineLength <= FTPItem::kBufferSize);
             return 0;
         }
-        record.reset(new SendRecord(lineLength));
+        record = m_pSendQueue != nullptr ? m_pSendQueue->Acquire(lineLength)
+                                         : std::unique_ptr<SendRecord>(new SendRecord(lineLength));
         std::memcpy(record->m_data, line, static_cast<size_t>(lineLength));
         record->m_iLength = lineLength;
         record->m_iHandOver = handOver;

@@ -25,7 +25,8 @@ class MySqlite;
 // queue of many short upload records stays small.
 struct SendRecord {
     explicit SendRecord(int32_t iCapacity)
-        : m_storage(new uint8_t[iCapacity > 0 ? static_cast<size_t>(iCapacity) : 1]), m_data(m_storage.get())
+        : m_storage(new uint8_t[iCapacity > 0 ? static_cast<size_t>(iCapacity) : 1]), m_data(m_storage.get()),
+          m_iCapacity(iCapacity > 0 ? iCapacity : 1)
     {
     }
     SendRecord(const SendRecord&) = delete;
@@ -33,6 +34,8 @@ struct SendRecord {
 
     std::unique_ptr<uint8_t[]> m_storage;
     uint8_t* m_data;
+    // Bytes m_data has room for.
+    int32_t m_iCapacity;
     int32_t m_iLength = 0;
     int32_t m_iHandOver = 0;
     // The MsgID of the request the line belongs to (upload records: that of
@@ -44,22 +47,43 @@ struct SendRecord {
 };
 
 // The engine's outgoing queue, first in first out, guarded by its own lock.
+// Sent records come back to it and are handed out again, so that an upload
+// does not allocate a record per line.
 class SendQueue : public CObject {
 public:
+    // The most records and bytes kept for reuse: what the upload queues
+    // between two drains (see SocketFTP::kFlushEvery and kFlushBytes).
+    static constexpr size_t kSpareRecords = 10666;
+    static constexpr int64_t kSpareBytes = 5 * 1024 * 1024;
+
     SendQueue() = default;
     ~SendQueue() override = default;
     SendQueue(const SendQueue&) = delete;
     SendQueue& operator=(const SendQueue&) = delete;
 
+    // A record with room for iCapacity bytes: a spare one when it fits,
+    // else a new one.
+    std::unique_ptr<SendRecord> Acquire(int32_t iCapacity);
+    // Takes sent records back for reuse (vecSent is emptied); beyond the
+    // limits they are freed.
+    void Recycle(std::vector<std::unique_ptr<SendRecord>>& vecSent);
     void Push(std::unique_ptr<SendRecord> record);
     // The first record, removed from the queue; null when empty.
     std::unique_ptr<SendRecord> Pop();
+    // Moves up to nMax records from the front to the end of deqOut, under
+    // one lock; gives their number.
+    size_t PopBatch(std::deque<std::unique_ptr<SendRecord>>& deqOut, size_t nMax);
+    // Puts records taken with PopBatch but not sent back at the front, in
+    // their order (deqRecords is emptied).
+    void PushFront(std::deque<std::unique_ptr<SendRecord>>& deqRecords);
     size_t Size();
     void Clear();
 
 private:
     EMutex m_lock;
     std::deque<std::unique_ptr<SendRecord>> m_queue;
+    std::vector<std::unique_ptr<SendRecord>> m_spare;
+    int64_t m_iSpareBytes = 0;
 };
 
 // What the record splitter found at the front of the receive buffer.
@@ -102,6 +126,8 @@ public:
     // named item and queues the item's line. 1 when a send record was queued,
     // 0 otherwise (unknown name, payload refused, item handled inside the PC).
     int32_t QueueFTPItem(int32_t iMsgId, const char* pszName, const uint8_t* pData, int32_t iLength);
+    // The same for an item already found (the records of an upload).
+    int32_t QueueItem(FTPItem* pItem, int32_t iMsgId, const uint8_t* pData, int32_t iLength);
 
     // Runs pszSql, or without it writes the item's Response row (file name
     // optional): Id 0 for HPMSG, the answered request's MsgID for the other

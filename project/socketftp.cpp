@@ -25,6 +25,8 @@
 namespace {
 
 const uint32_t kPollMillis = 125;
+// Records taken from the send queue at a time.
+const size_t kDrainBatch = 64;
 const size_t kPrefix = static_cast<size_t>(FTPItem::kPrefixSize);
 const int32_t kWorkArea = FTPItem::kBufferSize;
 // Bytes read from an upload file at a time.
@@ -218,6 +220,8 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
 
     // 2. Settings and database.
     Init();
+    if (m_pDb)
+        StartDbWatch(ComposeDbPath());
 
     // 3. The item registry, 4. the opening item.
     m_pLine.reset(new FTPLine(&m_flags, &m_sendQueue, m_pDb.get()));
@@ -260,7 +264,10 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
             // thread can, since either may wait in a send, a receive or a
             // read of an upload file.
             while (m_iSendEnded == 0 || m_iReadEnded == 0) {
-                Task::Sleep(kPollMillis);
+                // A commit of the front end wakes the send thread at once;
+                // without one, T0 is looked at every poll interval.
+                if (m_dbWatch.wait(kPollMillis))
+                    m_flags.Wake();
                 Watch();
             }
             m_pReadTask->WaitForEnd();
@@ -284,6 +291,10 @@ SocketFTP::~SocketFTP()
 {
     // Nothing the threads use is destroyed before they have ended.
     StopAndJoinThreads();
+    // The conversation outlives the engine: it no longer announces its
+    // turn on the engine's wake-up.
+    if (m_pBlockSocket != nullptr)
+        m_pBlockSocket->SetWakeup(nullptr);
     // The registry first: the HPREADY item marks the run as ended while the
     // database is still open.
     m_pLine.reset();
@@ -353,8 +364,9 @@ std::string SocketFTP::ComposeDbPath(std::string* pDirectory)
 
 int64_t SocketFTP::Now()
 {
-    // Whole seconds on a clock that a change of the system time does not move.
-    return static_cast<int64_t>(Platform::monotonicMillis() / 1000);
+    // Whole seconds on a clock that a change of the system time does not
+    // move, read for every record: the cheap reading will do.
+    return static_cast<int64_t>(Platform::coarseMillis() / 1000);
 }
 
 bool SocketFTP::TimeoutExpired() const
@@ -388,6 +400,16 @@ void SocketFTP::Watch()
         CommunicationTimeout();
 }
 
+void SocketFTP::StartDbWatch(const std::string& strDbPath)
+{
+    const std::string::size_type slash = strDbPath.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? "." : strDbPath.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? strDbPath : strDbPath.substr(slash + 1);
+    // Without the watch the send thread still looks every poll interval.
+    if (!m_dbWatch.start(directory, name))
+        ELOG(1, 2, 120, "SocketFTP: no change notification for %s, the send thread polls\n", strDbPath.c_str());
+}
+
 void SocketFTP::MarkBroken(int32_t iRC)
 {
     int32_t none = 0;
@@ -397,17 +419,25 @@ void SocketFTP::MarkBroken(int32_t iRC)
     // A receive that still waits gives up at once.
     if (m_pBlockSocket != nullptr)
         m_pBlockSocket->SetStop();
+    m_flags.Wake();
 }
 
 void SocketFTP::ftpSendTaskEntry(void* pArg)
 {
     SocketFTP* self = static_cast<SocketFTP*>(pArg);
     ELOG(0, 3, 120, "SocketFTP-Send-Thread running..ok\n");
+    Wakeup& wake = self->m_flags.Waker();
     int32_t result = 0;
-    do {
-        Task::Sleep(kPollMillis);
+    for (;;) {
+        const uint64_t seen = wake.Generation();
         result = self->SendStep();
-    } while (result == 1 && !self->m_flags.Closing() && self->m_iAbort == 0 && g_iStopSignal.load() == 0);
+        if (result != 1 || self->m_flags.Closing() || self->m_iAbort != 0 || g_iStopSignal.load() != 0)
+            break;
+        // Until the next change (a commit of the front end, the turn back,
+        // sending switched on, an exchange closed), at most one poll
+        // interval; a pass that changed something runs again at once.
+        wake.WaitChange(seen, kPollMillis);
+    }
     // What was queued before CLOSE still goes out.
     if (result == 1 && self->m_flags.Closing() && g_iStopSignal.load() == 0)
         self->DrainBeforeClose();
@@ -416,20 +446,26 @@ void SocketFTP::ftpSendTaskEntry(void* pArg)
     self->m_iSendEnded = 1;
     if (self->m_pBlockSocket != nullptr)
         self->m_pBlockSocket->SetStop();
+    self->m_flags.Wake();
 }
 
 void SocketFTP::ftpReadTaskEntry(void* pArg)
 {
     SocketFTP* self = static_cast<SocketFTP*>(pArg);
     ELOG(0, 3, 120, "SocketFTP-Read-Thread running..ok\n");
+    Wakeup& wake = self->m_flags.Waker();
     int32_t result = 0;
-    do {
-        Task::Sleep(kPollMillis);
+    for (;;) {
+        const uint64_t seen = wake.Generation();
         result = self->ReadStep();
         // It goes on after a close request until the send thread has sent
         // what was queued before it: those records may still need the
         // host's acknowledgement.
-    } while (result == 1 && self->m_iSendEnded == 0 && self->m_iAbort == 0 && g_iStopSignal.load() == 0);
+        if (result != 1 || self->m_iSendEnded != 0 || self->m_iAbort != 0 || g_iStopSignal.load() != 0)
+            break;
+        // Reading switched on or the turn passed to the host wake it.
+        wake.WaitChange(seen, kPollMillis);
+    }
     self->m_iReadEnded = 1;
 }
 
@@ -437,11 +473,13 @@ void SocketFTP::DrainBeforeClose()
 {
     // Sending may be held while the host answers a line queued before; the
     // watch on T0 ends a host that never lets it go.
+    Wakeup& wake = m_flags.Waker();
     while (m_iAbort == 0 && g_iStopSignal.load() == 0 && m_sendQueue.Size() != 0) {
+        const uint64_t seen = wake.Generation();
         if (FlushSendQueue() != 1)
             return;
         if (m_sendQueue.Size() != 0)
-            Task::Sleep(kPollMillis);
+            wake.WaitChange(seen, kPollMillis);
     }
 }
 
@@ -566,6 +604,8 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
 
     const bool binary = m_flags.Binary();
     UploadReader reader(file, hex, binary);
+    // Found once, not by name for every record.
+    FTPItem* dataItem = m_pLine->FindFTPItem("PHDATA");
     std::unique_ptr<uint8_t[]> piece(new uint8_t[UploadReader::kMaxPiece + 1]);
     int32_t count = 0;
     int64_t bytes = 0;
@@ -586,7 +626,7 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
             result = -1;
             break;
         }
-        m_pLine->QueueFTPItem(0, "PHDATA", piece.get(), length);
+        m_pLine->QueueItem(dataItem, 0, piece.get(), length);
         bytes += length + static_cast<int64_t>(kPrefix);
         if (++count == kFlushEvery || bytes >= kFlushBytes) {
             count = 0;
@@ -605,14 +645,29 @@ int32_t SocketFTP::UploadFile(const char* pszPath)
 
 int32_t SocketFTP::FlushSendQueue()
 {
-    if (m_sendQueue.Size() == 0)
-        return 1;
+    int32_t result = DrainQueue();
+    // Records sent without the turn would otherwise wait in the library's
+    // buffer until the next send; the host must see them now.
+    if (result == 1 && m_bHeldRecords)
+        result = FlushHeldRecords();
+    // The queue is whole again for whoever looks at it next; the sent
+    // records are taken back for the next lines, in one go.
+    if (!m_deqTaken.empty())
+        m_sendQueue.PushFront(m_deqTaken);
+    if (!m_vecSent.empty())
+        m_sendQueue.Recycle(m_vecSent);
+    return result;
+}
+
+int32_t SocketFTP::DrainQueue()
+{
     for (;;) {
         if (!m_flags.SendingOn())
             return 1;
-        std::unique_ptr<::SendRecord> record = m_sendQueue.Pop();
-        if (!record)
+        if (m_deqTaken.empty() && m_sendQueue.PopBatch(m_deqTaken, kDrainBatch) == 0)
             return 1;
+        std::unique_ptr<::SendRecord> record = std::move(m_deqTaken.front());
+        m_deqTaken.pop_front();
         m_tLastActivity = Now();
         if (record->m_iHandOver == static_cast<int32_t>(HandOver::Pass)) {
             // Every answer to the previous line has been handled once the
@@ -623,8 +678,8 @@ int32_t SocketFTP::FlushSendQueue()
         }
         if (SendRecord(record->m_data, record->m_iLength, record->m_iHandOver) == 0)
             return 0;
-        if (m_sendQueue.Size() == 0)
-            return 1;
+        m_bHeldRecords = record->m_iHandOver != static_cast<int32_t>(HandOver::Pass);
+        m_vecSent.push_back(std::move(record));
     }
 }
 
@@ -632,16 +687,20 @@ bool SocketFTP::WaitForTurn()
 {
     // As BlockSocket::Send waits: more than T0 seconds on a clock of seconds.
     const int64_t start = Now();
-    while (m_pBlockSocket->GetTurn() != 1) {
+    Wakeup& wake = m_flags.Waker();
+    for (;;) {
+        const uint64_t seen = wake.Generation();
+        if (m_pBlockSocket->GetTurn() == 1)
+            return true;
         if (m_iAbort != 0 || g_iStopSignal.load() != 0)
             return false;
         if (Now() - start > m_iT0) {
             NoTurn();
             return false;
         }
-        Task::Sleep(kPollMillis);
+        // The acknowledgement that returns the turn wakes it.
+        wake.WaitChange(seen, kPollMillis);
     }
-    return true;
 }
 
 void SocketFTP::NoTurn()
@@ -676,11 +735,27 @@ int32_t SocketFTP::SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHa
     return 1;
 }
 
+int32_t SocketFTP::FlushHeldRecords()
+{
+    m_bHeldRecords = false;
+    if (m_pBlockSocket == nullptr)
+        return 1;
+    try {
+        m_pBlockSocket->Flush();
+    } catch (const SocketError& e) {
+        MarkBroken(e.m_iRC != 0 ? e.m_iRC : CM_PRODUCT_SPECIFIC_ERROR);
+        return 0;
+    }
+    return 1;
+}
+
 int32_t SocketFTP::ReceiveBlock()
 {
-    // Cleared: the rest of the area is still zero from the previous clear.
+    // Only the bytes past the block are ever looked at unreceived: the
+    // prefix translated below. Clearing the whole area for every block would
+    // cost a 32000-byte fill per record.
     uint8_t* area = m_pRecvArea.get();
-    std::memset(area, 0, std::max(m_nRecvUsed, kPrefix));
+    std::memset(area, 0, kPrefix);
     m_nRecvUsed = 0;
     if (m_pBlockSocket == nullptr)
         return 1;

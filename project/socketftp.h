@@ -13,9 +13,12 @@
 #include "ftpline.h"
 #include "task.h"
 
+#include "platform/platform.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,6 +112,10 @@ public:
     // 1 the record was sent, 0 it was not (the conversation failed, or the
     // turn did not come back within T0).
     int32_t SendRecord(const uint8_t* pData, int32_t iLength, int32_t iHandOver);
+    // Writes out what the conversation holds back of the records sent
+    // without the turn: the send thread is about to idle. 1 done, 0 the
+    // conversation failed.
+    int32_t FlushHeldRecords();
     // 1 a block was taken (possibly empty), 0 the receive failed.
     int32_t ReceiveBlock();
     // Queues the file of a request as PHDATA records and a closing PHEOD.
@@ -142,6 +149,8 @@ public:
     int32_t GetT1() const { return m_iT1; }
 
 private:
+    // FlushSendQueue's sending loop; the sent records go to m_vecSent.
+    int32_t DrainQueue();
     // Waits up to T0 for the turn; false when it did not come (handled as
     // NoTurn) or the threads are stopping.
     bool WaitForTurn();
@@ -151,6 +160,8 @@ private:
     // The communication timeout, watched by the thread that waits for the
     // engine threads.
     void Watch();
+    // Watches the database file and its journal or WAL for commits.
+    void StartDbWatch(const std::string& strDbPath);
     // After CLOSE: sends what was queued before it.
     void DrainBeforeClose();
     void InsertUploadFailure(int32_t iMsgId, const std::string& strReason, const char* pszPath);
@@ -178,6 +189,16 @@ private:
     Exchange m_flags;
     SendQueue m_sendQueue;
     std::unique_ptr<MySqlite> m_pDb;
+    // Records taken from the queue a batch at a time (one lock per batch,
+    // not per record); what a drain leaves unsent goes back to the queue.
+    std::deque<std::unique_ptr<::SendRecord>> m_deqTaken;
+    // Sent records, handed back to the queue for reuse once a drain ends.
+    std::vector<std::unique_ptr<::SendRecord>> m_vecSent;
+    // Records went out without the turn since the last flush: the library
+    // may still hold them in its send buffer.
+    bool m_bHeldRecords = false;
+    // Commits of the front end to the database, which wake the send thread.
+    Platform::FileChangeWatch m_dbWatch;
     // Set when the send thread has left its loop: the read thread then ends too.
     std::atomic<int32_t> m_iSendEnded{0};
     std::atomic<int32_t> m_iReadEnded{0};

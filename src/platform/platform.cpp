@@ -1,17 +1,23 @@
 #include "platform/platform.h"
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/inotify.h>
+#endif
 
 namespace Platform {
 
@@ -19,6 +25,17 @@ uint64_t monotonicMillis()
 {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint64_t coarseMillis()
+{
+#if defined(CLOCK_MONOTONIC_COARSE)
+    // Read from the kernel's last tick, without reading the hardware clock.
+    struct timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) == 0)
+        return static_cast<uint64_t>(ts.tv_sec) * 1000ULL + static_cast<uint64_t>(ts.tv_nsec) / 1000000ULL;
+#endif
+    return monotonicMillis();
 }
 
 uint64_t systemTime100ns()
@@ -174,5 +191,103 @@ std::string currentDir()
         return std::string();
     return buf;
 }
+
+FileChangeWatch::~FileChangeWatch()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+#if defined(__linux__)
+
+namespace {
+
+// Whether the event marks a commit to the database named prefix. A rollback
+// journal is closed and removed at the commit point; a WAL is written up to
+// its commit record (its readers never wait for the writer). Writes to the
+// database file or its journal come before the commit, while the writer
+// still holds its lock: waking for those would only find it busy.
+bool Committed(const struct inotify_event* event, const std::string& prefix)
+{
+    if (event->len == 0 || std::strncmp(event->name, prefix.c_str(), prefix.size()) != 0)
+        return false;
+    if ((event->mask & (IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_TO)) != 0)
+        return true;
+    const size_t length = std::strlen(event->name);
+    return (event->mask & IN_MODIFY) != 0 && length >= 4 && std::strcmp(event->name + length - 4, "-wal") == 0;
+}
+
+} // namespace
+
+bool FileChangeWatch::start(const std::string& directory, const std::string& namePrefix)
+{
+    if (m_fd >= 0)
+        close(m_fd);
+    m_prefix = namePrefix;
+    m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0)
+        return false;
+    const uint32_t mask = IN_MODIFY | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_TO;
+    if (inotify_add_watch(m_fd, directory.c_str(), mask) < 0) {
+        close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    return true;
+}
+
+bool FileChangeWatch::wait(uint32_t millis)
+{
+    if (m_fd < 0) {
+        sleepMillis(millis);
+        return false;
+    }
+    const uint64_t end = monotonicMillis() + millis;
+    alignas(struct inotify_event) char events[4096];
+    for (;;) {
+        const uint64_t now = monotonicMillis();
+        const int left = now >= end ? 0 : static_cast<int>(end - now);
+        struct pollfd pfd = {m_fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, left);
+        if (ready <= 0)
+            return false;
+        bool changed = false;
+        // Every event read, so that the next wait starts afresh; the other
+        // files of the directory (downloads) are not ours to wake for.
+        for (;;) {
+            const ssize_t got = read(m_fd, events, sizeof(events));
+            if (got <= 0)
+                break;
+            for (ssize_t pos = 0; pos < got;) {
+                const struct inotify_event* event = reinterpret_cast<const struct inotify_event*>(events + pos);
+                if ((event->mask & IN_Q_OVERFLOW) != 0 || Committed(event, m_prefix))
+                    changed = true;
+                pos += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+            }
+        }
+        if (changed)
+            return true;
+        if (left == 0)
+            return false;
+    }
+}
+
+#else
+
+// No change notification here: the caller's waits are bounded, so sleeping
+// keeps it correct, only slower to notice.
+bool FileChangeWatch::start(const std::string&, const std::string& namePrefix)
+{
+    m_prefix = namePrefix;
+    return false;
+}
+
+bool FileChangeWatch::wait(uint32_t millis)
+{
+    sleepMillis(millis);
+    return false;
+}
+
+#endif
 
 } // namespace Platform

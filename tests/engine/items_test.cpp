@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "translate.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -333,6 +334,16 @@ TEST_F(ItemsTest, DownloadsInTextHexAndBinary)
     char hex[3];
     std::snprintf(hex, sizeof(hex), "%02X", static_cast<unsigned char>(last[0]));
     EXPECT_EQ("4161\n\n" + std::string(hex) + "\n", ReadFile(rows[4][3]));
+
+    // A download still open when the run ends: its stream buffer belongs to
+    // the item, so the item closes the file (a stream left open would be
+    // flushed at exit from freed memory).
+    m_pLine->QueueFTPItem(5, "PHGETFILE", Text("DSN"), 0);
+    Receive("HPDATA", "open");
+    const std::string open = Responses().back()[3];
+    m_pLine.reset();
+    std::fflush(nullptr);
+    EXPECT_EQ("6F70656E\n", ReadFile(open));
 }
 
 TEST_F(ItemsTest, MessageThatEndsTheExchangeClosesTheDownloadFile)

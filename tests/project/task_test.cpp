@@ -1,11 +1,14 @@
 #include "task.h"
+#include "wakeup.h"
 
 #include "platform/platform.h"
+#include "tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <system_error>
 
 namespace {
@@ -157,3 +160,35 @@ TEST(Task, DestroyedByItsOwnThreadNeitherDeadlocksNorAborts)
     EXPECT_EQ(s.deleted.load(), 1);
     Task::Sleep(20); // let the detached thread run out
 }
+
+
+TEST(Wakeup, ChangeBetweenLookAndWaitIsNotMissed)
+{
+    // A waiter notes the generation, looks at the state, then waits: a
+    // change announced in between ends the wait at once (else the waiter
+    // would sleep its whole limit with the change unseen).
+    Wakeup wake;
+    const uint64_t seen = wake.Generation();
+    wake.Notify();
+    EXPECT_TRUE(wake.WaitChange(seen, 60000));
+    EXPECT_FALSE(wake.WaitChange(wake.Generation(), 0));
+}
+
+#if defined(__linux__)
+TEST(FileChangeWatch, WakesForTheDatabaseFilesOnly)
+{
+    // The engine's send thread wakes on the database, its journal or WAL;
+    // a download written into the same directory must not wake it, and a
+    // change seen once is not reported again.
+    TempDir dir;
+    Platform::FileChangeWatch watch;
+    ASSERT_TRUE(watch.start(dir.path(), "q.db"));
+    dir.write("20261207-1234.tmp", "record\n");
+    EXPECT_FALSE(watch.wait(0));
+    const std::string journal = dir.write("q.db-journal", "x");
+    EXPECT_TRUE(watch.wait(0));
+    EXPECT_FALSE(watch.wait(0));
+    std::remove(journal.c_str());
+    EXPECT_TRUE(watch.wait(0));
+}
+#endif

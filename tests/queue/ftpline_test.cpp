@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 namespace {
 
@@ -148,6 +149,14 @@ TEST_F(FTPLineTest, QueuedSendRecords)
     // No payload: the item keeps the one it holds.
     EXPECT_EQ(1, line.QueueFTPItem(0, "PHQUICK", nullptr, 0));
     ASSERT_EQ(3u, m_queue.Size());
+
+    // A drain takes a batch and puts back what it did not send: the order
+    // stays as queued.
+    std::deque<std::unique_ptr<SendRecord>> taken;
+    EXPECT_EQ(2u, m_queue.PopBatch(taken, 2));
+    EXPECT_EQ(1u, m_queue.Size());
+    m_queue.PushFront(taken);
+    EXPECT_TRUE(taken.empty());
 
     auto first = m_queue.Pop();
     EXPECT_EQ("PHTEST    ab", RecordText(*first));
