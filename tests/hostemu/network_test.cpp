@@ -1,7 +1,8 @@
 // Conversations with the emulator over loopback for what the end-to-end runs
-// through vexlink do not reach: allocation checks, refused uploads, binary
-// records, unparsable requests, another code page, several conversations at
-// once, a restart, and the fault switches only a real conversation shows.
+// through vexlink do not reach: allocation checks, unparsable requests,
+// another code page, several conversations at once, a restart, and the fault
+// switches only a real conversation shows. (Refused uploads: the catalogue
+// and session units and the PHP client's run; binary records: tests/e2e.)
 
 #include "testutil.h"
 
@@ -14,25 +15,11 @@ using namespace hostemu_test;
 
 namespace {
 
-std::vector<std::string> Stored(hostemu::Server& server, const std::string& name) {
-    hostemu::DsRef ref;
-    std::string error;
-    EXPECT_TRUE(hostemu::ParseDsRef(name, ref, error)) << error;
-    std::unique_ptr<hostemu::RecordReader> reader;
-    EXPECT_TRUE(server.GetCatalog().OpenReader(ref, reader).Ok());
-    std::vector<std::string> out;
-    std::string rec;
-    while (reader && reader->Next(rec) == 1)
-        out.push_back(rec);
-    return out;
-}
-
 // An upload: PHMODIFY, the pieces without the turn, and the answer to PHEOD.
-std::vector<std::string> Upload(PcClient& pc, const std::string& target, const std::vector<std::string>& pieces,
-                                bool binary = false) {
+std::vector<std::string> Upload(PcClient& pc, const std::string& target, const std::vector<std::string>& pieces) {
     EXPECT_EQ(pc.Send("PHMODIFY", target, false), CM_OK);
     for (const std::string& p : pieces)
-        EXPECT_EQ(pc.Send("PHDATA", p, false, binary), CM_OK);
+        EXPECT_EQ(pc.Send("PHDATA", p, false), CM_OK);
     return pc.Ask("PHEOD", "");
 }
 
@@ -47,38 +34,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(Conversation, RefusedUploadsLeaveTheCatalogueAsItWas) {
-    const std::string path = m_emu.Get().CatalogDir() + "/datasets/VEXUSR1.DEMO.DATA";
-    const std::string before = ReadFile(path);
-    ASSERT_FALSE(before.empty());
-    EXPECT_EQ(Upload(m_pc, "VEXUSR1.DEMO.DATA", {std::string(80, 'A'), std::string(81, 'B'), "C"}),
-              (std::vector<std::string>{"HPMSG:RC=8 RECORD 2 HAS 81 BYTES, LRECL OF VEXUSR1.DEMO.DATA IS 80, "
-                                        "VEXUSR1.DEMO.DATA NOT CHANGED", "ACK"}));
-    EXPECT_EQ(ReadFile(path), before);
-    EXPECT_EQ(Upload(m_pc, "VEXUSR1.NEW.DATA", {"X"}),
-              (std::vector<std::string>{"HPMSG:RC=8 DATA SET VEXUSR1.NEW.DATA NOT IN CATALOG, NOTHING STORED", "ACK"}));
-    // With attributes it is created; variable records are not padded.
-    EXPECT_EQ(Upload(m_pc, "VEXUSR1.NEW.DATA RECFM(V,B) LRECL(100)", {"SHORT", "A LITTLE LONGER"}).at(2),
-              "HPMSG:RC=0 ROWS=2 VEXUSR1.NEW.DATA STORED");
-    EXPECT_EQ(Stored(m_emu.Get(), "VEXUSR1.NEW.DATA").at(0).size(), 5u);
-    EXPECT_EQ(m_pc.Ask("PHEOD", "").at(0),
-              "HPMSG:RC=12 PHEOD WITHOUT A PRECEDING PHMODIFY, 0 RECORDS RECEIVED AND DROPPED, NOTHING STORED");
-}
-
-TEST_F(Conversation, BinaryModeStoresBytesUntranslatedAndPadsWithZeros) {
-    EXPECT_EQ(m_pc.Ask("PHSETOPT", "FTTRAIL=Y").at(0), "HPTXT:OPTIONS IN EFFECT: FTTRAIL=Y TRAILINGBLANKS=N");
-    const std::string bytes("\x00\x81\xFF\x0A", 4);
-    EXPECT_EQ(Upload(m_pc, "VEXUSR1.DEMO.EMPTY", {bytes}, true).at(2), "HPMSG:RC=0 ROWS=1 VEXUSR1.DEMO.EMPTY STORED");
-    EXPECT_EQ(Stored(m_emu.Get(), "VEXUSR1.DEMO.EMPTY"), (std::vector<std::string>{bytes + std::string(76, '\0')}));
-    ASSERT_EQ(m_pc.Send("PHGETFILE", "VEXUSR1.DEMO.EMPTY"), CM_OK);
-    std::vector<Block> blocks;
-    ASSERT_EQ(m_pc.Answer(blocks), CM_OK);
-    EXPECT_EQ(blocks.at(0).bytes.substr(10), bytes + std::string(76, '\0')); // zeros included
-    // Options are spelled as vexlink spells them: lower case is unknown.
-    EXPECT_EQ(m_pc.Ask("PHSETOPT", "fttrail=n").at(1), "HPMSG:RC=4 OPTION NOT KNOWN, IGNORED: fttrail=n (KNOWN: "
-                                                        "FTTRAIL=Y, FTTRAIL=N, TRAILINGBLANKS=Y, TRAILINGBLANKS=N)");
-}
 
 TEST_F(Conversation, UnparsableRequestsGetANonZeroReturnCode) {
     EXPECT_EQ(m_pc.Ask("PHNOSUCH", "x").at(0), "HPMSG:RC=12 REQUEST 'PHNOSUCH' NOT KNOWN TO THE HOST");

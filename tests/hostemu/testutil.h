@@ -81,12 +81,11 @@ public:
         m_bOpen = true;
         return rc;
     }
-    // Prefix and payload translated as vexlink does; binary: the payload bytes unchanged.
-    int32_t Send(const std::string& name, const std::string& payload, bool handOver = true, bool binary = false) {
+    // Prefix and payload translated as vexlink does.
+    int32_t Send(const std::string& name, const std::string& payload, bool handOver = true) {
         std::string rec = name;
         rec.resize(10, ' ');
-        rec = binary ? m_codec.ToHost(rec) + payload : m_codec.ToHost(rec + payload);
-        return SendBytes(rec, handOver);
+        return SendBytes(m_codec.ToHost(rec + payload), handOver);
     }
     int32_t SendBytes(const std::string& rec, bool handOver) {
         int32_t len = static_cast<int32_t>(rec.size()), status = 0, rc = 0;
@@ -107,9 +106,7 @@ public:
         }
     }
     std::string Describe(const Block& b) const {
-        if (b.bytes.empty())
-            return b.handOver ? "ACK" : "ACK-";
-        return DescribeRecord(m_codec, b.bytes) + (b.handOver ? " (TURN)" : "");
+        return b.bytes.empty() ? (b.handOver ? "ACK" : "ACK-") : DescribeRecord(m_codec, b.bytes);
     }
     // Request and answer in readable form.
     std::vector<std::string> Ask(const std::string& name, const std::string& payload, int32_t* rcOut = nullptr) {
