@@ -1,5 +1,5 @@
-// The senders: path masks, directory creation, truncation and append,
-// flushing, the cyclic ring and its first index, the standard streams.
+// The file senders: path masks, directory creation, truncation and append,
+// flushing, the cyclic ring and its first index.
 
 #include "scratchdir.h"
 
@@ -176,20 +176,4 @@ TEST(Sender2CyclicFiles, MaskNeedsExactlyOneIntConversion)
     LOGT(core, 3, "b\n");
     EXPECT_EQ(ReadFile(dir.file("vexlink_001")), "b\n");
     EXPECT_EQ(ReadFile(dir.file("w" + std::string(24, '0'))), "a\nb\n");
-}
-
-TEST(Sender2Stdout, WritesLinesToTheStreams)
-{
-    ScratchDir dir;
-    Core core;
-    ASSERT_EQ(startIn(core, dir, fileTarget("stdout", "") + fileTarget("stderr", "") +
-                                     "<target formatter='null' sender='stdout' level='5'/>"),
-              1);
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    LOGT(core, 3, "to both\n");
-    std::fflush(stdout);
-    std::fflush(stderr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to both\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "to both\n");
 }
