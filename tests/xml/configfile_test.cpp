@@ -114,9 +114,9 @@ TEST(ConfigHooks, SplitMissingBrokenChainedAndSelfReferences)
                              "split='e1:e2' default='d1:d2'/><item name='list' duplicate='list'/>"
                              "<item name='[l]m' duplicate='list'/>",
                              "<h ref=':INI:[net]host' keep='k'/><t ref=':INI:[net]three'/>"
-                             "<s ref=':INI:[net]short' q='old' r='old'/><e ref=':INI:[ NET ]  empty  '/>"
+                             "<s ref=':INI:[net]short' q='old' r='old'/><e ref=':INI:[net]empty'/>"
                              "<m gone=':INI:[net]nothing' broken=':INI:[net host' u=':INI:unnamed' "
-                             "w=':INI:[]unnamed' raw=':INI:[net]amp'/>"
+                             "w=':INI:[]unnamed' raw=':INI:[ NET ]  amp  '/>"
                              "<outer o=':INI:list'><inner i=':INI:a'><leaf l=':INI:list'/></inner></outer>"
                              "<target level=':INI:[*]MSGLEVEL' keep='1'/><pair v=':INI:x'/><many m=':INI:[l]m'/>"
                              "<end/>")
@@ -180,7 +180,6 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
     EXPECT_EQ(file.baseDir().c_str(), dir.file("sub"));
     EXPECT_EQ(attr(child(file.root(), "x"), "v"), "fromSecond");
     EXPECT_STREQ(file.firstHook()->next()->iniFile()->path().c_str(), (dir.file("sub") + "/../prog.ini").c_str());
-    EXPECT_GT(file.modified(), 0);
     {
         ChangeDir cd(dir.path());
         ConfigFile relative("sub/c.xml", "prog");
