@@ -76,7 +76,7 @@ TEST(StringDeathTest, RangeBeyondCapacityAndTextBeyondSizeAbort)
         "Internal: string exceeds allocated memory");
 }
 
-TEST(StringText, FitNumberReplaceTrimAndCompare)
+TEST(StringText, FitNumberReplaceAndCompare)
 {
     const std::vector<std::pair<std::function<void(String&)>, std::string>> cases = {
         {[](String& s) { s = "abc", s.fit(5, ' '); }, "abc  "}, {[](String& s) { s = "abcdefg", s.fit(5, ' '); }, "abcde"},
@@ -90,8 +90,6 @@ TEST(StringText, FitNumberReplaceTrimAndCompare)
         {[](String& s) { s = "xax", s.replaceAll("x", "xx"); }, "xxaxx"}, // no rescan of the replacement
         {[](String& s) { s = "aaaa", s.replaceAll("aa", "a"); }, "aa"},
         {[](String& s) { s = "abc", s.replaceAll("", "x"); }, "abc"},
-        {[](String& s) { s = " \t a b \t ", s.trim(); }, "a b"}, {[](String& s) { s = " \t ", s.trim(); }, ""},
-        {[](String& s) { s.trim(); }, "<null>"},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         String s;
