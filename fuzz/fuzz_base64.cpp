@@ -5,37 +5,22 @@
 #include "fuzzcheck.h"
 #include "ftpmodul.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
 namespace {
 
+// Six bits per character, the last group cut to the characters its bytes need.
 std::string encode(const std::string& bytes, bool pad)
 {
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    size_t i = 0;
-    for (; i + 3 <= bytes.size(); i += 3) {
-        uint32_t v = (uint32_t(uint8_t(bytes[i])) << 16) | (uint32_t(uint8_t(bytes[i + 1])) << 8) |
-                     uint8_t(bytes[i + 2]);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-    }
-    size_t rest = bytes.size() - i;
-    if (rest > 0) {
-        uint32_t v = uint32_t(uint8_t(bytes[i])) << 16;
-        if (rest == 2)
-            v |= uint32_t(uint8_t(bytes[i + 1])) << 8;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        if (rest == 2)
-            out += kAlphabet[(v >> 6) & 63];
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const size_t n = std::min<size_t>(3, bytes.size() - i);
+        uint32_t v = 0;
+        for (size_t k = 0; k < 3; ++k)
+            v = (v << 8) | (k < n ? uint8_t(bytes[i + k]) : 0);
+        for (size_t k = 0; k <= n; ++k)
+            out += kAlphabet[(v >> (18 - 6 * k)) & 63];
         if (pad)
-            out.append(rest == 1 ? "==" : "=");
+            out.append(3 - n, '=');
     }
     return out;
 }

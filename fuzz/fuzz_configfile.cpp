@@ -1,36 +1,18 @@
 // Ini::IniFile and Xml::ConfigFile together. The input is an XML text and an
-// INI text separated by the first NUL byte. The INI text is read from memory
-// in each duplicate mode and looked up, then written to "x.ini" in a private
-// directory (also the current directory, so that an include written "x.ini"
-// finds it), and the XML text is loaded twice as a configuration document
-// named "<dir>/cfg.xml" with the substitution "x", so that an ini path "*.ini"
-// names that file. Every node must be released at the end.
+// INI text split at the first NUL. The INI text is read from memory in each
+// duplicate mode and looked up, then written to "x.ini" in a private current
+// directory, and the XML text is loaded twice as "<dir>/cfg.xml" with the
+// substitution "x" (so "*.ini" names that file). Every node must be released.
 #include "fuzzcheck.h"
 #include "xml/configfile.h"
 #include "xml/inifile.h"
 #include "xml/node.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <vector>
 #include <unistd.h>
 
 namespace {
 
 std::string g_dir;
-
-void writeFile(const std::string& path, const std::string& bytes)
-{
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        fail("cannot write the INI file");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
 
 void lookups(Ini::IniFile& ini)
 {
@@ -50,9 +32,8 @@ void lookups(Ini::IniFile& ini)
 
 } // namespace
 
-// The target works in a directory of its own, so that relative includes
-// find its INI file; relative corpus and artifact paths on the command line
-// are made absolute first, as libFuzzer reads them after this call.
+// Relative corpus and artifact paths are made absolute before the change of
+// directory, as libFuzzer reads them after this call.
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static std::vector<std::string> paths;
@@ -89,14 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         lookups(ini);
     }
 
-    writeFile(g_dir + "/x.ini", iniText);
+    writeFile(g_dir + "/x.ini", iniText.data(), iniText.size());
     int32_t liveBefore = Xml::Node::liveCount();
     {
         Xml::ConfigFile cfg((g_dir + "/cfg.xml").c_str(), "x");
         cfg.load(xml.c_str());
         (void)cfg.messages();
         (void)cfg.print(false);
-        // A second load of the same text starts from scratch.
         cfg.load(xml.c_str());
         (void)cfg.print(true);
     }

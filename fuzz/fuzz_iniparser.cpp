@@ -4,13 +4,6 @@
 #include "fuzzcheck.h"
 #include "iniparser.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <unistd.h>
-
 namespace {
 
 std::string g_path;
@@ -25,12 +18,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    FILE* f = std::fopen(g_path.c_str(), "wb");
-    if (!f)
-        fail("cannot write the INI file");
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-
+    writeFile(g_path, data, size);
     IniParser parser(g_path.c_str());
     if (!parser.Parse())
         fail("an existing file was not read");

@@ -1,28 +1,15 @@
-// CSimpleOptions over random argument vectors. The input's first byte picks
-// case sensitivity and whether the option string is the program's own or
-// the first piece of the input; the rest, cut at NUL bytes, is the argument
-// vector (each argument in a heap block of its own size, so a read past its
-// end is caught). Checks: the scan ends within argc steps, each letter
-// returned stands in the option string, a value is returned exactly for
-// letters marked with ':' and is the argument before the next index, and
-// a refusal names an argument of the vector.
+// CSimpleOptions over random argument vectors. The first byte picks case
+// sensitivity and whether the option string is the program's own or the
+// first piece; the rest, cut at NULs, is the vector (each argument in a heap
+// block of its own size, so a read past its end is caught). Checks: the scan
+// ends within argc steps, each letter stands in the option string, a value
+// comes exactly for letters marked ':' and is the argument before the next
+// index, and a refusal names an argument.
 #include "fuzzcheck.h"
 #include "simpleoptions.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
-
-namespace {
-
-const char kProgramOptions[] = "htgxc:d:l:D:U:A:O:S:";
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -43,29 +30,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     pieces.push_back(current);
 
-    std::string optionString = kProgramOptions;
-    size_t first = 0;
-    if (ownOptions) {
-        optionString = pieces[0];
-        first = 1;
-    }
-    // argv[0] is the program name; then the pieces.
+    const std::string optionString = ownOptions ? pieces[0] : "htgxc:d:l:D:U:A:O:S:";
     std::vector<std::unique_ptr<char[]>> storage;
     std::vector<char*> argv;
-    auto add = [&](const std::string& s) {
-        std::unique_ptr<char[]> block(new char[s.size() + 1]);
-        std::memcpy(block.get(), s.c_str(), s.size() + 1);
-        argv.push_back(block.get());
-        storage.push_back(std::move(block));
+    auto block = [&](const std::string& s) {
+        storage.emplace_back(new char[s.size() + 1]);
+        std::memcpy(storage.back().get(), s.c_str(), s.size() + 1);
+        return storage.back().get();
     };
-    add("vexlink");
-    for (size_t i = first; i < pieces.size(); ++i)
-        add(pieces[i]);
+    argv.push_back(block("vexlink"));
+    for (size_t i = ownOptions ? 1 : 0; i < pieces.size(); ++i)
+        argv.push_back(block(pieces[i]));
     const int argc = static_cast<int>(argv.size());
-    std::unique_ptr<char[]> options(new char[optionString.size() + 1]);
-    std::memcpy(options.get(), optionString.c_str(), optionString.size() + 1);
+    const char* options = block(optionString);
 
-    CSimpleOptions scanner(argc, argv.data(), options.get(), caseSensitive);
+    CSimpleOptions scanner(argc, argv.data(), options, caseSensitive);
     int steps = 0;
     try {
         for (;;) {
@@ -81,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const char* pos = scanner.CurrentOption();
             if (pos == nullptr || *pos != letter || letter == ':')
                 fail("the letter does not stand in the option string");
-            if (pos < options.get() || pos >= options.get() + optionString.size())
+            if (pos < options || pos >= options + optionString.size())
                 fail("the option points outside the option string");
             const int32_t after = scanner.NextIndex();
             if (after <= before || after > argc)

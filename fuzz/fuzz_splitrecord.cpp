@@ -1,19 +1,11 @@
-// The record splitter of the read thread. The input is cut into received
-// blocks (each block: one length byte, then that many bytes), appended to a
-// receive buffer one by one, and the buffer is split after each block, as
-// the read thread does. Checks: every record handed on carries an "HP"
-// prefix with a blank in its tenth byte, its payload lies inside the buffer,
-// the bytes consumed are the dropped bytes plus the records, and what stays
-// in the buffer is nothing or an incomplete header ("H" and fewer than ten
-// bytes).
+// The read thread's record splitter. The input is cut into received blocks
+// (a length byte, then that many bytes), appended to a buffer that is split
+// after each, as the read thread does. Checks: every record carries an "HP"
+// prefix with a blank in its tenth byte and a payload inside the buffer, no
+// more bytes are consumed than arrived, and what stays is nothing or an
+// incomplete header ("H" and fewer than ten bytes).
 #include "fuzzcheck.h"
 #include "ftpline.h"
-
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

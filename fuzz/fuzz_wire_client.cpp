@@ -1,41 +1,25 @@
 // The PC side of the conversation library (the cm_* calls the program uses)
-// reading what a host sends. A fake host on 127.0.0.1 answers each
-// connection with the input bytes after the first and then ends its sending
-// direction; the PC allocates the conversation (crypt mode 1), receives
-// blocks until the conversation ends, answers each returned turn with one
-// block, and deallocates. The input's first byte sets the receive buffer
-// size (times 128; 0 for a full block). The trace is on and goes nowhere.
-// Checks: no crash, leak or hang; a failed allocation never gives a code of
-// the PC's own call (24, 25) or of an existing conversation (17, 18); every
-// block within the buffer, with data_received and status_received
-// consistent.
+// reading what a host sends. A fake host on 127.0.0.1 answers with the input
+// after its first byte (the receive buffer size times 128; 0 for a full
+// block) and ends its sending direction; the PC allocates, receives until the
+// end, answers each turn with one block, and deallocates. Checks: no crash,
+// leak or hang; a failed allocation never gives a code of the PC's own call or
+// of an existing conversation; every block within the buffer, with
+// data_received and status_received consistent.
 #include "fuzzcheck.h"
-#include "trace.h"
 #include "wirecomm.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <thread>
-#include <vector>
 
 namespace {
 
 int g_listener = -1;
 uint16_t g_port = 0;
-
-class NullSink : public wc::TraceSink {
-public:
-    void write(int, const char*, int, const std::string& text) override { m_iBytes += text.size(); }
-    size_t m_iBytes = 0;
-};
 
 // One connection: send the bytes, end the sending direction, read until the
 // PC closes (bounded), close.
@@ -50,13 +34,7 @@ void fakeHost(const uint8_t* data, size_t size)
     struct timeval tv = {10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    size_t off = 0;
-    while (off < size) {
-        ssize_t w = send(fd, data + off, size - off, MSG_NOSIGNAL);
-        if (w <= 0)
-            break;
-        off += static_cast<size_t>(w);
-    }
+    sendAll(fd, data, size);
     shutdown(fd, SHUT_WR);
     unsigned char sink[4096];
     while (recv(fd, sink, sizeof sink, 0) > 0) {
@@ -68,7 +46,7 @@ void fakeHost(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    wc::traceInstall(9, std::unique_ptr<wc::TraceSink>(new NullSink()));
+    traceToNowhere();
     g_listener = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in a;
     std::memset(&a, 0, sizeof a);
@@ -126,8 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     } else if (rc == CM_PROGRAM_PARAMETER_CHECK || rc == CM_PROGRAM_STATE_CHECK || rc == CM_DEALLOCATED_ABEND ||
                rc == CM_DEALLOCATED_NORMAL) {
-        // Codes of the PC's own call or of an existing conversation: never
-        // the outcome of an allocation, whatever the host answered.
         fail("allocation failed with a code of the PC's own call");
     }
     cm_deal(cid, &rc);

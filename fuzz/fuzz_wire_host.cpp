@@ -1,27 +1,13 @@
-// The host side of the conversation library reading what a PC sends. The
-// host's source is compiled into this target, so that a conversation can be
-// set up on one end of a socket pair without a listener: the input's first
-// byte picks the step the conversation starts in (bit 0: 0 the greeting and
-// allocation request, 1 an open conversation) and the receive buffer (bit 1:
-// 100 bytes instead of a full block); the rest is the byte stream from the
-// PC, followed by the end of the stream. The host answers each hand-over as
-// the emulator does (one block and the acknowledgement), so that its writes
-// run too. The trace is on and goes nowhere, so its texts are built.
+// The host side of the conversation library reading what a PC sends, on one
+// end of a socket pair (the host's source is compiled in). The first byte
+// picks the starting step (bit 0: greeting and allocation, or an open
+// conversation) and the receive buffer (bit 1: 100 bytes instead of a full
+// block); the rest is the PC's byte stream, then its end. Each hand-over is
+// answered as the emulator does (a block and the acknowledgement).
 #include "fuzzcheck.h"
 #include "host.cpp"
 
-#include <sys/socket.h>
-
-#include <cstdint>
-#include <cstdlib>
-
 namespace {
-
-class NullSink : public wc::TraceSink {
-public:
-    void write(int, const char*, int, const std::string& text) override { m_iBytes += text.size(); }
-    size_t m_iBytes = 0;
-};
 
 void drain(int fd)
 {
@@ -34,7 +20,7 @@ void drain(int fd)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    wc::traceInstall(9, std::unique_ptr<wc::TraceSink>(new NullSink()));
+    traceToNowhere();
     return 0;
 }
 
@@ -50,13 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fail("socketpair");
     int big = 1 << 20;
     setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
-    size_t off = 1;
-    while (off < size) {
-        ssize_t w = send(sv[1], data + off, size - off, MSG_NOSIGNAL);
-        if (w <= 0)
-            fail("cannot hand the input to the host");
-        off += static_cast<size_t>(w);
-    }
+    if (!sendAll(sv[1], data + 1, size - 1))
+        fail("cannot hand the input to the host");
     shutdown(sv[1], SHUT_WR);
     if (!prepareSocket(sv[0]))
         fail("prepareSocket");

@@ -1,19 +1,11 @@
-// The XML reader and printer over arbitrary text: no crash, no leak, no
-// undefined behaviour; a document that parsed cleanly prints to a text that
-// parses again to the same print, unless a text holds an unclosed quote, a
-// name holds a quote or a value an apostrophe (values are printed unencoded
-// between apostrophes, and quotes are tracked in text and tags, so such a
-// text or tag swallows what follows it when read back); copies and entity decoding stay consistent, and every node is
-// released with its document.
+// The XML reader and printer over arbitrary text: no crash, leak or undefined
+// behaviour; a cleanly parsed document prints to a text that parses to the
+// same print (unless a text holds an unclosed quote, a name a quote or a value
+// an apostrophe: those are printed as they are and swallow what follows when
+// read back); copies and entity decoding stay consistent.
 #include "fuzzcheck.h"
 #include "xml/document.h"
 #include "xml/node.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
 
 namespace {
 

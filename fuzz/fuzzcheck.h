@@ -1,15 +1,21 @@
 #pragma once
 // Shared pieces of the fuzz targets: a failed property aborts with its text
-// (libFuzzer keeps the input as a finding), and a private directory that is
-// removed when the process ends.
+// (libFuzzer keeps the input as a finding), a private directory removed at
+// exit, whole writes to files and sockets, and a trace that goes nowhere.
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <errno.h>
 #include <filesystem>
 #include <string>
+#include <sys/socket.h>
+#include <vector>
 
-#include <stdlib.h>
+#if __has_include("trace.h")
+#include "trace.h"
+#endif
 
 [[noreturn]] inline void fail(const char* what)
 {
@@ -17,7 +23,7 @@
     std::abort();
 }
 
-// Makes a fresh directory below /tmp, removed at exit; its path.
+// A fresh directory below /tmp, removed at exit.
 inline const std::string& privateDir()
 {
     static std::string dir;
@@ -31,3 +37,36 @@ inline const std::string& privateDir()
     });
     return dir;
 }
+
+inline void writeFile(const std::string& path, const void* bytes, size_t size)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        fail("cannot write a file of the private directory");
+    std::fwrite(bytes, 1, size, f);
+    std::fclose(f);
+}
+
+// Sends all bytes; false when the peer stops taking them.
+inline bool sendAll(int fd, const uint8_t* data, size_t size)
+{
+    for (size_t off = 0; off < size;) {
+        const ssize_t w = send(fd, data + off, size - off, MSG_NOSIGNAL);
+        if (w <= 0)
+            return false;
+        off += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+#if __has_include("trace.h")
+// The conversation library's trace on at its highest level, its texts built and dropped.
+inline void traceToNowhere()
+{
+    struct NullSink : wc::TraceSink {
+        void write(int, const char*, int, const std::string& text) override { bytes += text.size(); }
+        size_t bytes = 0;
+    };
+    wc::traceInstall(9, std::unique_ptr<wc::TraceSink>(new NullSink()));
+}
+#endif

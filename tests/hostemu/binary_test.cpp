@@ -1,6 +1,6 @@
-// The emulator as the lead's end-to-end tests start it: one command with
-// the sample configuration, the port on the first line of standard output,
-// a clean stop on SIGTERM.
+// The emulator program beyond what the end-to-end and PHP runs use of it: a
+// clean stop on SIGTERM (exit 0, conversations ended, temporary catalogue
+// removed) and refusal of bad command lines and non-loopback addresses.
 
 #include "testutil.h"
 
@@ -16,156 +16,97 @@ using namespace hostemu_test;
 
 namespace {
 
+// The emulator with stdout on a pipe and stderr in errFile.
 struct Child {
-    pid_t pid = -1;
-    int out = -1;
+    Child(const std::vector<std::string>& args, const std::string& errFile) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+            close(fds[0]);
+            std::vector<char*> argv{const_cast<char*>(HOSTEMU_BINARY)};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(HOSTEMU_BINARY, argv.data());
+            _exit(127);
+        }
+        close(fds[1]);
+        out = fds[0];
+    }
     ~Child() {
         if (pid > 0) {
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        if (out >= 0)
-            close(out);
+        close(out);
     }
+    std::string FirstLine(int millis) {
+        std::string line;
+        char ch;
+        pollfd p{out, POLLIN, 0};
+        while (poll(&p, 1, millis) > 0 && read(out, &ch, 1) == 1 && ch != '\n')
+            line += ch;
+        return line;
+    }
+    // The exit status, or -1 after millis.
+    int Exit(int millis) {
+        for (int waited = 0; waited < millis; waited += 20, Platform::sleepMillis(20)) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+        }
+        return -1;
+    }
+    pid_t pid = -1;
+    int out = -1;
 };
 
-// Starts the emulator; stderr goes to errFile.
-bool Spawn(Child& c, const std::vector<std::string>& args, const std::string& errFile) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    c.pid = fork();
-    if (c.pid == 0) {
-        dup2(fds[1], 1);
-        int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (err >= 0)
-            dup2(err, 2);
-        close(fds[0]);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(HOSTEMU_BINARY));
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(HOSTEMU_BINARY, argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    c.out = fds[0];
-    return c.pid > 0;
-}
-
-// The first line of the child's standard output, waiting at most millis.
-std::string FirstLine(const Child& c, int millis) {
-    std::string line;
-    uint64_t end = Platform::monotonicMillis() + static_cast<uint64_t>(millis);
-    while (Platform::monotonicMillis() < end) {
-        pollfd p{c.out, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char ch;
-        if (read(c.out, &ch, 1) != 1)
-            break;
-        if (ch == '\n')
-            return line;
-        line += ch;
-    }
-    return line;
-}
-
-// Waits for the child's end; its exit status, or -1 after millis.
-int WaitExit(Child& c, int millis) {
-    uint64_t end = Platform::monotonicMillis() + static_cast<uint64_t>(millis);
-    while (Platform::monotonicMillis() < end) {
-        int status = 0;
-        pid_t r = waitpid(c.pid, &status, WNOHANG);
-        if (r == c.pid) {
-            c.pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        Platform::sleepMillis(20);
-    }
-    return -1;
-}
+const std::string kIni = std::string(HOSTEMU_SAMPLE_DIR) + "/hostemu.ini";
 
 } // namespace
 
 TEST(Binary, StartsWithTheSampleCatalogueAndStopsOnSigterm) {
     ScratchDir dir;
-    const std::string errFile = dir.path() + "/stderr.txt";
-    Child c;
-    ASSERT_TRUE(Spawn(c, {"-c", std::string(HOSTEMU_SAMPLE_DIR) + "/hostemu.ini", "-p", "0"}, errFile));
-    std::string line = FirstLine(c, 20000);
-    ASSERT_FALSE(line.empty()) << ReadFile(errFile);
-    int port = std::stoi(line);
-    ASSERT_GT(port, 0);
-    ASSERT_LT(port, 65536);
-
+    Child c({"-c", kIni, "-p", "0"}, dir.file("err"));
+    const std::string line = c.FirstLine(20000);
+    ASSERT_FALSE(line.empty()) << ReadFile(dir.file("err"));
+    const uint16_t port = static_cast<uint16_t>(std::stoi(line));
     PcClient pc;
-    ASSERT_EQ(pc.Connect(static_cast<uint16_t>(port), "VEXUSR1", "VEXPWD1"), CM_OK);
-    EXPECT_EQ(pc.Ask("PHREADY", "").back(), "ACK");
+    ASSERT_EQ(pc.Connect(port, "VEXUSR1", "VEXPWD1"), CM_OK);
     EXPECT_EQ(pc.Ask("PHGPODIR", "VEXUSR1.JCL").size(), 7u);
-    {
-        // The pass phrase user of the sample.
-        PcClient phrase;
-        EXPECT_EQ(phrase.Connect(static_cast<uint16_t>(port), "VEXUSR2", "correct horse battery staple"), CM_OK);
-    }
-
+    PcClient phrase; // the pass phrase user of the sample
+    EXPECT_EQ(phrase.Connect(port, "VEXUSR2", "correct horse battery staple"), CM_OK);
+    phrase.Close();
     ASSERT_EQ(kill(c.pid, SIGTERM), 0);
-    EXPECT_EQ(WaitExit(c, 15000), 0);
-    // The open conversation was ended normally.
+    EXPECT_EQ(c.Exit(15000), 0);
+    // The open conversation was ended normally and the temporary catalogue is gone.
     std::vector<Block> blocks;
     int32_t rc = pc.Send("PHREADY", "");
     if (rc == CM_OK)
         rc = pc.Answer(blocks);
     EXPECT_EQ(rc, CM_DEALLOCATED_NORMAL);
-    // The temporary catalogue is gone.
-    std::string err = ReadFile(errFile);
-    size_t at = err.find("catalogue ");
+    const std::string err = ReadFile(dir.file("err"));
+    const size_t at = err.find("catalogue ");
     ASSERT_NE(at, std::string::npos) << err;
-    std::string catDir = err.substr(at + 10, err.find(' ', at + 10) - at - 10);
-    EXPECT_FALSE(Platform::pathExists(catDir)) << catDir;
+    EXPECT_FALSE(Platform::pathExists(err.substr(at + 10, err.find(' ', at + 10) - at - 10))) << err;
 }
 
 TEST(Binary, RefusesBadCommandLinesAndNonLoopbackAddresses) {
     ScratchDir dir;
-    const std::string errFile = dir.path() + "/stderr.txt";
-    {
-        Child c;
-        ASSERT_TRUE(Spawn(c, {"-l", "0.0.0.0"}, errFile));
-        EXPECT_EQ(WaitExit(c, 10000), 1);
-        EXPECT_NE(ReadFile(errFile).find("loopback"), std::string::npos);
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> bad = {
+        {{"-l", "0.0.0.0"}, 1, "loopback"}, {{"--fault", "EXPLODE=1"}, 2, "UNKNOWN FAULT SWITCH EXPLODE"}};
+    for (const auto& b : bad) {
+        Child c(std::get<0>(b), dir.file("err"));
+        EXPECT_EQ(c.Exit(10000), std::get<1>(b));
+        EXPECT_NE(ReadFile(dir.file("err")).find(std::get<2>(b)), std::string::npos) << ReadFile(dir.file("err"));
     }
-    {
-        Child c;
-        ASSERT_TRUE(Spawn(c, {"--fault", "EXPLODE=1"}, errFile));
-        EXPECT_EQ(WaitExit(c, 10000), 2);
-        EXPECT_NE(ReadFile(errFile).find("UNKNOWN FAULT SWITCH EXPLODE"), std::string::npos);
-    }
-    {
-        Child c;
-        ASSERT_TRUE(Spawn(c, {"-h"}, errFile));
-        EXPECT_EQ(FirstLine(c, 5000).substr(0, 22), "Usage: vexlink-hostemu");
-        EXPECT_EQ(WaitExit(c, 10000), 0);
-    }
-}
-
-TEST(Binary, KeepsAGivenCatalogueAndTakesOptionsOverTheConfiguration) {
-    ScratchDir dir;
-    const std::string errFile = dir.path() + "/stderr.txt";
-    const std::string cat = dir.path() + "/cat";
-    Child c;
-    ASSERT_TRUE(Spawn(c, {"-c", std::string(HOSTEMU_SAMPLE_DIR) + "/hostemu.ini", "--catalog", cat, "--user",
-                          "OTHER=pw", "--fault", "UNKNOWN_PREFIX=YES", "-v"},
-                      errFile));
-    std::string line = FirstLine(c, 20000);
-    ASSERT_FALSE(line.empty()) << ReadFile(errFile);
-    PcClient pc;
-    ASSERT_EQ(pc.Connect(static_cast<uint16_t>(std::stoi(line)), "OTHER", "pw"), CM_OK);
-    EXPECT_EQ(pc.Ask("PHREADY", "").at(0), "HPBOGUS:AN ITEM NO PC KNOWS");
-    pc.Close();
-    kill(c.pid, SIGINT);
-    EXPECT_EQ(WaitExit(c, 15000), 0);
-    EXPECT_TRUE(Platform::isRegularFile(cat + "/datasets/VEXUSR1.DEMO.DATA"));
-    // -v logs the requests.
-    EXPECT_NE(ReadFile(errFile).find("OTHER: <- PHREADY"), std::string::npos);
+    Child help({"-h"}, dir.file("err"));
+    EXPECT_EQ(help.FirstLine(5000).substr(0, 22), "Usage: vexlink-hostemu");
+    EXPECT_EQ(help.Exit(10000), 0);
 }

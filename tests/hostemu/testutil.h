@@ -1,87 +1,146 @@
 #pragma once
-// Helpers of the emulator tests: an answer sink that
-// records what a session sends, and a PC side built on the conversation
-// library's cm_* calls.
+// Helpers of the emulator tests: an answer sink that records what a session
+// sends, the PC side of a conversation over the library's cm_* calls, and an
+// emulator running in the test process on 127.0.0.1 over a scratch copy of
+// the sample catalogue.
 
 #include "codec.h"
+#include "server.h"
 #include "session.h"
-
 #include "wirecomm.h"
-
-#include <gtest/gtest.h>
 
 #include "scratchdir.h"
 
-#include <filesystem>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace hostemu_test {
 
-using ::ScratchDir;
+// Readable form of one item record: "NAME:payload" in the PC code page.
+inline std::string DescribeRecord(const hostemu::Codec& codec, const std::string& block) {
+    std::string name = codec.ToPC(block.substr(0, 10));
+    name.erase(name.find_last_not_of(' ') + 1);
+    return name + ":" + codec.ToPC(block.substr(std::min<size_t>(10, block.size())));
+}
 
-// The blocks of an answer in readable form: "HPMSG:RC=0 ...", "HPDATA:...",
-// "ACK" (the turn back), "ACK-" (an empty block that keeps the turn),
-// "RAW:<n>" (bytes outside frames), "OVERSIZE:<n>", "DROP", "PAUSE:<ms>".
-// Item payloads are shown in the PC code page.
+// Events of an answer: "HPMSG:RC=0 ...", "ACK" (the turn back), "ACK-" (an
+// empty block that keeps the turn), "RAW:<n>", "OVERSIZE:<n>", "DROP", "PAUSE:<ms>".
 class RecordingSink : public hostemu::AnswerSink {
 public:
     explicit RecordingSink(const hostemu::Codec& codec) : m_codec(codec) {}
-    bool Send(const std::string& block) override;
-    bool Ack(bool handOver) override;
-    bool SendRaw(const std::string& bytes) override;
-    bool SendOversize(const std::string& block) override;
-    void Drop() override { m_events.push_back("DROP"); }
-    bool Pause(int millis) override {
-        m_events.push_back("PAUSE:" + std::to_string(millis));
-        return true;
-    }
-    std::vector<std::string> Take() {
-        std::vector<std::string> e;
-        e.swap(m_events);
-        m_blocks.clear();
-        return e;
-    }
-    // The raw blocks sent since the last Take(), as sent (host code page).
-    const std::vector<std::string>& Blocks() const { return m_blocks; }
+    bool Send(const std::string& block) override { return Add(DescribeRecord(m_codec, block)); }
+    bool Ack(bool handOver) override { return Add(handOver ? "ACK" : "ACK-"); }
+    bool SendRaw(const std::string& bytes) override { return Add("RAW:" + std::to_string(bytes.size())); }
+    bool SendOversize(const std::string& block) override { return Add("OVERSIZE:" + std::to_string(block.size())); }
+    void Drop() override { Add("DROP"); }
+    bool Pause(int millis) override { return Add("PAUSE:" + std::to_string(millis)); }
+    std::vector<std::string> Take() { return std::move(m_events); }
 
 private:
+    bool Add(const std::string& e) {
+        m_events.push_back(e);
+        return true;
+    }
     const hostemu::Codec& m_codec;
     std::vector<std::string> m_events;
-    std::vector<std::string> m_blocks;
 };
 
-// One block of an answer as the PC receives it.
 struct Block {
     std::string bytes; // as received (host code page)
     bool handOver = false;
 };
 
-// The PC end of a conversation, over the cm_* calls.
+// The PC end of a conversation.
 class PcClient {
 public:
     explicit PcClient(int codepage = 17) : m_codec(codepage) {}
-    ~PcClient();
-
-    // cm_init .. cm_allc; gives the rc of the first call that failed
-    // (cm_allc's for a refused allocation).
+    ~PcClient() {
+        if (m_bOpen)
+            Close();
+    }
+    // cm_init .. cm_allc; the rc of the first call that failed.
     int32_t Connect(uint16_t port, const std::string& user, const std::string& password,
-                    const std::string& member = "VEXSTC", int passwordCheck = 1, int timeoutSeconds = 10);
-    // Sends prefix and payload (PC code page), translated as vexlink does.
-    int32_t Send(const std::string& name, const std::string& payload, bool handOver = true);
-    // Sends prefix (translated) and payload bytes unchanged (binary PHDATA).
-    int32_t SendBinary(const std::string& name, const std::string& payload, bool handOver);
-    // Receives blocks until one returns the turn; gives the library's rc
-    // (0 when the turn came back).
-    int32_t Answer(std::vector<Block>& blocks, size_t maxBlocks = 10000000);
-    // The same, in the readable form of RecordingSink.
-    std::vector<std::string> Ask(const std::string& name, const std::string& payload, int32_t* rc = nullptr);
-    std::string Describe(const Block& b) const;
-    int32_t Close();
-    const hostemu::Codec& Codec() const { return m_codec; }
-    // Crypt mode for the next Connect (1 by default; 3 and 4 are TLS).
-    void SetCryptMode(int mode) { m_iCryptMode = mode; }
-    unsigned char* Cid() { return m_cid; }
+                    const std::string& member = "VEXSTC", int passwordCheck = 1, int timeoutSeconds = 10) {
+        int32_t rc = 0;
+        cm_set_crypt_mode(m_iCryptMode);
+        cm_init(m_cid, member.c_str(), &rc);
+        if (rc != CM_OK)
+            return rc;
+        cm_set_rcv_timeout(m_cid, timeoutSeconds);
+        cm_scsu(m_cid, user.c_str(), &rc);
+        if (rc == CM_OK)
+            cm_scsp(m_cid, password.c_str(), &rc);
+        if (rc == CM_OK)
+            cm_set_tag(m_cid, user.c_str(), &rc);
+        if (rc == CM_OK)
+            cm_allc(m_cid, "127.0.0.1", port, 0, timeoutSeconds, passwordCheck, &rc);
+        m_bOpen = true;
+        return rc;
+    }
+    // Prefix and payload translated as vexlink does.
+    int32_t Send(const std::string& name, const std::string& payload, bool handOver = true) {
+        std::string rec = name;
+        rec.resize(10, ' ');
+        return SendBytes(m_codec.ToHost(rec + payload), handOver);
+    }
+    int32_t SendBytes(const std::string& rec, bool handOver) {
+        int32_t len = static_cast<int32_t>(rec.size()), status = 0, rc = 0;
+        cm_send_bin(m_cid, reinterpret_cast<const unsigned char*>(rec.data()), &len, 0, &status, &rc, handOver ? 1 : 0);
+        return rc;
+    }
+    // Receives blocks until one returns the turn; the library's rc.
+    int32_t Answer(std::vector<Block>& blocks) {
+        std::vector<unsigned char> buf(WC_MAX_BLOCK);
+        for (;;) {
+            int32_t rc = 0, data = 0, status = 0;
+            const int32_t n = cm_rcv_bin(m_cid, buf.data(), 0, &rc, &data, &status);
+            if (rc != CM_OK)
+                return rc;
+            blocks.push_back({std::string(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n)), status == 1});
+            if (status == 1)
+                return CM_OK;
+        }
+    }
+    std::string Describe(const Block& b) const {
+        return b.bytes.empty() ? (b.handOver ? "ACK" : "ACK-") : DescribeRecord(m_codec, b.bytes);
+    }
+    // Request and answer in readable form.
+    std::vector<std::string> Ask(const std::string& name, const std::string& payload, int32_t* rcOut = nullptr) {
+        std::vector<std::string> out;
+        std::vector<Block> blocks;
+        int32_t rc = Send(name, payload, true);
+        if (rc == CM_OK)
+            rc = Answer(blocks);
+        for (const Block& b : blocks)
+            out.push_back(Describe(b));
+        if (rcOut != nullptr)
+            *rcOut = rc;
+        else
+            EXPECT_EQ(rc, CM_OK) << cm_rc2str(rc);
+        return out;
+    }
+    // The PHDATA payloads of an answer; eod gets the HPEOD payload.
+    std::vector<std::string> Data(const std::string& name, const std::string& payload, std::string* eod = nullptr) {
+        std::vector<std::string> out;
+        for (const std::string& a : Ask(name, payload)) {
+            if (a.compare(0, 7, "HPDATA:") == 0)
+                out.push_back(a.substr(7));
+            else if (eod != nullptr && a.compare(0, 6, "HPEOD:") == 0)
+                *eod = a.substr(6);
+        }
+        return out;
+    }
+    int32_t Close() {
+        int32_t rc = 0;
+        cm_deal(m_cid, &rc);
+        m_bOpen = false;
+        return rc;
+    }
+    void SetCryptMode(int mode) { m_iCryptMode = mode; } // 3 and 4 are TLS
 
 private:
     hostemu::Codec m_codec;
@@ -90,9 +149,45 @@ private:
     int m_iCryptMode = 1;
 };
 
-// Readable form of one item record (PC code page).
-std::string DescribeRecord(const hostemu::Codec& codec, const std::string& block);
-// Bytes as hexadecimal pairs, for messages.
-std::string Hex(const std::string& bytes);
+class EmuServer {
+public:
+    explicit EmuServer(const std::function<void(hostemu::EmuConfig&)>& tweak = nullptr,
+                       const std::string& catalogDir = std::string()) {
+        hostemu::EmuConfig cfg;
+        cfg.listen = "127.0.0.1";
+        cfg.port = 0;
+        cfg.seedDir = std::string(HOSTEMU_SAMPLE_DIR) + "/seed";
+        cfg.catalogDir = catalogDir.empty() ? m_scratch.file("catalog") : catalogDir;
+        cfg.members = {"VEXSTC"};
+        hostemu::UserEntry user;
+        user.name = "VEXUSR1";
+        user.password = "VEXPWD1";
+        cfg.AddUser(user);
+        if (tweak)
+            tweak(cfg);
+        m_server.reset(new hostemu::Server(cfg));
+        std::string error;
+        m_bStarted = m_server->Start(error);
+        EXPECT_TRUE(m_bStarted) << error;
+        if (m_bStarted)
+            m_server->RunInBackground();
+    }
+    ~EmuServer() { m_server->Shutdown(); }
+    uint16_t Port() const { return m_server->Port(); }
+    hostemu::Server& Get() { return *m_server; }
+    bool Started() const { return m_bStarted; }
+
+private:
+    ScratchDir m_scratch;
+    std::unique_ptr<hostemu::Server> m_server;
+    bool m_bStarted = false;
+};
+
+inline hostemu::UserEntry User(const std::string& name, const std::string& password) {
+    hostemu::UserEntry u;
+    u.name = name;
+    u.password = password;
+    return u;
+}
 
 } // namespace hostemu_test

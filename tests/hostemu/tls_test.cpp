@@ -1,7 +1,7 @@
-// The emulator as a TLS host for crypt modes 3 and 4, with certificates
-// made by the openssl command for the test.
+// The emulator as a TLS host for crypt modes 3 and 4, with certificates made
+// by the openssl command for the test.
 
-#include "emuserver.h"
+#include "testutil.h"
 
 #include <cstdlib>
 
@@ -13,17 +13,15 @@ bool Shell(const std::string& command) { return std::system((command + " >/dev/n
 
 // A CA, a server certificate for "localhost" and a client certificate.
 bool MakePki(const std::string& d) {
-    const std::string days = " -days 2";
-    return Shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/ca.key -out " + d +
-               "/ca.pem -subj /CN=HostemuTestCA" + days) &&
-           Shell("openssl req -newkey rsa:2048 -nodes -keyout " + d + "/server.key -out " + d +
-               "/server.csr -subj /CN=localhost") &&
-           Shell("openssl x509 -req -in " + d + "/server.csr -CA " + d + "/ca.pem -CAkey " + d +
-               "/ca.key -CAcreateserial -out " + d + "/server.pem" + days) &&
-           Shell("openssl req -newkey rsa:2048 -nodes -keyout " + d + "/client.key -out " + d +
-               "/client.csr -subj /CN=pc.client") &&
-           Shell("openssl x509 -req -in " + d + "/client.csr -CA " + d + "/ca.pem -CAkey " + d +
-               "/ca.key -CAcreateserial -out " + d + "/client.pem" + days);
+    bool ok = Shell("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + d + "/ca.key -out " + d +
+                    "/ca.pem -subj /CN=HostemuTestCA -days 2");
+    for (const std::string& who : {std::string("server"), std::string("client")})
+        ok = ok &&
+             Shell("openssl req -newkey rsa:2048 -nodes -keyout " + d + "/" + who + ".key -out " + d + "/" + who +
+                   ".csr -subj /CN=" + (who == "server" ? "localhost" : "pc.client")) &&
+             Shell("openssl x509 -req -in " + d + "/" + who + ".csr -CA " + d + "/ca.pem -CAkey " + d +
+                   "/ca.key -CAcreateserial -out " + d + "/" + who + ".pem -days 2");
+    return ok;
 }
 
 // Puts the library's process-wide TLS settings back to plain defaults.
@@ -47,12 +45,12 @@ TEST(Tls, ModesThreeAndFour) {
     TlsDefaults restore;
     EmuServer emu([&](hostemu::EmuConfig& c) {
         c.tls = true;
-        c.tlsCert = pki.path() + "/server.pem";
-        c.tlsKey = pki.path() + "/server.key";
-        c.tlsClientCa = pki.path() + "/ca.pem";
+        c.tlsCert = pki.file("server.pem");
+        c.tlsKey = pki.file("server.key");
+        c.tlsClientCa = pki.file("ca.pem");
     });
     ASSERT_TRUE(emu.Started());
-    cm_set_pem_ca((pki.path() + "/ca.pem").c_str());
+    cm_set_pem_ca(pki.file("ca.pem").c_str());
     cm_set_common_name("localhost");
     {
         PcClient pc;
@@ -63,14 +61,11 @@ TEST(Tls, ModesThreeAndFour) {
     {
         PcClient pc;
         pc.SetCryptMode(4);
-        setenv("WIRECOMM_CLIENT_CERT", (pki.path() + "/client.pem").c_str(), 1);
-        setenv("WIRECOMM_CLIENT_KEY", (pki.path() + "/client.key").c_str(), 1);
+        setenv("WIRECOMM_CLIENT_CERT", pki.file("client.pem").c_str(), 1);
+        setenv("WIRECOMM_CLIENT_KEY", pki.file("client.key").c_str(), 1);
         ASSERT_EQ(pc.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
         EXPECT_EQ(pc.Ask("PHREADY", "").back(), "ACK");
     }
-    {
-        // A PC without TLS finds no conversation on a TLS host.
-        PcClient pc;
-        EXPECT_NE(pc.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
-    }
+    PcClient plain; // a PC without TLS finds no conversation on a TLS host
+    EXPECT_NE(plain.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
 }

@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Runs vexlink with logging switched on and checks the log of the run.
+"""Runs vexlink with logging on and checks the run's log (usage: run_logcli.py <vexlink> <case>).
 
-usage: run_logcli.py <vexlink> <case>
-
-Every case runs the program in a fresh scratch directory (removed at the
-end) with a bounded run time. A transfer run points the program at a port
-of 127.0.0.1 where nothing listens, so it ends on its own.
+Each case runs in a fresh scratch directory with a bounded run time; a transfer
+run points at a closed port of 127.0.0.1, so it ends on its own.
 """
 import datetime
 import os
@@ -28,22 +25,15 @@ ASCTIME = rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}"
 def run(args, cwd, stdin=b""):
     proc = subprocess.run([EXE] + list(args), cwd=cwd, input=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=90)
-    # Logging never writes to standard error (nor does a sanitizer that
-    # finds nothing).
+    # Logging never writes to standard error.
     check("standard error of %r" % (args,), proc.stderr, b"")
     return proc.returncode
 
 
-def dates():
-    """Today's date as the log file name writes it, and yesterday's (a run
-    may cross midnight)."""
-    today = datetime.date.today()
-    return ["%d-%02d-%02d" % (d.year, d.month, d.day) for d in (today, today - datetime.timedelta(days=1))]
-
-
 def find_log(directory, prefix, workdir):
-    """The one log file of the run in directory."""
-    names = ["%svexlink.%s.%s.log" % (prefix, d, workdir) for d in dates()]
+    """The one log file of the run in directory (dated today or, across midnight, yesterday)."""
+    today = datetime.date.today()
+    names = ["%svexlink.%s.%s.log" % (prefix, d.isoformat(), workdir) for d in (today, today - datetime.timedelta(1))]
     found = [n for n in names if os.path.exists(os.path.join(directory, n))]
     check_true("log file %s in %s" % (names[0], directory), len(found) == 1, str(os.listdir(directory)))
     return os.path.join(directory, found[0]) if found else None
@@ -65,6 +55,8 @@ def texts_of(path):
 
 def check_frame(texts, rc, workdir):
     """The six prologue lines, the five VEXLINK lines, the epilogue."""
+    if texts is None:
+        return
     check_true("at least 14 lines", len(texts) >= 14, repr(texts))
     if len(texts) < 14:
         return
@@ -100,102 +92,70 @@ def transfer_ini(cwd, msglevel, log_path=None):
     return path
 
 
+def logged(directory, prefix, workdir, rc):
+    """The texts of the run's log, its frame checked; None without the file."""
+    path = find_log(directory, prefix, workdir)
+    texts = texts_of(path) if path else None
+    check_frame(texts, rc, workdir.encode())
+    return texts
+
+
 # ---------------------------------------------------------------- cases
 
-def run_with_level(cwd, level, workdir):
-    logs = os.path.join(cwd, "logs")
-    ini = transfer_ini(cwd, level, logs)
-    rc = run(["-l", "1", "-d", workdir, "-c", ini], cwd, stdin=b"\n" if level == 1 else b"")
-    path = find_log(logs, "", workdir)
-    if not path:
-        return ini, []
-    texts = texts_of(path)
-    check_frame(texts, rc, workdir.encode())
-    check("only the log file in logs", os.listdir(logs), [os.path.basename(path)])
-    return ini, texts
-
-
-def case_run_log_level1(cwd):
-    ini, texts = run_with_level(cwd, 1, "wd")
-    # MSGLEVEL 1: information (type 3) is written, the warning (type 2) and
-    # detail lines (type 4) are not.
-    check_true("information written", b"INI file found: " + ini.encode() in texts, repr(texts))
-    check_true("warning filtered", b"Password is empty!" not in texts, repr(texts))
-    check_true("no detail lines", not any(t.startswith(b"SQLITE_QUERY") for t in texts), repr(texts))
-
-
-def case_run_log_level2(cwd):
-    _, texts = run_with_level(cwd, 2, "wd2")
-    check_true("warning written at MSGLEVEL 2", b"Password is empty!" in texts, repr(texts))
+def case_run_log_levels(cwd):
+    # MSGLEVEL 1: information (type 3) written, warnings (type 2) and details (type 4) not; 2 adds warnings.
+    for level in (1, 2):
+        logs = os.path.join(cwd, "logs%d" % level)
+        ini = transfer_ini(cwd, level, logs)
+        rc = run(["-l", "1", "-d", "wd", "-c", ini], cwd, stdin=b"\n" if level == 1 else b"")
+        texts = logged(logs, "", "wd", rc) or []
+        check("only the log file in logs", len(os.listdir(logs)), 1)
+        check_true("information written", b"INI file found: " + ini.encode() in texts, repr(texts))
+        check("warning at MSGLEVEL %d" % level, b"Password is empty!" in texts, level == 2)
+        check_true("no detail lines", not any(t.startswith(b"SQLITE_QUERY") for t in texts), repr(texts))
 
 
 def case_log_off(cwd):
     ini = transfer_ini(cwd, 5, os.path.join(cwd, "logs"))
-    for args in (["-d", "wd", "-c", ini, "-h"], ["-l", "0", "-d", "wd", "-c", ini, "-h"],
-                 ["-d", "wd", "-c", ini]):
+    for args in (["-d", "wd", "-c", ini, "-h"], ["-l", "0", "-d", "wd", "-c", ini, "-h"], ["-d", "wd", "-c", ini]):
         run(args, cwd, stdin=b"\n")
         check("no log directory %r" % args, os.path.exists(os.path.join(cwd, "logs")), False)
-        check("no log file in the current directory %r" % args,
-              [n for n in os.listdir(cwd) if "vexlink" in n], [])
+        check("no log file here %r" % args, [n for n in os.listdir(cwd) if "vexlink" in n], [])
 
 
 def case_log_path_option(cwd):
-    # -D is glued to the file name; its order against -c decides.
+    # -D is glued to the file name and the later of -D and -c decides; with neither -D, LOG_PATH
+    # nor -d the log is ".vexlink.<date>..log" in the current directory.
     ini = transfer_ini(cwd, 1, os.path.join(cwd, "fromini"))
-    rc = run(["-l", "1", "-c", ini, "-D", os.path.join(cwd, "pre"), "-d", "w", "-h"], cwd)
-    check("-h exit code", rc, 4)
-    path = find_log(cwd, "pre", "w")
-    if path:
-        check_frame(texts_of(path), 4, b"w")
+    check("-h exit code", run(["-l", "1", "-c", ini, "-D", os.path.join(cwd, "pre"), "-d", "w", "-h"], cwd), 4)
+    logged(cwd, "pre", "w", 4)
     check("INI LOG_PATH not used", os.path.exists(os.path.join(cwd, "fromini")), False)
-    rc = run(["-l", "1", "-D", os.path.join(cwd, "pre"), "-c", ini, "-d", "w", "-h"], cwd)
-    path = find_log(os.path.join(cwd, "fromini"), "", "w")
-    if path:
-        check_frame(texts_of(path), 4, b"w")
-
-
-def case_default_place(cwd):
-    # No -D, no LOG_PATH, no -d: ".vexlink.<date>..log" in the current directory.
-    ini = transfer_ini(cwd, 1)
-    rc = run(["-l", "1", "-c", ini, "-h"], cwd)
-    path = find_log(cwd, ".", "")
-    if path:
-        texts = texts_of(path)
-        check_frame(texts, rc, b"")
+    run(["-l", "1", "-D", os.path.join(cwd, "pre"), "-c", ini, "-d", "w", "-h"], cwd)
+    logged(os.path.join(cwd, "fromini"), "", "w", 4)
+    run(["-l", "1", "-c", transfer_ini(cwd, 1), "-h"], cwd)
+    logged(cwd, ".", "", 4)
 
 
 def case_invalid_argument(cwd):
     logs = os.path.join(cwd, "logs")
-    ini = transfer_ini(cwd, 1, logs)
-    rc = run(["-l", "1", "-d", "bad", "-c", ini, "-X"], cwd)
-    check("exit code", rc, 8)
-    path = find_log(logs, "", "bad")
-    if path:
-        texts = texts_of(path)
-        check_frame(texts, 8, b"bad")
-        check_true("error line", b"Invalid argument: -X" in texts, repr(texts))
+    check("exit code", run(["-l", "1", "-d", "bad", "-c", transfer_ini(cwd, 1, logs), "-X"], cwd), 8)
+    texts = logged(logs, "", "bad", 8) or []
+    check_true("error line", b"Invalid argument: -X" in texts, repr(texts))
 
 
 def case_escaped_paths(cwd):
-    # Characters that mean something in XML, in the INI path, the log path
-    # and the work directory.
+    # XML's special characters in the INI path, the log path and the work directory. MSGLEVEL 0
+    # admits nothing: no file proves the logger read the INI file through its escaped path.
     odd = os.path.join(cwd, "it's & <odd>")
     os.mkdir(odd)
     ini = os.path.join(odd, "a'b&c<d.ini")
-    # MSGLEVEL 0 admits nothing: no file at all proves that the logger read
-    # the INI file through its escaped path (the default level is 1).
-    write(ini, b"[GLOBAL]\nMSGLEVEL=0\n")
-    rc = run(["-l", "1", "-D", odd + "/", "-d", "w'&<", "-c", ini, "-h"], cwd)
-    check("exit code", rc, 4)
-    check("MSGLEVEL 0: no log file", sorted(os.listdir(odd)), [os.path.basename(ini)])
-    write(ini, b"[GLOBAL]\nMSGLEVEL=1\n")
-    rc = run(["-l", "1", "-D", odd + "/", "-d", "w'&<", "-c", ini, "-h"], cwd)
-    check("exit code", rc, 4)
-    path = find_log(odd, "", "w'&<")
-    if path:
-        texts = texts_of(path)
-        check_frame(texts, 4, b"w'&<")
-        check_true("INI read", b"INI file found: " + ini.encode() in texts, repr(texts))
+    for level in (0, 1):
+        write(ini, b"[GLOBAL]\nMSGLEVEL=%d\n" % level)
+        check("exit code", run(["-l", "1", "-D", odd + "/", "-d", "w'&<", "-c", ini, "-h"], cwd), 4)
+        if level == 0:
+            check("MSGLEVEL 0: no log file", sorted(os.listdir(odd)), [os.path.basename(ini)])
+    texts = logged(odd, "", "w'&<", 4) or []
+    check_true("INI read", b"INI file found: " + ini.encode() in texts, repr(texts))
 
 
 def main():

@@ -56,12 +56,7 @@ final class Env
      * @param array $paths 'vexlink', 'hostemu', 'sample' (the emulator's sample directory)
      * @param list<string> $emuArgs further emulator options (fault switches)
      */
-    /**
-     * @param string $emuIniExtra text appended to the emulator's sample configuration (more
-     *                            users: their passwords stay off command lines)
-     */
-    public function __construct(public readonly array $paths, array $emuArgs = [], bool $startEmulator = true,
-                                private readonly string $emuIniExtra = '')
+    public function __construct(public readonly array $paths, array $emuArgs = [], bool $startEmulator = true)
     {
         $this->dir = sys_get_temp_dir() . '/vexlink-php-' . getmypid() . '-' . bin2hex(random_bytes(3));
         if (!mkdir($this->dir, 0700)) {
@@ -74,14 +69,7 @@ final class Env
 
     private function startEmulator(array $emuArgs): void
     {
-        $ini = $this->paths['sample'] . '/hostemu.ini';
-        if ($this->emuIniExtra !== '') {
-            $text = file_get_contents($ini);
-            $text = preg_replace('/^SEED\s*=.*$/m', 'SEED = ' . $this->paths['sample'] . '/seed', $text);
-            $ini = $this->dir . '/hostemu.ini';
-            file_put_contents($ini, $text . "\n" . $this->emuIniExtra);
-        }
-        $argv = array_merge([$this->paths['hostemu'], '-c', $ini, '-p', '0'], $emuArgs);
+        $argv = array_merge([$this->paths['hostemu'], '-c', $this->paths['sample'] . '/hostemu.ini', '-p', '0'], $emuArgs);
         $pipes = [];
         $this->emu = proc_open($argv, [0 => ['file', '/dev/null', 'r'], 1 => ['pipe', 'w'],
             2 => ['file', $this->dir . '/hostemu.err', 'w']], $pipes);
@@ -89,20 +77,8 @@ final class Env
             throw new RuntimeException('cannot start the host emulator');
         }
         // The emulator prints its port on the first line.
-        $line = '';
-        $deadline = microtime(true) + 20;
-        stream_set_blocking($pipes[1], false);
-        while (!str_contains($line, "\n") && microtime(true) < $deadline) {
-            $r = [$pipes[1]];
-            $w = $e = null;
-            if (stream_select($r, $w, $e, 0, 200000) > 0) {
-                $chunk = fread($pipes[1], 100);
-                if ($chunk === '' || $chunk === false) {
-                    break;
-                }
-                $line .= $chunk;
-            }
-        }
+        stream_set_timeout($pipes[1], 20);
+        $line = (string)fgets($pipes[1]);
         fclose($pipes[1]);
         $this->port = (int)trim($line);
         if ($this->port <= 0) {
@@ -132,14 +108,9 @@ final class Env
         }
         $text = '';
         foreach ($sections as $section => $keys) {
-            $text .= "[$section]\n";
-            foreach ($keys as $k => $v) {
-                $text .= "$k=$v\n";
-            }
+            $text .= "[$section]\n" . implode('', array_map(fn($k, $v) => "$k=$v\n", array_keys($keys), $keys));
         }
-        $path = $this->dir . '/' . $name;
-        file_put_contents($path, $text);
-        return $path;
+        return $this->write($name, $text);
     }
 
     public function client(array $options = [], array $iniExtra = []): Client
@@ -180,8 +151,7 @@ final class Env
     public function seedLines(string $name): array
     {
         $text = file_get_contents($this->paths['sample'] . '/seed/' . $name);
-        $lines = explode("\n", rtrim(str_replace("\r\n", "\n", $text), "\n"));
-        return $lines;
+        return explode("\n", rtrim(str_replace("\r\n", "\n", $text), "\n"));
     }
 
     /** @var list<string> what the stopped emulators wrote, shown when a test fails */
@@ -190,7 +160,7 @@ final class Env
     public function stop(): void
     {
         if ($this->emu !== null) {
-            self::$emulatorLogs[] = $this->emulatorLog();
+            self::$emulatorLogs[] = (string)@file_get_contents($this->dir . '/hostemu.err');
         }
         foreach ($this->clients as $c) {
             if ($c->running()) {
@@ -214,22 +184,10 @@ final class Env
         self::removeTree($this->dir);
     }
 
-    public function emulatorLog(): string
-    {
-        return (string)@file_get_contents($this->dir . '/hostemu.err');
-    }
-
     private static function removeTree(string $dir): void
     {
-        if (!is_dir($dir)) {
-            return;
-        }
-        foreach (scandir($dir) as $e) {
-            if ($e === '.' || $e === '..') {
-                continue;
-            }
-            $p = "$dir/$e";
-            is_dir($p) && !is_link($p) ? self::removeTree($p) : @unlink($p);
+        foreach (is_dir($dir) ? array_diff(scandir($dir), ['.', '..']) : [] as $e) {
+            is_dir("$dir/$e") && !is_link("$dir/$e") ? self::removeTree("$dir/$e") : @unlink("$dir/$e");
         }
         @rmdir($dir);
     }

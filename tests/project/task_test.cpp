@@ -13,50 +13,35 @@
 
 namespace {
 
-struct Counter {
+struct Shared {
     EMutex lock;
     int64_t value = 0; // plain on purpose: only ever touched under the lock
-    std::atomic<int32_t> runs{0};
+    std::atomic<int32_t> runs{0}, ready{0}, code{0}, finished{0};
+    Task task;
+    Task* owned = nullptr;
 };
 
 void AddUnderLock(void* arg)
 {
-    Counter* c = static_cast<Counter*>(arg);
-    c->runs++;
+    Shared* s = static_cast<Shared*>(arg);
+    s->runs++;
     for (int i = 0; i < 20000; ++i) {
-        ELock lock(&c->lock);
-        const int64_t v = c->value;
-        c->value = v + 1;
+        ELock lock(&s->lock);
+        const int64_t v = s->value;
+        s->value = v + 1;
     }
 }
 
-void CountRun(void* arg)
+void WaitReady(Shared* s)
 {
-    static_cast<std::atomic<int32_t>*>(arg)->fetch_add(1);
+    while (!s->ready) // until CreateTask has stored the thread
+        Task::Sleep(1);
 }
-
-struct SlowEnd {
-    std::atomic<int32_t> done{0};
-};
-
-void SleepThenMark(void* arg)
-{
-    Task::Sleep(300);
-    static_cast<SlowEnd*>(arg)->done = 1;
-}
-
-struct SelfJoin {
-    Task task;
-    std::atomic<int32_t> ready{0};
-    std::atomic<int32_t> code{0};
-    std::atomic<int32_t> finished{0};
-};
 
 void JoinMyself(void* arg)
 {
-    SelfJoin* s = static_cast<SelfJoin*>(arg);
-    while (!s->ready) // until CreateTask has stored the thread
-        Task::Sleep(1);
+    Shared* s = static_cast<Shared*>(arg);
+    WaitReady(s);
     try {
         s->task.WaitForEnd();
     } catch (const std::system_error& e) {
@@ -65,102 +50,76 @@ void JoinMyself(void* arg)
     s->finished = 1;
 }
 
-struct SelfDelete {
-    Task* task = nullptr;
-    std::atomic<int32_t> ready{0};
-    std::atomic<int32_t> deleted{0};
-};
-
 void DeleteMyself(void* arg)
 {
-    SelfDelete* s = static_cast<SelfDelete*>(arg);
-    while (!s->ready)
-        Task::Sleep(1);
-    delete s->task;
-    s->deleted = 1;
+    Shared* s = static_cast<Shared*>(arg);
+    WaitReady(s);
+    delete s->owned;
+    s->finished = 1;
+}
+
+void SleepThenMark(void* arg)
+{
+    Task::Sleep(300);
+    static_cast<Shared*>(arg)->finished = 1;
 }
 
 } // namespace
 
 TEST(Task, ELockExcludesOtherThreadsUntilItsScopeEnds)
 {
-    Counter counter;
+    Shared s;
     Task tasks[4];
     {
-        ELock lock(&counter.lock);
+        ELock lock(&s.lock);
         for (Task& t : tasks)
-            ASSERT_TRUE(t.CreateTask(AddUnderLock, "adder", &counter));
+            ASSERT_TRUE(t.CreateTask(AddUnderLock, "adder", &s));
         Task::Sleep(100);
-        // The workers are blocked while this scope holds the lock.
-        EXPECT_EQ(counter.value, 0);
-        counter.value = 1000;
+        EXPECT_EQ(s.value, 0); // blocked while this scope holds the lock
+        s.value = 1000;
     }
     for (Task& t : tasks)
         t.WaitForEnd();
-    EXPECT_EQ(counter.runs.load(), 4);
-    EXPECT_EQ(counter.value, 1000 + 4 * 20000);
+    EXPECT_EQ(s.runs.load(), 4);
+    EXPECT_EQ(s.value, 1000 + 4 * 20000);
 }
 
-TEST(Task, StartsOnceWithItsArgument)
+TEST(Task, StartsOnceAndJoinsOnce)
 {
-    std::atomic<int32_t> runs{0};
+    Shared s;
     Task task;
-    ASSERT_TRUE(task.CreateTask(CountRun, "first", &runs));
-    // A second start is refused and starts nothing, also after the join.
-    EXPECT_FALSE(task.CreateTask(CountRun, "second", &runs));
+    EXPECT_THROW(task.WaitForEnd(), std::system_error); // never started
+    ASSERT_TRUE(task.CreateTask(AddUnderLock, "first", &s));
+    EXPECT_FALSE(task.CreateTask(AddUnderLock, "second", &s));
     task.WaitForEnd();
-    EXPECT_FALSE(task.CreateTask(CountRun, "third", &runs));
-    Task::Sleep(50);
-    EXPECT_EQ(runs.load(), 1);
+    EXPECT_FALSE(task.CreateTask(AddUnderLock, "third", &s));
+    EXPECT_THROW(task.WaitForEnd(), std::system_error); // joined already
+    EXPECT_EQ(s.runs.load(), 1);
 }
 
-TEST(Task, WaitForEndFailsWithoutAThread)
+TEST(Task, SelfJoinRefusedSelfDeleteAndDestructorWait)
 {
-    std::atomic<int32_t> runs{0};
-    Task task;
-    // Never started: no thread to join.
-    EXPECT_THROW(task.WaitForEnd(), std::system_error);
+    Shared self;
+    ASSERT_TRUE(self.task.CreateTask(JoinMyself, "self", &self));
+    self.ready = 1;
+    self.task.WaitForEnd();
+    EXPECT_EQ(self.code.load(), static_cast<int32_t>(std::errc::resource_deadlock_would_occur));
 
-    ASSERT_TRUE(task.CreateTask(CountRun, "quick", &runs));
-    task.WaitForEnd();
-    EXPECT_EQ(runs.load(), 1);
-    // Joined: a second wait has no thread any more.
-    EXPECT_THROW(task.WaitForEnd(), std::system_error);
-}
+    Shared del; // destroyed by its own thread: neither deadlock nor abort
+    del.owned = new Task;
+    ASSERT_TRUE(del.owned->CreateTask(DeleteMyself, "self-delete", &del));
+    del.ready = 1;
+    for (uint64_t start = Platform::monotonicMillis(); !del.finished && Platform::monotonicMillis() - start < 5000;)
+        Task::Sleep(5);
+    EXPECT_EQ(del.finished.load(), 1);
+    Task::Sleep(20); // let the detached thread run out
 
-TEST(Task, WaitForEndFromTheTaskItselfIsRefused)
-{
-    SelfJoin s;
-    ASSERT_TRUE(s.task.CreateTask(JoinMyself, "self", &s));
-    s.ready = 1;
-    s.task.WaitForEnd();
-    EXPECT_EQ(s.finished.load(), 1);
-    EXPECT_EQ(s.code.load(), static_cast<int32_t>(std::errc::resource_deadlock_would_occur));
-}
-
-TEST(Task, DestructorWaitsForARunningThread)
-{
-    SlowEnd slow;
+    Shared slow;
     Task* task = new Task;
     ASSERT_TRUE(task->CreateTask(SleepThenMark, "slow", &slow));
-    EXPECT_EQ(slow.done.load(), 0);
     delete task; // blocks until the entry has returned
-    EXPECT_EQ(slow.done.load(), 1);
+    EXPECT_EQ(slow.finished.load(), 1);
 }
-
-TEST(Task, DestroyedByItsOwnThreadNeitherDeadlocksNorAborts)
-{
-    SelfDelete s;
-    s.task = new Task;
-    ASSERT_TRUE(s.task->CreateTask(DeleteMyself, "self-delete", &s));
-    s.ready = 1;
-    const uint64_t start = Platform::monotonicMillis();
-    while (!s.deleted && Platform::monotonicMillis() - start < 5000)
-        Task::Sleep(5);
-    EXPECT_EQ(s.deleted.load(), 1);
-    Task::Sleep(20); // let the detached thread run out
-}
-
 
 TEST(Wakeup, ChangeBetweenLookAndWaitIsNotMissed)
 {
