@@ -23,14 +23,21 @@ class TestFailure(Exception):
     """A step a case cannot go on from."""
 
 
-def check(what, actual, want):
+def fail(text, fatal=False):
+    """Records a failure; a fatal one ends the case (TestFailure)."""
+    if fatal:
+        raise TestFailure(text)
+    FAILURES.append(text)
+
+
+def check(what, actual, want, fatal=False):
     if actual != want:
-        FAILURES.append("%s:\n  expected %.600r\n  actual   %.600r" % (what, want, actual))
+        fail("%s:\n  expected %.600r\n  actual   %.600r" % (what, want, actual), fatal)
 
 
-def check_true(what, condition, detail=""):
+def check_true(what, condition, detail="", fatal=False):
     if not condition:
-        FAILURES.append("%s %s" % (what, detail))
+        fail("%s %s" % (what, detail), fatal)
 
 
 def closed_port():
@@ -92,6 +99,8 @@ class Scratch:
 
     def cleanup(self):
         shutil.rmtree(self.path, ignore_errors=True)
+
+    remove = cleanup
 
 
 def main(cases, arg_names, context, bounds=None, default_bound=90):

@@ -2,6 +2,7 @@
 the host emulator on 127.0.0.1 and vexlink with an INI file and the Base64
 password line, then talks to the run through the SQLite database only."""
 import base64
+import functools
 import os
 import signal
 import sqlite3
@@ -9,7 +10,12 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from testrun import TestFailure, check, read, wait_for, write  # noqa: E402
+import testrun  # noqa: E402
+from testrun import Scratch, TestFailure, read, wait_for, write  # noqa: E402,F401
+
+# For scripts without a runner (demo, bench, package test): the first failed check ends them.
+check = functools.partial(testrun.check, fatal=True)
+check_true = functools.partial(testrun.check_true, fatal=True)
 
 USER = "VEXUSR1"
 PASSWORD = "VEXPWD1"
@@ -111,10 +117,7 @@ class Vexlink:
     # -- the process
 
     def wait(self, timeout=30):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise TestFailure("vexlink did not end within %d s" % timeout)
+        return self.proc.wait(timeout=timeout)  # subprocess.TimeoutExpired fails the case
 
     def kill(self):
         if self.proc.poll() is None:
