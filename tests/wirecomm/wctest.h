@@ -50,7 +50,7 @@ public:
     HostPeer(const wch_config* config, std::function<void(wch_listener*)> body);
     ~HostPeer();
     uint16_t port() const { return m_port; }
-    bool join()
+    bool join(int /* bounded by the body */ = 0)
     {
         if (m_thread.joinable())
             m_thread.join();
