@@ -1,88 +1,39 @@
-"""A test front end for vexlink, written the way the PHP front end works.
-
-It starts the host emulator on 127.0.0.1 (port 0, a free port), starts
-vexlink with an INI file, writes the Base64 password on its standard input,
-and then talks to the running program through the SQLite database only:
-Request rows in, Response and System rows and downloaded files out.
-
-Every process it starts is killed when the test ends, whatever happened.
-"""
+"""A test front end for vexlink, working as the PHP front end does: it starts
+the host emulator on 127.0.0.1 and vexlink with an INI file and the Base64
+password line, then talks to the run through the SQLite database only."""
 import base64
+import functools
 import os
-import shutil
 import signal
 import sqlite3
 import subprocess
-import tempfile
-import time
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+import testrun  # noqa: E402
+from testrun import Scratch, TestFailure, read, wait_for, write  # noqa: E402,F401
+
+# For scripts without a runner (demo, bench, package test): the first failed check ends them.
+check = functools.partial(testrun.check, fatal=True)
+check_true = functools.partial(testrun.check_true, fatal=True)
 
 USER = "VEXUSR1"
 PASSWORD = "VEXPWD1"
 MEMBER = "VEXSTC"
 
 
-class TestFailure(Exception):
-    pass
-
-
-def check(what, actual, expected):
-    if actual != expected:
-        a = repr(actual)
-        e = repr(expected)
-        raise TestFailure("%s:\n  expected %s\n  actual   %s" % (what, e[:600], a[:600]))
-
-
-def check_true(what, condition, detail=""):
-    if not condition:
-        raise TestFailure("%s %s" % (what, detail[:800]))
-
-
-def wait_for(what, predicate, timeout=20.0, interval=0.05):
-    """Polls predicate until it gives a true value; fails after timeout seconds."""
-    end = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise TestFailure("timed out waiting for " + what)
-        time.sleep(interval)
-
-
-class Scratch:
-    """A scratch directory removed at the end."""
-
-    def __init__(self):
-        self.path = tempfile.mkdtemp(prefix="vexlink-e2e-")
-
-    def file(self, *names):
-        return os.path.join(self.path, *names)
-
-    def remove(self):
-        shutil.rmtree(self.path, ignore_errors=True)
-
-
 def write_seed(directory, datasets):
-    """A seed for the emulator's catalogue.
-
-    datasets: list of (name, dsorg, recfm, lrecl, content) where content is a
-    list of records (bytes, PC code page) for PS, or a dict member -> records
-    for PO.
-    """
+    """A seed for the emulator's catalogue: (name, dsorg, recfm, lrecl,
+    content), content the records (bytes, PC code page) of a PS data set or
+    a dict member -> records of a PO one."""
     os.makedirs(directory, exist_ok=True)
-    lines = []
     for name, dsorg, recfm, lrecl, content in datasets:
-        lines.append("%s %s %s %d" % (name, dsorg, recfm, lrecl))
-        if dsorg == "PS":
-            with open(os.path.join(directory, name), "wb") as f:
-                f.write(b"".join(r + b"\n" for r in content))
-        else:
-            os.makedirs(os.path.join(directory, name), exist_ok=True)
-            for member, records in content.items():
-                with open(os.path.join(directory, name, member), "wb") as f:
-                    f.write(b"".join(r + b"\n" for r in records))
-    with open(os.path.join(directory, "catalog.txt"), "w") as f:
-        f.write("\n".join(lines) + "\n")
+        members = {"": content} if dsorg == "PS" else content
+        for member, records in members.items():
+            os.makedirs(os.path.join(directory, name) if member else directory, exist_ok=True)
+            write(os.path.join(directory, name, member) if member else os.path.join(directory, name),
+                  b"".join(r + b"\n" for r in records))
+    write(os.path.join(directory, "catalog.txt"), "".join("%s %s %s %d\n" % d[:4] for d in datasets))
 
 
 class Emulator:
@@ -96,8 +47,7 @@ class Emulator:
         for name, password in users.items():
             text += ["[USER %s]" % name, "PASSWORD = " + password]
         text += ["[FAULTS]"] + ["%s = %s" % kv for kv in faults]
-        with open(self.ini, "w") as f:
-            f.write("\n".join(text) + "\n")
+        write(self.ini, "\n".join(text) + "\n")
         self.log_path = scratch.file("hostemu.log")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([exe, "-c", self.ini, "-v"], stdout=subprocess.PIPE, stderr=self.log)
@@ -111,8 +61,7 @@ class Emulator:
     def log_text(self):
         if not self.log.closed:
             self.log.flush()
-        with open(self.log_path, "rb") as f:
-            return f.read().decode("latin-1")
+        return read(self.log_path).decode("latin-1")
 
     def stop(self):
         if self.proc.poll() is None:
@@ -127,7 +76,7 @@ class Emulator:
 
 
 def ini_text(port, temp_path, log_path, dbname="q.db", t0=20, msglevel=5, extra_global=(), extra_tcp=(),
-             user=USER, member=MEMBER):
+             user=USER, member=MEMBER, sqlite_t0=5):
     lines = ["[GLOBAL]", "MSGLEVEL=%d" % msglevel, "TEMP_PATH=" + temp_path, "LOG_PATH=" + log_path,
              "CODEPAGE=17"] + list(extra_global)
     tcp = ["IP_ADDR=127.0.0.1", "HOST_PORT=%d" % port, "MEMBER=" + member, "USERID=" + user, "TCPCRYPT=1"]
@@ -135,7 +84,7 @@ def ini_text(port, temp_path, log_path, dbname="q.db", t0=20, msglevel=5, extra_
     # the first of two equal keys).
     given = {kv.split("=", 1)[0] for kv in extra_tcp}
     lines += ["[TCP]"] + [kv for kv in tcp if kv.split("=", 1)[0] not in given] + list(extra_tcp)
-    lines += ["[FTP]", "T0=%d" % t0, "T1=10", "[SQLITE]", "T0=5"]
+    lines += ["[FTP]", "T0=%d" % t0, "T1=10", "[SQLITE]", "T0=%d" % sqlite_t0]
     if dbname is not None:
         lines.append("DBNAME=" + dbname)
     return "\n".join(lines) + "\n"
@@ -151,8 +100,7 @@ class Vexlink:
         os.makedirs(self.temp_path, exist_ok=True)
         os.makedirs(self.log_dir, exist_ok=True)
         self.ini = scratch.file("vexlink-%s.ini" % (work_dir.replace("/", "_").replace(".", "_") or "none"))
-        with open(self.ini, "w") as f:
-            f.write(ini_text(port, self.temp_path, self.log_dir + "/", **ini))
+        write(self.ini, ini_text(port, self.temp_path, self.log_dir + "/", **ini))
         self.work_dir = work_dir
         self.dir = os.path.join(self.temp_path, work_dir)
         self.db_path = os.path.join(self.dir, ini.get("dbname", "q.db") or "")
@@ -160,8 +108,9 @@ class Vexlink:
         self.proc = subprocess.Popen([exe, "-c", self.ini, "-d", work_dir, "-l", "5"] + list(args),
                                      stdin=subprocess.PIPE, stdout=self.out, stderr=subprocess.STDOUT,
                                      cwd=scratch.path)
-        # line: the raw password line instead of the Base64 of password.
-        self.proc.stdin.write(base64.b64encode(password.encode()) + b"\n" if line is None else line)
+        # The line ends as a front end on Windows ends it: CR LF; line: the
+        # raw password line instead.
+        self.proc.stdin.write(base64.b64encode(password.encode()) + b"\r\n" if line is None else line)
         self.proc.stdin.close()
         self.db = None
         self.next_id = 2
@@ -169,10 +118,7 @@ class Vexlink:
     # -- the process
 
     def wait(self, timeout=30):
-        try:
-            return self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            raise TestFailure("vexlink did not end within %d s" % timeout)
+        return self.proc.wait(timeout=timeout)  # subprocess.TimeoutExpired fails the case
 
     def kill(self):
         if self.proc.poll() is None:
@@ -189,16 +135,9 @@ class Vexlink:
             if os.path.isdir(self.log_dir) else []
         if not names:
             return []
-        with open(os.path.join(self.log_dir, names[0]), "rb") as f:
-            data = f.read().decode("latin-1")
-        texts = []
-        for line in data.split("\n"):
-            # "YYYY-MM-DD HH:MM:SS vexlink   text"
-            texts.append(line[30:] if len(line) >= 30 else line)
-        return texts
-
-    def logged(self, text):
-        return sum(1 for t in self.log_lines() if t == text)
+        # "YYYY-MM-DD HH:MM:SS vexlink   text"
+        lines = read(os.path.join(self.log_dir, names[0])).decode("latin-1").split("\n")
+        return [line[30:] if len(line) >= 30 else line for line in lines]
 
     # -- the database
 
@@ -227,8 +166,7 @@ class Vexlink:
         return wait_for("the System row", lambda: self.system(), timeout)
 
     def request(self, cmd, data=b"", file=b"", msg_id=None):
-        if msg_id is None:
-            msg_id = self.next_id
+        msg_id = self.next_id if msg_id is None else msg_id
         self.next_id = msg_id + 1
         as_bytes = lambda v: v.encode("latin-1") if isinstance(v, str) else v
         self.db.execute("INSERT INTO Request (Id, Cmd, Data, File) VALUES (?,?,?,?)",
@@ -236,16 +174,9 @@ class Vexlink:
         return msg_id
 
     def responses(self, msg_id=None, cmd=None):
-        rows = self.db.execute("SELECT Id, Cmd, Data, File FROM Response ORDER BY ROWID").fetchall()
-        out = []
-        for r in rows:
-            row = (r[0], r[1].decode("latin-1"), r[2], r[3].decode("latin-1"))
-            if msg_id is not None and row[0] != msg_id:
-                continue
-            if cmd is not None and row[1] != cmd:
-                continue
-            out.append(row)
-        return out
+        rows = [(r[0], r[1].decode("latin-1"), r[2], r[3].decode("latin-1"))
+                for r in self.db.execute("SELECT Id, Cmd, Data, File FROM Response ORDER BY ROWID")]
+        return [r for r in rows if msg_id in (None, r[0]) and cmd in (None, r[1])]
 
     def system(self):
         return [r[0] for r in self.db.execute("SELECT PID FROM System ORDER BY ROWID").fetchall()]
@@ -276,8 +207,7 @@ class Vexlink:
         if not files:
             return None
         check("one download file per request", len(files), 1)
-        with open(files[0], "rb") as f:
-            return f.read()
+        return read(files[0])
 
     def close(self, timeout=30):
         msg_id = self.request("CLOSE")

@@ -1,6 +1,6 @@
-// The engine against a host scripted with the conversation library's host
-// side, for what the emulator does not do on purpose: a host that talks on
-// without giving the turn back, and a host that stops the conversation.
+// The engine against a host scripted with the conversation library's host side, for what the
+// emulator does not do on purpose: a host that talks on without giving the turn back, a host
+// that stops the conversation; and a Request row the engine cannot remove.
 
 #include "enginetest.h"
 
@@ -21,19 +21,12 @@
 
 namespace {
 
-std::string HostRecord(const std::string& pcText)
-{
-    std::string block = pcText;
-    Translate::Instance()->TranslateToHost(&block[0], static_cast<int>(block.size()));
-    return block;
-}
-
 // Sends one record and writes it out at once: a scripted host acts between
 // its records (pauses, falls silent), so none may wait in the send buffer.
-bool Send(wch_conv* conv, const std::string& pcText, int32_t handOver = 0)
+bool Send(wch_conv* conv, std::string text, int32_t handOver = 0)
 {
-    const std::string block = HostRecord(pcText);
-    return wch_send(conv, reinterpret_cast<const unsigned char*>(block.data()), static_cast<int32_t>(block.size()),
+    Translate::Instance()->TranslateToHost(&text[0], static_cast<int>(text.size()));
+    return wch_send(conv, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int32_t>(text.size()),
                     handOver) == CM_OK
            && wch_flush(conv) == CM_OK;
 }
@@ -51,20 +44,14 @@ std::string Receive(wch_conv* conv)
     return text;
 }
 
-bool HasSystemRow(const std::string& path)
+// The front end's statements on its own connection.
+void Exec(const std::string& path, const std::string& sql)
 {
-    if (!FileExists(path))
-        return false;
     sqlite3* db = nullptr;
-    bool found = false;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT PID FROM System", -1, &stmt, nullptr) == SQLITE_OK)
-            found = sqlite3_step(stmt) == SQLITE_ROW;
-        sqlite3_finalize(stmt);
-    }
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_busy_timeout(db, 5000);
+    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr)) << sql;
     sqlite3_close(db);
-    return found;
 }
 
 class ScriptedHostTest : public EngineTest {
@@ -77,7 +64,7 @@ protected:
         int32_t rc = 0;
         m_listener = wch_listen("127.0.0.1", 0, &config, &rc);
         ASSERT_NE(nullptr, m_listener) << rc;
-        SetParm("GLOBAL.TEMP_PATH", m_dir.Path());
+        SetParm("GLOBAL.TEMP_PATH", m_dir.path());
         SetParm("SQLITE.DBNAME", "q.db");
         SetParm("FTP.T0", "2");
         SetParm("TCP.USERID", "U");
@@ -91,20 +78,23 @@ protected:
         EngineTest::TearDown();
     }
 
-    // Runs the engine against the host body; the front end inserts rows
-    // once the run has announced itself.
+    // Runs the engine against the host body. The engine has made its
+    // tables before it sends the opening: the front end's rows go in then.
     void Run(std::function<void(wch_conv*)> body, const std::vector<std::string>& requests,
              const std::string& dbName = "q.db")
     {
         SetParm("SQLITE.DBNAME", dbName);
-        m_host = std::thread([this, body]() {
+        m_host = std::thread([this, body, requests, dbName]() {
             int32_t rc = 0;
             wch_conv* conv = wch_accept(m_listener, 10000, &rc);
             if (conv == nullptr)
                 return;
             wch_allocate_reply(conv, CM_OK);
-            // The opening.
             m_opening = Receive(conv);
+            std::string sql = "BEGIN;";
+            for (const std::string& r : requests)
+                sql += r;
+            Exec(m_dir.file(dbName), sql + "COMMIT;");
             Send(conv, "HPREADY   SCRIPTED HOST");
             wch_send_ack(conv);
             body(conv);
@@ -113,21 +103,6 @@ protected:
         BlockSocket socket("127.0.0.1", "*", "M", "U");
         socket.SetHostPort(wch_listener_port(m_listener));
         socket.Connect();
-        std::thread frontEnd([this, requests, dbName]() {
-            const std::string db = m_dir.File(dbName);
-            // Until the run has announced itself (tables made, System row).
-            for (int i = 0; i < 200 && !HasSystemRow(db); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            sqlite3* handle = nullptr;
-            sqlite3_open(db.c_str(), &handle);
-            sqlite3_busy_timeout(handle, 5000);
-            std::string sql = "BEGIN;";
-            for (const std::string& r : requests)
-                sql += r;
-            sql += "COMMIT;";
-            sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr);
-            sqlite3_close(handle);
-        });
         const auto start = std::chrono::steady_clock::now();
         {
             SocketFTP engine(&socket);
@@ -135,7 +110,6 @@ protected:
             m_broken = engine.ConversationBroken();
             m_failureRC = engine.FailureRC();
         }
-        frontEnd.join();
         try {
             socket.Close();
         } catch (const SocketError&) {
@@ -166,7 +140,8 @@ TEST_F(ScriptedHostTest, HostThatKeepsTheTurnAfterAnsweringBreaksTheRun)
                 if (Receive(conv).compare(0, 8, "PHSETOPT") != 0 || !Send(conv, "HPTXT     OPTIONS"))
                     return;
                 const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-                while (std::chrono::steady_clock::now() < end) {
+                while (std::chrono::steady_clock::now() < end && // until the engine gives the record up
+                       log.CountPrefix("E120 SocketFTP-Send-Thread record not sent") == 0) {
                     if (talks && !Send(conv, "HPTXT     STILL TALKING"))
                         return;
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -184,9 +159,6 @@ TEST_F(ScriptedHostTest, HostThatKeepsTheTurnAfterAnsweringBreaksTheRun)
         EXPECT_EQ(0u, log.CountPrefix("I120 SocketFTP Communication timeout"));
         EXPECT_LT(m_seconds, 10.0);
         EXPECT_EQ(0, g_iRC.load());
-        // Both threads ended and were joined.
-        EXPECT_EQ(1u, log.Count("I120 SocketFTP-Send-Thread ended"));
-        EXPECT_EQ(1u, log.Count("I120 SocketFTP-Read-Thread ended"));
     }
 }
 
@@ -207,6 +179,37 @@ TEST_F(ScriptedHostTest, HostThatStopsTheConversationEndsBothThreads)
     EXPECT_LT(m_seconds, 6.0);
     EXPECT_EQ(1u, log.Count("E200 ERROR: BlockSocket: cm_rcv failed RC=17"));
     EXPECT_EQ(0u, log.CountPrefix("I120 SocketFTP Communication timeout"));
+}
+
+TEST_F(ScriptedHostTest, RequestRowThatCannotBeRemovedIsNotServed)
+{
+    // The front end's trigger refuses the DELETE: the row must wait, and be
+    // served once when the removal goes through, never before.
+    SetParm("FTP.T0", "10");
+    EngineLog log;
+    size_t pingsWhileKept = 99;
+    size_t pingsAfter = 0;
+    const std::string db = m_dir.file("q.db");
+    const auto waitFor = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 160 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    };
+    const auto pings = [&]() { return QueryRows(db, "SELECT Id FROM Response WHERE Cmd='PING'").size(); };
+    Run(
+        [&](wch_conv* conv) {
+            waitFor([&]() { return log.CountPrefix("W120 SocketFTP-Send-Thread Request row 1 not removed") >= 2; });
+            pingsWhileKept = pings();
+            Exec(db, "DROP TRIGGER keep");
+            waitFor([&]() { return pings() != 0; });
+            // CLOSE ends the run once the row has been served.
+            Exec(db, "INSERT INTO Request VALUES (3,'CLOSE','','')");
+            Receive(conv);
+            pingsAfter = pings();
+        },
+        {"CREATE TRIGGER keep BEFORE DELETE ON Request BEGIN SELECT RAISE(ABORT, 'kept'); END;",
+         "INSERT INTO Request VALUES (2,'PING','once','');"});
+    EXPECT_EQ(0u, pingsWhileKept);
+    EXPECT_EQ(1u, pingsAfter);
 }
 
 } // namespace

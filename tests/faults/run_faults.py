@@ -1,17 +1,12 @@
 #!/usr/bin/env python3
-"""Fault cases of vexlink, end to end, against the host emulator on loopback.
-
-usage: run_faults.py <vexlink> <vexlink-hostemu> <libwirecomm-2.so> <case>
-
-Each case asserts what the front end sees (exit code, System and Response
-rows, files left or deleted) and that nothing is lost, served twice or left
-hanging. Every case has a time bound; every process it started is killed and
-its scratch directory removed at the end, whatever happened.
-"""
+"""Fault cases of vexlink against the host emulator on loopback (usage:
+run_faults.py <vexlink> <vexlink-hostemu> <libwirecomm-2.so> <case>): what
+the front end sees, and that nothing is lost, served twice or left hanging."""
 import base64
+import contextlib
+import glob
 import os
 import random
-import shutil
 import signal
 import socket
 import stat
@@ -22,14 +17,14 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "common"))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
-import frontend  # noqa: E402
-from frontend import (PASSWORD, USER, Emulator, Scratch, TestFailure, Vexlink, check, check_true,  # noqa: E402
-                      wait_for, write_seed)
+import run_e2e  # noqa: E402
+from frontend import USER  # noqa: E402
+from run_e2e import TEXT_ALPHABET, download, random_records, records_text  # noqa: E402
+from testrun import check, check_true, main, read, wait_for, write  # noqa: E402
 
-VEXLINK = None
-HOSTEMU = None
-WIRECOMM = None
+VEXLINK = HOSTEMU = WIRECOMM = None
 
 JCL = [b"//HELLO    JOB (ACCT),'FAULT',CLASS=A,MSGCLASS=X", b"//STEP1    EXEC PGM=IEFBR14"]
 SMALL = [b"first record", b"", b"third record \xe4\xf6\xfc\xdf"]
@@ -37,47 +32,28 @@ SEED = [
     ("VEXUSR1.DEMO.DATA", "PS", "VB", 255, SMALL),
     ("VEXUSR1.JCL", "PO", "FB", 80, {"HELLO": JCL}),
 ]
-TEXT_ALPHABET = [c for c in range(0x20, 0x7F)] + [c for c in range(0xA0, 0x100) if c != 0xA4]
 
 
-def records_text(records):
-    return b"".join(r + b"\n" for r in records)
-
-
-def random_records(rng, count, max_len):
-    return [bytes(rng.choice(TEXT_ALPHABET) for _ in range(rng.randint(0, max_len))) for _ in range(count)]
-
-
-class Case:
-    """What one case started: emulators, runs, proxies, a scratch directory."""
+class Case(run_e2e.Case):
+    """What one case started (see tests/e2e), and cutting relays."""
 
     def __init__(self):
-        self.scratch = Scratch()
-        self.emulators = []
-        self.runs = []
+        super().__init__(SEED)
         self.proxies = []
 
-    def emulator(self, datasets=(), faults=(), users=None, extra=()):
-        seed = self.scratch.file("seed-%d" % len(self.emulators))
-        write_seed(seed, SEED + list(datasets))
-        emu = Emulator(HOSTEMU, self.scratch, seed, faults=faults, users=users, extra=extra)
-        self.emulators.append(emu)
-        return emu
-
-    def vexlink(self, port, **kw):
-        run = Vexlink(VEXLINK, self.scratch, port, **kw)
-        self.runs.append(run)
-        return run
-
     def cleanup(self):
-        for run in self.runs:
-            run.kill()
         for proxy in self.proxies:
             proxy.stop()
-        for emu in self.emulators:
-            emu.stop()
-        # A run as another user leaves files that user owns; root removes them.
-        self.scratch.remove()
+        super().cleanup()
+
+    def dump(self):
+        for run in self.runs[-3:]:
+            run.out.flush()
+            print("--- vexlink (%s): exit code %s, last log lines:\n  %s\n--- its output:\n%s"
+                  % (run.work_dir, run.proc.poll(), "\n  ".join(run.log_lines()[-25:]),
+                     read(run.out.name)[-2000:].decode("latin-1")))
+        for emu in self.emulators[-1:]:
+            print("--- emulator log:\n" + emu.log_text()[-3000:])
 
 
 class CuttingProxy:
@@ -86,122 +62,86 @@ class CuttingProxy:
     PC to the host: the host drops the connection."""
 
     def __init__(self, upstream_port, limit):
-        self.upstream_port = upstream_port
-        self.limit = limit
-        self.forwarded = 0
         self.cut = threading.Event()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
+        self.listener = socket.create_server(("127.0.0.1", 0))
         self.listener.settimeout(30)
         self.port = self.listener.getsockname()[1]
         self.sockets = []
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-        self.thread.start()
+        threading.Thread(target=self.serve, args=(upstream_port, limit), daemon=True).start()
 
-    def serve(self):
-        try:
+    def serve(self, upstream_port, limit):
+        with contextlib.suppress(OSError):
             pc, _ = self.listener.accept()
-        except OSError:
-            return
-        host = socket.create_connection(("127.0.0.1", self.upstream_port), timeout=30)
-        self.sockets = [pc, host]
-        back = threading.Thread(target=self.pump, args=(host, pc, False), daemon=True)
-        back.start()
-        self.pump(pc, host, True)
+            host = socket.create_connection(("127.0.0.1", upstream_port), timeout=30)
+            self.sockets = [pc, host]
+            threading.Thread(target=self.pump, args=(host, pc, None), daemon=True).start()
+            self.pump(pc, host, limit)
 
-    def pump(self, src, dst, count):
-        try:
+    def pump(self, src, dst, limit):
+        """Relays src to dst; with a limit, drops both sides once it is reached."""
+        with contextlib.suppress(OSError):
             while not self.cut.is_set():
                 data = src.recv(65536)
                 if not data:
                     break
-                if count:
-                    room = self.limit - self.forwarded
-                    if len(data) >= room:
-                        dst.sendall(data[:room])
-                        self.forwarded += room
-                        self.drop()
-                        return
-                    self.forwarded += len(data)
+                if limit is not None and len(data) >= limit:
+                    dst.sendall(data[:limit])
+                    self.stop()
+                    return
+                limit = None if limit is None else limit - len(data)
                 dst.sendall(data)
-        except OSError:
-            pass
-
-    def drop(self):
-        self.cut.set()
-        for s in self.sockets:
-            try:
-                s.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
-            s.close()
 
     def stop(self):
-        self.drop()
-        self.listener.close()
-
-
-def system_rows(db_path):
-    db = sqlite3.connect(db_path)
-    try:
-        return [r[0] for r in db.execute("SELECT PID FROM System ORDER BY ROWID")]
-    finally:
-        db.close()
+        self.cut.set()
+        for s in self.sockets + [self.listener]:
+            with contextlib.suppress(OSError):
+                s.shutdown(socket.SHUT_RDWR)
+            s.close()
 
 
 # ---------------------------------------------------------------- cases
 
 def case_drop_mid_download(c):
     """The host closes the connection after 20 records of a 500-record download."""
-    records = random_records(random.Random(3), 500, 80)
+    records = random_records(random.Random(3), 500, 80, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 84, records)], faults=[("DROP_AFTER", "20")])
     run = c.vexlink(emu.port)
     run.wait_ready()
     m = run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
     later = run.request("PHTXT", "after the drop")
     started = time.monotonic()
-    rc = run.wait(40)
-    check("exit code", rc, 16)
-    check_true("ends without waiting for T0 (20 s)", time.monotonic() - started < 15,
-               "%.1f s" % (time.monotonic() - started))
-    system = run.system()
-    check("System rows: the run ended (-1) and the conversation lost (-27)", sorted(system), [-27, -1])
+    check("exit code", run.wait(40), 16)
+    check_true("ends without waiting for T0 (20 s)", time.monotonic() - started < 15)
+    check("System rows: the run ended (-1) and the conversation lost (-27)", sorted(run.system()), [-27, -1])
     check("no HPEOD for the broken download", run.responses(m, "HPEOD"), [])
     files = [r[3] for r in run.responses(m, "HPDATA")]
-    check("one file row for the broken download", len(files), 1)
-    check_true("the partial download is deleted at the end of the run", not os.path.exists(files[0]), files[0])
+    check_true("one file row for the broken download, its file deleted at the end",
+               len(files) == 1 and not os.path.exists(files[0]), repr(files))
     check_true("the database is deleted at the end of the run", not os.path.exists(run.db_path))
     check("the request after the drop stays unserved in Request", run.requests_left(), 1)
     check("its row", run.db.execute("SELECT Id FROM Request").fetchall(), [(later,)])
 
 
 def case_drop_mid_upload(c):
-    """The host side ends the connection after 300 kB of a 3 MB upload."""
+    """The host side ends the connection after 300 kB of an 800 kB upload."""
     emu = c.emulator()
     proxy = CuttingProxy(emu.port, 300000)
     c.proxies.append(proxy)
     run = c.vexlink(proxy.port)
     run.wait_ready()
-    lines = random_records(random.Random(5), 30000, 200)
+    lines = random_records(random.Random(5), 8000, 200, TEXT_ALPHABET)
     content = records_text(lines)
-    path = c.scratch.file("upload.txt")
-    with open(path, "wb") as f:
-        f.write(content)
+    path = write(c.scratch.file("upload.txt"), content)
     run.request("PHMODIFY", "VEXUSR1.UP.DATA RECFM(VB) LRECL(255)", path)
     started = time.monotonic()
-    rc = run.wait(60)
-    elapsed = time.monotonic() - started
+    check("exit code", run.wait(60), 16)
+    check_true("ends without waiting for T0 (20 s)", time.monotonic() - started < 15)
     check_true("the cut happened", proxy.cut.is_set())
-    check("exit code", rc, 16)
-    check_true("ends without waiting for T0 (20 s)", elapsed < 15, "%.1f s" % elapsed)
-    system = run.system()
     check_true("System rows: the run ended and the conversation failed",
-               -1 in system and len(system) == 2 and min(system) in (-27, -26), repr(system))
+               sorted(run.system()) in ([-27, -1], [-26, -1]), repr(run.system()))
     check_true("no ROWS= message: the front end does not take the upload as stored",
                not any(b"ROWS=" in m for m in run.hpmsgs()), repr(run.hpmsgs()))
-    with open(path, "rb") as f:
-        check_true("the front end's upload file is left as it was", f.read() == content)
+    check_true("the front end's upload file is left as it was", read(path) == content)
     check_true("the database is deleted at the end of the run", not os.path.exists(run.db_path))
     # The host stored nothing of the broken upload.
     check_true("nothing stored at the host", "ROWS=" not in emu.log_text())
@@ -219,10 +159,8 @@ def case_host_never_answers(c):
     wait_for("the request taken", lambda: run.requests_left() == 0)
     waiting = [run.request("PING", "not lost %d" % i) for i in range(3)]
     started = time.monotonic()
-    rc = run.wait(30)
-    elapsed = time.monotonic() - started
-    check("exit code", rc, 6)
-    check_true("ends about T0 after the last traffic", elapsed < 8, "%.1f s" % elapsed)
+    check("exit code", run.wait(30), 6)
+    check_true("ends about T0 after the last traffic", time.monotonic() - started < 8)
     check("System row still the process id (nothing closed)", run.system(), [run.proc.pid])
     check_true("the database is left in place", os.path.exists(run.db_path))
     check_true("the finished download is left in place", os.path.exists(listing))
@@ -230,16 +168,15 @@ def case_host_never_answers(c):
     check("the requests behind it stay in Request, in order",
           [r[0] for r in run.db.execute("SELECT Id FROM Request ORDER BY ROWID")], waiting)
     log = [t for t in run.log_lines() if t]
-    check_true("the timeout line", log[-2].startswith("SocketFTP Communication timeout T0=3[sec] expired"),
-               repr(log[-3:]))
-    check_true("the end line", log[-1].endswith("with RC=6"), repr(log[-2:]))
+    check_true("the timeout line, then the end line", log[-2].startswith(
+        "SocketFTP Communication timeout T0=3[sec] expired") and log[-1].endswith("with RC=6"), repr(log[-3:]))
 
 
 def case_database_locked(c):
-    """The front end holds a write lock longer than the busy timeout (5 s)
+    """The front end holds a write lock longer than the busy timeout (1 s)
     while requests wait, and once while the host's answer arrives."""
     emu = c.emulator(faults=[("DELAY_MS", "1500"), ("REQUESTS", "PHGDSLST")])
-    run = c.vexlink(emu.port, t0=60)
+    run = c.vexlink(emu.port, t0=60, sqlite_t0=1)
     run.wait_ready()
 
     # Requests wait behind the lock.
@@ -247,7 +184,7 @@ def case_database_locked(c):
            run.request("PHGETFILE", "VEXUSR1.DEMO.DATA"), run.request("PING", "p3")]
     other = sqlite3.connect(run.db_path, timeout=10, isolation_level=None)
     other.execute("BEGIN IMMEDIATE")
-    time.sleep(8)
+    time.sleep(2.5)
     served_during_lock = len(run.responses())
     other.execute("COMMIT")
     wait_for("all requests answered", lambda: run.responses(ids[-1], "PING"), 60)
@@ -268,7 +205,7 @@ def case_database_locked(c):
     m = run.request("PHGDSLST", "VEXUSR1.**")
     wait_for("the list request taken", lambda: run.requests_left() == 0)
     other.execute("BEGIN IMMEDIATE")
-    time.sleep(8)
+    time.sleep(3.5)
     other.execute("COMMIT")
     other.close()
     run.wait_end_of(m, 60)
@@ -276,75 +213,12 @@ def case_database_locked(c):
     check("the list written while the front end held the lock", listing,
           b"VEXUSR1.DEMO.DATA\nVEXUSR1.JCL\n")
     check("one HPEOD row", len(run.responses(m, "HPEOD")), 1)
-    rc, _ = run.close()
-    check("exit code", rc, 0)
-
-
-def case_download_dir_unwritable(c):
-    """The work directory (where downloads go) becomes unwritable during the
-    run; the database, in write-ahead-log mode, stays writable."""
-    emu = c.emulator()
-    root = os.geteuid() == 0
-    lib_dir = c.scratch.file("lib")
-    exe = VEXLINK
-    if root:
-        # Root writes anywhere: the run goes as the user nobody, from a copy
-        # of the program and its library that this user can reach.
-        os.makedirs(lib_dir)
-        exe = os.path.join(lib_dir, "vexlink")
-        shutil.copy2(VEXLINK, exe)
-        for name in os.listdir(os.path.dirname(WIRECOMM)):
-            if name.startswith("libwirecomm-2.so"):
-                shutil.copy2(os.path.join(os.path.dirname(WIRECOMM), name), lib_dir)
-    os.makedirs(c.scratch.file("tmp"))
-    os.makedirs(c.scratch.file("logs"))
-    if root:
-        for top, dirs, files in os.walk(c.scratch.path):
-            for n in [top] + [os.path.join(top, f) for f in files]:
-                os.chown(n, 65534, 65534)
-    real_popen = subprocess.Popen
-
-    def popen_as_nobody(*args, **kw):
-        if root:
-            kw.update(user=65534, group=65534, extra_groups=[])
-            env = dict(os.environ)
-            env["LD_LIBRARY_PATH"] = lib_dir
-            kw["env"] = env
-        return real_popen(*args, **kw)
-
-    frontend.subprocess.Popen = popen_as_nobody
-    try:
-        run = Vexlink(exe, c.scratch, emu.port)
-        c.runs.append(run)
-    finally:
-        frontend.subprocess.Popen = real_popen
-    run.wait_ready()
-    # The log of a write-ahead-log database needs no new file in the
-    # directory: the run can still write its rows.
-    check("write-ahead log", run.db.execute("PRAGMA journal_mode=WAL").fetchone()[0], b"wal")
-    os.chmod(run.dir, 0o555)
-    try:
-        m1 = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
-        run.wait_end_of(m1)
-        failed = run.responses(m1, "HPEODFAIL")
-        check("the failed download is reported", len(failed), 1)
-        check_true("with the records lost", failed[0][2].startswith(
-            b"ERROR: download file could not be created, 3 record(s) lost"), repr(failed[0][2]))
-        check("no file row", run.responses(m1, "HPDATA"), [])
-        m2 = run.request("PING", "still there")
-        check("the run goes on", run.wait_response(m2, "PING")[0][2], b"still there")
-    finally:
-        os.chmod(run.dir, 0o755)
-    m3 = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
-    check("a download once the directory is writable again", run.download(m3), records_text(SMALL))
-    check_true("logged for each record", run.log_lines().count("SaveReceivedString: No temp file created!") == 3)
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
 
 
 def case_garbage_from_host(c):
     """Garbage blocks before every record, and an unknown item before every answer."""
-    records = random_records(random.Random(11), 100, 120)
+    records = random_records(random.Random(11), 100, 120, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 124, records)],
                      faults=[("GARBAGE", "37"), ("GARBAGE_MODE", "BLOCK"), ("UNKNOWN_PREFIX", "YES")])
     run = c.vexlink(emu.port)
@@ -355,8 +229,7 @@ def case_garbage_from_host(c):
     check_true("unknown items logged and dropped",
                run.log_lines().count("ERROR: unrecognized FTP data item with prefix: HPBOGUS   ") >= 3)
     check("no row of the unknown item", run.responses(cmd="HPBOGUS"), [])
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
 
 
 def case_garbage_outside_frames(c):
@@ -369,17 +242,11 @@ def case_garbage_outside_frames(c):
         run.wait_ready()
         m = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
         started = time.monotonic()
-        rc = run.wait(40)
-        check("exit code (%s)" % faults[0][0], rc, 16)
+        check("exit code (%s)" % faults[0][0], run.wait(40), 16)
         check_true("ends at once", time.monotonic() - started < 15)
         check("System rows (%s)" % faults[0][0], sorted(run.system()), [-26, -1])
         check("no HPEOD", run.responses(m, "HPEOD"), [])
         check_true("nothing left behind", not os.path.exists(run.db_path))
-
-
-def download(run, name, timeout=120):
-    m = run.request("PHGETFILE", name)
-    return run.download(m, timeout)
 
 
 def case_odd_request_rows(c):
@@ -410,20 +277,14 @@ def case_odd_request_rows(c):
     check("nothing sent for the 1 MB row", run.responses(m4), [])
     check_true("nothing of it at the host", "y" * 100 not in emu.log_text())
     check("nothing for the command with a NUL byte", run.responses(m5), [])
-    log = run.log_lines()
-    check_true("the refused payloads are logged",
-               sum(1 for t in log if t.startswith("ERROR: payload of ") and "1048576 bytes" in t) == 2, repr(log[-40:]))
     # Quotes in an uploaded file's name and in its target.
-    up = c.scratch.file("it's a \"file\".txt")
-    with open(up, "wb") as f:
-        f.write(b"one\ntwo\n")
+    up = write(c.scratch.file("it's a \"file\".txt"), b"one\ntwo\n")
     run.request("PHMODIFY", "'VEXUSR1.QUOTED.DATA' RECFM(VB) LRECL(255)", up)
     msgs = run.wait_hpmsg(2)
     check_true("upload of a file with quotes in its name", any(b"ROWS=2" in m for m in msgs), repr(msgs))
     check("read back", download(run, "VEXUSR1.QUOTED.DATA"), b"one\ntwo\n")
     check("Request empty", run.requests_left(), 0)
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
 
 
 def case_thousand_requests(c):
@@ -442,37 +303,27 @@ def case_thousand_requests(c):
             m = run.request("PING", "p%d" % i)
             expected.append((m, "PING", b"p%d" % i))
     run.db.execute("COMMIT")
-    last = expected[-1][0]
-    wait_for("the last answer", lambda: run.responses(last, "PING"), 120, 0.2)
+    wait_for("the last answer", lambda: run.responses(expected[-1][0], "PING"), 120, 0.2)
     time.sleep(0.5)
     got = [(r[0], r[1], r[2]) for r in run.responses() if r[0] >= expected[0][0]]
-    check("1010 answers", len(got), 1010)
     check("each request answered once, in order, with its data", got, expected)
     check("Request empty", run.requests_left(), 0)
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
 
 
 def case_twenty_processes(c):
     """20 vexlink processes with their own work directories against one emulator."""
     emu = c.emulator()
     runs = [c.vexlink(emu.port, work_dir="p%02d" % i, t0=60) for i in range(20)]
-    for run in runs:
-        run.wait_ready(60)
     pending = []
     for i, run in enumerate(runs):
-        up = c.scratch.file("up%02d.txt" % i)
-        with open(up, "wb") as f:
-            f.write(b"process %d\nline two\n" % i)
+        run.wait_ready(60)
+        up = write(c.scratch.file("up%02d.txt" % i), b"process %d\nline two\n" % i)
         run.request("PHMODIFY", "VEXUSR1.P%02d.DATA RECFM(VB) LRECL(255)" % i, up)
         pending.append(run.request("PHGETFILE", "VEXUSR1.DEMO.DATA"))
-    for run, m in zip(runs, pending):
+    for i, (run, m) in enumerate(zip(runs, pending)):
         check("download of " + run.work_dir, run.download(m, 120), records_text(SMALL))
-        check_true("upload of " + run.work_dir, any(b"ROWS=2" in x for x in run.hpmsgs()), repr(run.hpmsgs()))
-    for i, run in enumerate(runs):
-        check("read back " + run.work_dir, download(run, "VEXUSR1.P%02d.DATA" % i),
-              b"process %d\nline two\n" % i)
-    for run in runs:
+        check("read back " + run.work_dir, download(run, "VEXUSR1.P%02d.DATA" % i), b"process %d\nline two\n" % i)
         run.request("CLOSE")
     for run in runs:
         check("exit code of " + run.work_dir, run.wait(60), 0)
@@ -486,39 +337,30 @@ SECRET = "Zq7-Secret-Pw"
 CRYPT_KEY = "9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08"
 
 
-def secret_forms():
-    """Every form of the password and the crypt key a leak could take."""
-    pw = SECRET.encode()
-    forms = {"password": pw, "password (Base64)": base64.b64encode(pw),
-             "password (Base64, unpadded)": base64.b64encode(pw).rstrip(b"="),
-             "password (EBCDIC)": SECRET.encode("cp273"), "password (hex)": pw.hex().encode(),
-             "password (HEX)": pw.hex().upper().encode(),
-             "crypt key": CRYPT_KEY.encode(), "crypt key (lower)": CRYPT_KEY.lower().encode()}
-    return forms
+PW = SECRET.encode()
+# Every form of the password and the crypt key a leak could take.
+SECRET_FORMS = {"password": PW, "password (Base64)": base64.b64encode(PW),
+                "password (Base64, unpadded)": base64.b64encode(PW).rstrip(b"="),
+                "password (EBCDIC)": SECRET.encode("cp273"), "password (hex)": PW.hex().encode(),
+                "password (HEX)": PW.hex().upper().encode(),
+                "crypt key": CRYPT_KEY.encode(), "crypt key (lower)": CRYPT_KEY.lower().encode()}
 
 
 def leaks_in(data):
-    return [name for name, form in secret_forms().items() if form in data]
+    return [name for name, form in SECRET_FORMS.items() if form in data]
 
 
 def proc_texts(pid):
     """Command line and environment of a process and of its descendants."""
-    texts = []
-    pending = [pid]
+    texts, pending = [], [pid]
     while pending:
         p = pending.pop()
         for what in ("cmdline", "environ"):
-            try:
-                with open("/proc/%d/%s" % (p, what), "rb") as f:
-                    texts.append(("%s of %d" % (what, p), f.read()))
-            except OSError:
-                pass
-        try:
-            for task in os.listdir("/proc/%d/task" % p):
-                with open("/proc/%d/task/%s/children" % (p, task)) as f:
-                    pending += [int(x) for x in f.read().split()]
-        except OSError:
-            pass
+            with contextlib.suppress(OSError):
+                texts.append(("%s of %d" % (what, p), read("/proc/%d/%s" % (p, what))))
+        for path in glob.glob("/proc/%d/task/*/children" % p):
+            with contextlib.suppress(OSError):
+                pending += [int(x) for x in read(path).split()]
     return texts
 
 
@@ -540,21 +382,19 @@ def case_secrets(c):
             check("%s of the %s run" % (name, what), leaks, [])
             seen.append(name)
 
-    for level in (1, 2, 3, 4, 5):
+    # Level 5 logs all that the others do; level 1 the least.
+    for level in (1, 5):
         run = c.vexlink(emu.port, work_dir="lvl%d" % level, password=SECRET, msglevel=level,
                         extra_tcp=["TCPDEBUG=YES"])
         run.wait_ready()
         inspect(run, "MSGLEVEL %d" % level)
         m = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
         run.download(m)
-        up = c.scratch.file("up%d.txt" % level)
-        with open(up, "wb") as f:
-            f.write(b"one\n")
+        up = write(c.scratch.file("up%d.txt" % level), b"one\n")
         run.request("PHMODIFY", "VEXUSR1.S%d.DATA RECFM(VB) LRECL(255)" % level, up)
         run.wait_hpmsg(2)
         # The database while the run is on.
-        with open(run.db_path, "rb") as f:
-            check("database of MSGLEVEL %d" % level, leaks_in(f.read()), [])
+        check("database of MSGLEVEL %d" % level, leaks_in(read(run.db_path)), [])
         rc, _ = run.close()
         check("exit code at MSGLEVEL %d" % level, rc, 0)
         check_true("a log was written at MSGLEVEL %d" % level, len(run.log_lines()) > 3)
@@ -590,8 +430,7 @@ def case_secrets(c):
             path = os.path.join(top, name)
             if path in emu_files:
                 continue
-            with open(path, "rb") as f:
-                data = f.read()
+            data = read(path)
             leaks = leaks_in(data)
             if path in inputs:
                 # The INI files are what the front end wrote: the key is there.
@@ -604,7 +443,7 @@ def case_secrets(c):
     check_true("the conversation trace was written", traces >= 1, str(traces))
     # A run is not dumpable once it holds the password: its environment is
     # readable by root only, its command line by everybody.
-    check_true("processes inspected", len(seen) >= (10 if os.geteuid() == 0 else 5), str(len(seen)))
+    check_true("processes inspected", len(seen) >= (4 if os.geteuid() == 0 else 2), str(len(seen)))
 
 
 def case_password_line(c):
@@ -642,7 +481,7 @@ def case_signals(c):
     in order: no HPEOD, the partial file deleted, System minus the signal,
     the conversation deallocated, exit code 16. What the run creates is
     owner-only whatever the umask."""
-    records = random_records(random.Random(9), 300000, 80)
+    records = random_records(random.Random(9), 300000, 80, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 84, records)])
     old = os.umask(0)
     try:
@@ -709,45 +548,24 @@ def case_tls_mode4_checks(c):
     check("exit code against the right name", run.close()[0], 0)
 
 
-CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
-BOUNDS = {"twenty_processes": 500, "thousand_requests": 300, "secrets": 300, "database_locked": 200}
-
-
-def main():
-    global VEXLINK, HOSTEMU, WIRECOMM
-    if len(sys.argv) != 5 or sys.argv[4] not in CASES:
-        print("usage: run_faults.py <vexlink> <vexlink-hostemu> <libwirecomm-2.so> <%s>" % "|".join(sorted(CASES)))
-        return 2
-    VEXLINK, HOSTEMU, WIRECOMM, name = sys.argv[1:5]
-
-    def bound(signum, frame):
-        raise TestFailure("case %s did not end within its time bound" % name)
-
-    signal.signal(signal.SIGALRM, bound)
-    signal.alarm(BOUNDS.get(name, 150))
-    c = Case()
+def system_rows(db_path):
+    """The System rows of a run whose database the front end never opened."""
+    db = sqlite3.connect(db_path)
     try:
-        CASES[name](c)
-        result = 0
-        print("PASS", name)
-    except TestFailure as e:
-        result = 1
-        print("FAIL", name + ":", e)
-        for run in c.runs[-3:]:
-            tail = run.log_lines()[-25:]
-            print("--- vexlink (%s): exit code %s, log files %s, last log lines:\n  %s"
-                  % (run.work_dir, run.proc.poll(), os.listdir(run.log_dir) if os.path.isdir(run.log_dir) else None,
-                     "\n  ".join(tail)))
-            run.out.flush()
-            with open(run.out.name, "rb") as f:
-                print("--- its output:\n" + f.read()[-2000:].decode("latin-1"))
-        for emu in c.emulators[-1:]:
-            print("--- emulator log:\n" + emu.log_text()[-3000:])
+        return [r[0] for r in db.execute("SELECT PID FROM System ORDER BY ROWID")]
     finally:
-        signal.alarm(0)
-        c.cleanup()
-    return result
+        db.close()
 
+
+def context(args):
+    global VEXLINK, HOSTEMU, WIRECOMM
+    VEXLINK, HOSTEMU, WIRECOMM = args
+    run_e2e.VEXLINK, run_e2e.HOSTEMU = VEXLINK, HOSTEMU
+    return Case()
+
+
+CASES = {name[5:]: fn for name, fn in globals().items() if name.startswith("case_")}
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(CASES, ["vexlink", "vexlink-hostemu", "libwirecomm-2.so"], context,
+                  {"twenty_processes": 500, "thousand_requests": 300, "secrets": 300}, 150))

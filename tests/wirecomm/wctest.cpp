@@ -8,65 +8,21 @@
 #include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace wctest {
 
-TempDir::TempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "wirecomm-test-XXXXXX").string();
-    if (mkdtemp(&pattern[0]) != nullptr)
-        m_path = pattern;
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    if (!m_path.empty())
-        std::filesystem::remove_all(m_path, ec);
-}
-
-std::string TempDir::write(const std::string& name, const std::string& content) const
-{
-    std::string p = file(name);
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    return p;
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-int64_t nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 namespace {
 
 EVP_PKEY* makeKey(const std::string& kind)
 {
-    if (kind == "rsa1024")
-        return EVP_RSA_gen(1024);
-    return EVP_EC_gen("P-256");
+    return kind == "rsa1024" ? EVP_RSA_gen(1024) : EVP_EC_gen("P-256");
 }
 
 void addExtension(X509* cert, X509* issuer, int nid, const char* value)
@@ -90,10 +46,7 @@ X509* makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* iss
     X509_gmtime_adj(X509_getm_notAfter(cert), 86400L);
     X509_set_pubkey(cert, key);
     X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("wirecomm tests"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
     X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name);
     addExtension(cert, issuer ? issuer : cert, NID_basic_constraints,
                  issuer ? "critical,CA:FALSE" : "critical,CA:TRUE");
@@ -104,17 +57,14 @@ X509* makeCert(EVP_PKEY* key, const std::string& cn, X509* issuer, EVP_PKEY* iss
     return cert;
 }
 
-void writeCert(const std::string& path, X509* cert)
+// Writes a certificate or, when cert is null, a private key as PEM.
+void writePem(const std::string& path, X509* cert, EVP_PKEY* key = nullptr)
 {
     FILE* f = std::fopen(path.c_str(), "w");
-    PEM_write_X509(f, cert);
-    std::fclose(f);
-}
-
-void writeKey(const std::string& path, EVP_PKEY* key)
-{
-    FILE* f = std::fopen(path.c_str(), "w");
-    PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+    if (cert)
+        PEM_write_X509(f, cert);
+    else
+        PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
     std::fclose(f);
 }
 
@@ -130,107 +80,82 @@ Pki makePki(const std::string& dir, const std::string& prefix, const std::string
     X509* ca = makeCert(caKey, prefix + " test CA", nullptr, caKey, 1);
     X509* server = makeCert(serverKey, serverCn, ca, caKey, 2);
     X509* client = makeCert(clientKey, clientCn, ca, caKey, 3);
-    pki.caCert = dir + "/" + prefix + "-ca.pem";
-    pki.serverCert = dir + "/" + prefix + "-server.pem";
-    pki.serverKey = dir + "/" + prefix + "-server.key";
-    pki.clientCert = dir + "/" + prefix + "-client.pem";
-    pki.clientKey = dir + "/" + prefix + "-client.key";
-    writeCert(pki.caCert, ca);
-    writeCert(pki.serverCert, server);
-    writeKey(pki.serverKey, serverKey);
-    writeCert(pki.clientCert, client);
-    writeKey(pki.clientKey, clientKey);
+    const std::string base = dir + "/" + prefix;
+    writePem(pki.caCert = base + "-ca.pem", ca);
+    writePem(pki.serverCert = base + "-server.pem", server);
+    writePem(pki.serverKey = base + "-server.key", nullptr, serverKey);
+    writePem(pki.clientCert = base + "-client.pem", client);
+    writePem(pki.clientKey = base + "-client.key", nullptr, clientKey);
 
     unsigned char* der = nullptr;
-    int len = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(server), &der);
+    const int derLength = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(server), &der);
     unsigned char digest[32];
-    SHA256(der, static_cast<size_t>(len), digest);
+    SHA256(der, static_cast<size_t>(derLength), digest);
     OPENSSL_free(der);
-    char hex[65];
-    for (int i = 0; i < 32; ++i)
-        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    pki.serverPin = hex;
+    char hex[3];
+    for (unsigned char b : digest)
+        pki.serverPin.append(hex, static_cast<size_t>(std::snprintf(hex, sizeof hex, "%02x", b)));
 
-    X509_free(ca);
-    X509_free(server);
-    X509_free(client);
-    EVP_PKEY_free(caKey);
-    EVP_PKEY_free(serverKey);
-    EVP_PKEY_free(clientKey);
+    for (X509* cert : {ca, server, client})
+        X509_free(cert);
+    for (EVP_PKEY* key : {caKey, serverKey, clientKey})
+        EVP_PKEY_free(key);
     return pki;
 }
 
 namespace {
-int listenLoopback(uint16_t& port)
+// 127.0.0.1:port as a socket address.
+struct sockaddr_in loopback(uint16_t port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     struct sockaddr_in a;
     std::memset(&a, 0, sizeof a);
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    if (bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 || listen(fd, 8) != 0) {
+    a.sin_port = htons(port);
+    return a;
+}
+
+// A socket of 127.0.0.1 bound to a free port (port set), listening when asked.
+int bindLoopback(uint16_t& port, bool listening)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in a = loopback(0);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 || (listening && listen(fd, 8) != 0) ||
+        getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len) != 0) {
         close(fd);
         return -1;
     }
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len);
     port = ntohs(a.sin_port);
     return fd;
 }
-
-// accept() with a time limit.
-int acceptWithin(int listenFd, int ms)
-{
-    struct pollfd p = {listenFd, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0)
-        return -1;
-    return accept(listenFd, nullptr, nullptr);
-}
 } // namespace
+
+int listenLoopback(uint16_t& port)
+{
+    return bindLoopback(port, true);
+}
 
 uint16_t unusedPort()
 {
     uint16_t port = 0;
-    int fd = listenLoopback(port);
-    close(fd);
+    bindLoopback(port, false); // the socket stays open until the process ends
     return port;
 }
 
 HostPeer::HostPeer(const wch_config* config, std::function<void(wch_listener*)> body)
-    : m_doneFuture(m_done.get_future())
 {
     int32_t rc = -1;
     m_listener = wch_listen("127.0.0.1", 0, config, &rc);
     if (!m_listener)
         throw std::runtime_error("wch_listen failed with " + std::to_string(rc));
     m_port = wch_listener_port(m_listener);
-    m_thread = std::thread([this, body] {
-        body(m_listener);
-        m_done.set_value();
-    });
-}
-
-bool HostPeer::join(int ms)
-{
-    if (m_joined)
-        return true;
-    if (m_doneFuture.wait_for(std::chrono::milliseconds(ms)) != std::future_status::ready)
-        return false;
-    m_thread.join();
-    m_joined = true;
-    return true;
+    m_thread = std::thread([this, body] { body(m_listener); });
 }
 
 HostPeer::~HostPeer()
 {
-    if (!join(60000)) {
-        // A body that never ends is a test failure; do not hang the suite.
-        std::fprintf(stderr, "host peer did not finish\n");
-        std::abort();
-    }
+    join();
     wch_listener_close(m_listener);
 }
 
@@ -240,11 +165,10 @@ wch_conv* acceptAndReply(wch_listener* l, int32_t replyRc, wch_alloc_info* info,
     wch_conv* c = wch_accept(l, 10000, &rc);
     if (acceptRc)
         *acceptRc = rc;
-    if (!c)
-        return nullptr;
-    if (info)
+    if (c && info)
         *info = *wch_conv_info(c);
-    wch_allocate_reply(c, replyRc);
+    if (c)
+        wch_allocate_reply(c, replyRc);
     return c;
 }
 
@@ -253,20 +177,14 @@ PcConv allocate(uint16_t port, const char* user, const char* password, const cha
 {
     PcConv pc;
     cm_init(pc.cid, member, &pc.rc);
-    if (pc.rc != CM_OK)
-        return pc;
-    cm_scsu(pc.cid, user, &pc.rc);
-    if (pc.rc != CM_OK)
-        return pc;
-    cm_scsp(pc.cid, password, &pc.rc);
-    if (pc.rc != CM_OK)
-        return pc;
-    if (tag) {
+    if (pc.rc == CM_OK)
+        cm_scsu(pc.cid, user, &pc.rc);
+    if (pc.rc == CM_OK)
+        cm_scsp(pc.cid, password, &pc.rc);
+    if (pc.rc == CM_OK && tag)
         cm_set_tag(pc.cid, tag, &pc.rc);
-        if (pc.rc != CM_OK)
-            return pc;
-    }
-    cm_allc(pc.cid, "127.0.0.1", port, pcPort, t1, passwordCheck, &pc.rc);
+    if (pc.rc == CM_OK)
+        cm_allc(pc.cid, "127.0.0.1", port, pcPort, t1, passwordCheck, &pc.rc);
     return pc;
 }
 
@@ -279,33 +197,10 @@ void resetDefaults()
     cm_set_crypt_key(nullptr);
 }
 
-RawServer::RawServer(std::function<void(int fd)> body)
-{
-    m_listen = listenLoopback(m_port);
-    int lfd = m_listen;
-    m_thread = std::thread([lfd, body] {
-        int fd = acceptWithin(lfd, 10000);
-        if (fd >= 0) {
-            body(fd);
-            close(fd);
-        }
-    });
-}
-
-RawServer::~RawServer()
-{
-    m_thread.join();
-    close(m_listen);
-}
-
 int rawConnect(uint16_t port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in a;
-    std::memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
+    struct sockaddr_in a = loopback(port);
     if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
         close(fd);
         return -1;
@@ -313,33 +208,15 @@ int rawConnect(uint16_t port)
     return fd;
 }
 
-bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs)
-{
-    int64_t end = nowMs() + timeoutMs;
-    size_t got = 0;
-    while (got < n) {
-        int64_t left = end - nowMs();
-        if (left <= 0)
-            return false;
-        struct pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left)) <= 0)
-            return false;
-        ssize_t r = recv(fd, p + got, n - got, 0);
-        if (r <= 0)
-            return false;
-        got += static_cast<size_t>(r);
-    }
-    return true;
-}
-
-Relay::Relay(uint16_t target) : m_target(target)
+Relay::Relay(uint16_t target)
 {
     m_listen = listenLoopback(m_port);
-    m_thread = std::thread([this] {
-        int pc = acceptWithin(m_listen, 10000);
+    m_thread = std::thread([this, target] {
+        struct pollfd l = {m_listen, POLLIN, 0};
+        int pc = poll(&l, 1, 10000) <= 0 ? -1 : accept(m_listen, nullptr, nullptr);
         if (pc < 0)
             return;
-        int host = rawConnect(m_target);
+        int host = rawConnect(target);
         if (host < 0) {
             close(pc);
             return;
@@ -389,28 +266,46 @@ std::string Relay::hostToPc()
     return m_down;
 }
 
-const char* const kTcpLoggerXml =
-    "<?xml version='1.0' encoding='ASCII'?>\n"
-    "<talverix>\n"
-    "  <logger type='library' program='wiretrace'>\n"
-    "    <target level='9' formatter='line' sender='file'\n"
-    "             include='file;line;time'\n"
-    "             exclude='level;msgNr;runNr;class;method;program;node' >\n"
-    "      <file pathMask='*.log' />\n"
-    "    </target>\n"
-    "  </logger>\n"
-    "</talverix>";
+RawServer::RawServer(std::function<void(int fd)> body)
+{
+    m_listen = listenLoopback(m_port);
+    m_thread = std::thread([this, body] {
+        struct pollfd l = {m_listen, POLLIN, 0};
+        int fd = poll(&l, 1, 10000) <= 0 ? -1 : accept(m_listen, nullptr, nullptr);
+        if (fd >= 0) {
+            body(fd);
+            close(fd);
+        }
+    });
+}
+
+RawServer::~RawServer()
+{
+    m_thread.join();
+    close(m_listen);
+}
+
+bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs)
+{
+    const int64_t end = nowMs() + timeoutMs;
+    size_t got = 0;
+    while (got < n) {
+        const int64_t left = end - nowMs();
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0)
+            return false;
+        const ssize_t r = recv(fd, p + got, n - got, 0);
+        if (r <= 0)
+            return false;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
 
 std::string frameHeader(uint8_t type, uint8_t flags, uint32_t length)
 {
-    std::string h = "WC";
-    h += static_cast<char>(type);
-    h += static_cast<char>(flags);
-    h += static_cast<char>(length >> 24);
-    h += static_cast<char>(length >> 16);
-    h += static_cast<char>(length >> 8);
-    h += static_cast<char>(length);
-    return h;
+    return {'W', 'C', static_cast<char>(type), static_cast<char>(flags), static_cast<char>(length >> 24),
+            static_cast<char>(length >> 16), static_cast<char>(length >> 8), static_cast<char>(length)};
 }
 
 } // namespace wctest

@@ -1,89 +1,78 @@
 #pragma once
-// Helpers of the conversation tests: a scratch directory, certificates made
-// at test time with OpenSSL, a host peer running on its own thread on
-// 127.0.0.1, a raw TCP peer for hostile input, and a recording relay.
+// Helpers of the conversation tests: certificates made at test time with
+// OpenSSL, a host peer on its own thread on 127.0.0.1, raw sockets for
+// hostile input, and a recording relay. Scratch directory: tests/common.
+
+#include "scratchdir.h"
 
 #include <wirecomm.h>
 #include <wirecomm_host.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <future>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace wctest {
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-    std::string write(const std::string& name, const std::string& content) const;
-
-private:
-    std::string m_path;
-};
-
-// Reads a whole file ("" when missing).
-std::string readFile(const std::string& path);
+using TempDir = ::ScratchDir;
+inline std::string readFile(const std::string& path) { return ReadFile(path); }
 
 // A CA, a server and a client certificate (PEM files in a directory).
 struct Pki {
-    std::string caCert;       // CA certificate
-    std::string serverCert;   // server certificate, signed by the CA
-    std::string serverKey;
-    std::string clientCert;   // client certificate, signed by the CA
-    std::string clientKey;
-    std::string serverPin;    // SHA-256 of the server's public key, hex
+    std::string caCert, serverCert, serverKey, clientCert, clientKey;
+    std::string serverPin; // SHA-256 of the server's public key, hex
 };
 // keyKind: "ec" (P-256) or "rsa1024" (a key too weak for security level 2).
 Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn,
             const std::string& clientCn, const std::string& keyKind = "ec");
 
-// A port on 127.0.0.1 that nobody listens on (bound once, then released).
+// A port of 127.0.0.1 that refuses connections: bound, not listening, and
+// kept so until the process ends, so that no other test can take it.
 uint16_t unusedPort();
+// A listening socket of 127.0.0.1 (port set), -1 on failure.
+int listenLoopback(uint16_t& port);
 
 // Milliseconds on a monotonic clock.
-int64_t nowMs();
+inline int64_t nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
-// One host listener served by a function on its own thread. The function
-// gets the listener; the peer waits for it in its destructor (every test
-// function is bounded by its own time limits).
+// One host listener served by body on its own thread; join() (or the
+// destructor) waits for the body, which its own time limits bound.
 class HostPeer {
 public:
     HostPeer(const wch_config* config, std::function<void(wch_listener*)> body);
     ~HostPeer();
     uint16_t port() const { return m_port; }
-    // Waits for the body to finish (at most ms); false on time-out.
-    bool join(int ms = 20000);
+    bool join(int /* bounded by the body */ = 0)
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        return true;
+    }
 
 private:
     wch_listener* m_listener = nullptr;
     uint16_t m_port = 0;
     std::thread m_thread;
-    std::promise<void> m_done;
-    std::future<void> m_doneFuture;
-    bool m_joined = false;
 };
 
 // Accepts one conversation and answers its allocation; nullptr on failure.
 wch_conv* acceptAndReply(wch_listener* l, int32_t replyRc, wch_alloc_info* info = nullptr,
                          int32_t* acceptRc = nullptr);
 
-// A PC conversation opened with the cm_* calls.
+// A PC conversation opened with cm_init, cm_scsu, cm_scsp, cm_set_tag (when
+// tag is not null) and cm_allc.
 struct PcConv {
     unsigned char cid[WC_CID_SIZE] = {0};
     int32_t rc = -1;
 };
-// cm_init, cm_scsu, cm_scsp, cm_set_tag (when tag is not null) and cm_allc.
 PcConv allocate(uint16_t port, const char* user = "TESTUSER", const char* password = "secret12",
                 const char* member = "TLXJOBSV", const char* tag = "TESTUSER", int32_t t1 = 10,
                 int32_t passwordCheck = 1, uint16_t pcPort = 0);
@@ -91,7 +80,13 @@ PcConv allocate(uint16_t port, const char* user = "TESTUSER", const char* passwo
 // Resets the process-wide cm_set_* defaults.
 void resetDefaults();
 
-// A plain TCP server that accepts one connection and runs body(fd).
+// Connects a plain TCP socket to 127.0.0.1:port (blocking), -1 on failure.
+int rawConnect(uint16_t port);
+// Reads exactly n bytes with a time limit; false on EOF, error or time-out.
+bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs);
+
+// A plain TCP server that accepts one connection and runs body(fd): a host
+// that answers the PC's hello with bytes of the test's choosing.
 class RawServer {
 public:
     explicit RawServer(std::function<void(int fd)> body);
@@ -103,11 +98,6 @@ private:
     uint16_t m_port = 0;
     std::thread m_thread;
 };
-
-// Connects a plain TCP socket to 127.0.0.1:port (blocking), -1 on failure.
-int rawConnect(uint16_t port);
-// Reads exactly n bytes with a time limit; false on EOF, error or time-out.
-bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs);
 
 // Relays one connection between a PC and 127.0.0.1:target, recording both
 // directions.
@@ -122,15 +112,11 @@ public:
 private:
     int m_listen = -1;
     uint16_t m_port = 0;
-    uint16_t m_target;
     std::atomic<int> m_stop{0};
     std::mutex m_lock;
     std::string m_up, m_down;
     std::thread m_thread;
 };
-
-// The trace configuration exactly as `vexlink -x` writes it.
-extern const char* const kTcpLoggerXml;
 
 // Frame header bytes ('W', 'C', type, flags, length big-endian).
 std::string frameHeader(uint8_t type, uint8_t flags, uint32_t length);

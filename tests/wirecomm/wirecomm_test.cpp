@@ -1,14 +1,16 @@
 // The conversation library on 127.0.0.1: the PC calls against a host peer
-// built on the host-side API, hostile peers built on raw sockets.
+// built on the host-side API. Random and hostile input beyond the cases
+// below is the fuzz targets' (fuzz/fuzz_wire_client.cpp, fuzz_wire_host.cpp).
 
 #include "wctest.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -20,14 +22,7 @@ namespace {
 class Wirecomm : public ::testing::Test {
 protected:
     void SetUp() override { resetDefaults(); }
-    void TearDown() override
-    {
-        resetDefaults();
-        unsetenv("WIRECOMM_CLIENT_CERT");
-        unsetenv("WIRECOMM_CLIENT_KEY");
-        unsetenv("WIRECOMM_PEM_CA");
-        unsetenv("WIRECOMM_COMMON_NAME");
-    }
+    void TearDown() override { resetDefaults(); }
 };
 
 std::string receiveText(unsigned char* cid, int32_t& rc, int32_t* handOver = nullptr)
@@ -42,15 +37,15 @@ void sendText(unsigned char* cid, const std::string& text, int32_t handOver, int
 {
     int32_t len = static_cast<int32_t>(text.size());
     int32_t status = -1;
-    cm_send_bin(cid, reinterpret_cast<const unsigned char*>(text.data()), &len, 0, &status, &rc,
-                handOver);
+    cm_send_bin(cid, reinterpret_cast<const unsigned char*>(text.data()), &len, 0, &status, &rc, handOver);
     EXPECT_EQ(status, 0);
 }
 
 } // namespace
 
 // Mode 1: the host learns who asked, blocks travel both ways with the turn,
-// and the PC's deallocation reaches the host as a normal end.
+// the password never shows on the wire, and the PC's deallocation reaches
+// the host as a normal end.
 TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
 {
     wch_alloc_info info;
@@ -69,14 +64,13 @@ TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
         }
         EXPECT_EQ(wch_send(c, reinterpret_cast<const unsigned char*>("HPREADY   hello"), 15, 0), CM_OK);
         EXPECT_EQ(wch_send_ack(c), CM_OK);
-        int32_t len = 0;
-        endRc = wch_receive(c, buf, sizeof buf, &len, nullptr, 5000);
-        // after the end every call is refused
-        EXPECT_EQ(wch_send_ack(c), CM_DEALLOCATED_NORMAL);
+        endRc = wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
+        EXPECT_EQ(wch_send_ack(c), CM_DEALLOCATED_NORMAL) << "after the end every call is refused";
         wch_conv_free(c);
     });
-
-    PcConv pc = allocate(host.port(), "USER01", "pass phrase with blanks", "TLXJOBSV", "STEP01");
+    Relay relay(host.port());
+    const char* password = "Zz9-VerySecretPassphrase 42";
+    PcConv pc = allocate(relay.port(), "USER01", password, "TLXJOBSV", "STEP01");
     ASSERT_EQ(pc.rc, CM_OK);
     int32_t rc = -1;
     sendText(pc.cid, "PHREADY   first", 0, rc);
@@ -85,67 +79,28 @@ TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
     ASSERT_EQ(rc, CM_OK);
     int32_t handOver = -1;
     EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "HPREADY   hello");
-    EXPECT_EQ(rc, CM_OK);
     EXPECT_EQ(handOver, 0);
     EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "");
     EXPECT_EQ(rc, CM_OK);
     EXPECT_EQ(handOver, 1) << "the empty block hands the turn back";
     cm_deal(pc.cid, &rc);
     EXPECT_EQ(rc, CM_OK);
-    ASSERT_TRUE(host.join());
+    host.join();
 
     EXPECT_STREQ(info.symdest, "TLXJOBSV");
     EXPECT_STREQ(info.user, "USER01");
-    EXPECT_STREQ(info.password, "pass phrase with blanks");
+    EXPECT_STREQ(info.password, password);
     EXPECT_STREQ(info.tag, "STEP01");
     EXPECT_EQ(info.password_check, 1);
     EXPECT_EQ(info.crypt_mode, 1);
-    EXPECT_STREQ(info.peer_address, "127.0.0.1");
-    ASSERT_EQ(hostGot.size(), 2u);
-    EXPECT_EQ(hostGot[0], "PHREADY   first");
-    EXPECT_EQ(hostGot[1], "PHTXT     second");
+    EXPECT_EQ(hostGot, (std::vector<std::string>{"PHREADY   first", "PHTXT     second"}));
     EXPECT_EQ(hostHandOver, (std::vector<int32_t>{0, 1}));
     EXPECT_EQ(endRc, CM_DEALLOCATED_NORMAL);
-
-    // the conversation id is gone after cm_deal
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
-    unsigned char zero[WC_CID_SIZE] = {0};
-    cm_deal(zero, &rc);
-    EXPECT_EQ(rc, CM_OK);
-    cm_stop(zero, &rc);
-    EXPECT_EQ(rc, CM_OK);
-}
-
-// Without a tag and with the password check off the host sees exactly that;
-// the password travels encrypted: it never appears in the bytes on the wire.
-TEST_F(Wirecomm, Mode1PasswordNeverOnTheWireInClear)
-{
-    wch_alloc_info info;
-    HostPeer host(nullptr, [&](wch_listener* l) {
-        wch_conv* c = acceptAndReply(l, CM_OK, &info);
-        ASSERT_NE(c, nullptr);
-        unsigned char buf[64];
-        int32_t len;
-        EXPECT_EQ(wch_receive(c, buf, sizeof buf, &len, nullptr, 5000), CM_DEALLOCATED_NORMAL);
-        wch_conv_free(c);
-    });
-    Relay relay(host.port());
-    const char* password = "Zz9-VerySecretPassphrase-42";
-    PcConv pc = allocate(relay.port(), "WIREUSER", password, "TLXJOBSV", nullptr, 10, 0);
-    ASSERT_EQ(pc.rc, CM_OK);
-    int32_t rc;
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
-    ASSERT_TRUE(host.join());
-
-    EXPECT_STREQ(info.password, password);
-    EXPECT_STREQ(info.tag, "");
-    EXPECT_EQ(info.password_check, 0);
-    std::string up = relay.pcToHost();
-    EXPECT_NE(up.find("WIREUSER"), std::string::npos) << "the recording holds the allocation";
+    const std::string up = relay.pcToHost();
+    EXPECT_NE(up.find("USER01"), std::string::npos) << "the recording holds the allocation";
     EXPECT_EQ(up.find("VerySecret"), std::string::npos);
-    EXPECT_EQ(up.find(password), std::string::npos);
+    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK) << "the conversation id is gone after cm_deal";
 }
 
 // The host's answer decides: 6 for a wrong password, 9 for an unknown member,
@@ -153,55 +108,37 @@ TEST_F(Wirecomm, Mode1PasswordNeverOnTheWireInClear)
 TEST_F(Wirecomm, RejectedAllocationGivesTheHostsCode)
 {
     for (int32_t answer : {CM_SECURITY_NOT_VALID, CM_TPN_NOT_RECOGNIZED}) {
-        HostPeer host(nullptr, [&](wch_listener* l) {
-            wch_alloc_info info;
-            wch_conv* c = acceptAndReply(l, answer, &info);
-            ASSERT_NE(c, nullptr);
-            unsigned char buf[16];
-            EXPECT_EQ(wch_receive(c, buf, sizeof buf, nullptr, nullptr, 100), CM_PROGRAM_STATE_CHECK);
-            wch_conv_free(c);
-        });
-        PcConv pc = allocate(host.port(), "USER01", "wrong", answer == 9 ? "NOSUCHMB" : "TLXJOBSV");
+        HostPeer host(nullptr, [&](wch_listener* l) { wch_conv_free(acceptAndReply(l, answer)); });
+        PcConv pc = allocate(host.port());
         EXPECT_EQ(pc.rc, answer);
-        int32_t rc;
-        int32_t len = 1;
-        int32_t status;
+        int32_t rc, status, len = 1;
         cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("x"), &len, 0, &status, &rc, 1);
         EXPECT_EQ(rc, CM_PROGRAM_STATE_CHECK);
         cm_deal(pc.cid, &rc);
         EXPECT_EQ(rc, CM_OK);
-        ASSERT_TRUE(host.join());
     }
 }
 
-// Nobody listens: 1 at once. A host that takes the connection but never
-// answers: 2 after T1, not before and not much later.
+// A host that takes the connection but never answers: 2 after T1, not
+// before and not much later. (Nobody listening, 1, is the command line's.)
 TEST_F(Wirecomm, ConnectionRefusedAndHostSilentWithinT1)
 {
-    int64_t start = nowMs();
-    PcConv pc = allocate(unusedPort());
-    EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_NO_RETRY);
-    EXPECT_LT(nowMs() - start, 2000);
-    int32_t rc;
-    cm_deal(pc.cid, &rc);
-
-    RawServer silent([](int fd) {
-        unsigned char buf[64];
-        readExact(fd, buf, 8, 3000); // takes the hello, answers nothing
-        unsigned char more[64];
-        readExact(fd, more, sizeof more, 3000);
-    });
-    start = nowMs();
-    pc = allocate(silent.port(), "USER01", "pw", "TLXJOBSV", nullptr, 1);
-    int64_t took = nowMs() - start;
+    uint16_t port = 0;
+    int silent = listenLoopback(port); // the kernel takes the connection, nobody answers
+    const int64_t start = nowMs();
+    PcConv pc = allocate(port, "USER01", "pw", "TLXJOBSV", nullptr, 1);
+    const int64_t took = nowMs() - start;
     EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_RETRY);
     EXPECT_GE(took, 900);
     EXPECT_LT(took, 2500);
+    int32_t rc;
     cm_deal(pc.cid, &rc);
     EXPECT_EQ(rc, CM_OK);
+    close(silent);
 }
 
-// Invalid calls and settings give their codes before anything is sent.
+// Invalid calls and settings give their codes before anything is sent (the
+// port refuses connections: a connection tried would give 1).
 TEST_F(Wirecomm, ParameterAndModeChecks)
 {
     int32_t rc = -1;
@@ -225,45 +162,26 @@ TEST_F(Wirecomm, ParameterAndModeChecks)
     EXPECT_EQ(rc, CM_PARAMETER_ERROR);
     cm_deal(cid, &rc);
 
-    unsigned char unknown[WC_CID_SIZE] = {0xff, 0xff, 0xff, 0xff, 0, 0, 0, 0x7f};
-    cm_scsu(unknown, "X", &rc);
-    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
-
-    // mode 2 is reserved, other unknown modes likewise refused; no connection is tried:
-    // the first connection the watcher sees is the probe sent at the end
-    std::atomic<int> firstWasProbe{-1};
-    RawServer watcher([&](int fd) {
-        unsigned char got[5];
-        firstWasProbe.store(readExact(fd, got, 5, 5000) && std::memcmp(got, "probe", 5) == 0 ? 1 : 0);
-    });
+    // mode 2 is reserved, other unknown modes likewise refused; a crypt key
+    // that is not a fingerprint is a parameter error
+    const uint16_t closed = unusedPort();
     for (int32_t mode : {2, 0, 5}) {
         cm_set_crypt_mode(mode);
-        PcConv pc = allocate(watcher.port());
+        PcConv pc = allocate(closed);
         EXPECT_EQ(pc.rc, CM_SECURITY_NOT_SUPPORTED) << "mode " << mode;
         cm_deal(pc.cid, &rc);
     }
-    // a crypt key that is not a fingerprint is a parameter error
     cm_set_crypt_mode(3);
-    cm_set_crypt_key("not hex at all");
-    PcConv pc = allocate(watcher.port());
-    EXPECT_EQ(pc.rc, CM_PARAMETER_ERROR);
-    cm_deal(pc.cid, &rc);
-    cm_set_crypt_key("ab:cd");
-    pc = allocate(watcher.port());
-    EXPECT_EQ(pc.rc, CM_PARAMETER_ERROR);
-    cm_deal(pc.cid, &rc);
-    resetDefaults();
-    int fd = rawConnect(watcher.port());
-    ASSERT_GE(fd, 0);
-    send(fd, "probe", 5, MSG_NOSIGNAL);
-    for (int i = 0; i < 100 && firstWasProbe.load() < 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    close(fd);
-    EXPECT_EQ(firstWasProbe.load(), 1);
+    for (const char* key : {"not hex at all", "ab:cd"}) {
+        cm_set_crypt_key(key);
+        PcConv pc = allocate(closed);
+        EXPECT_EQ(pc.rc, CM_PARAMETER_ERROR) << key;
+        cm_deal(pc.cid, &rc);
+    }
 }
 
-// 31999 bytes travel intact; 32000 are refused without touching the wire,
-// and the conversation goes on.
+// 31999 bytes travel intact; 32000 and -1 are refused without touching the
+// wire, and the conversation goes on; the host side has the same limit.
 TEST_F(Wirecomm, BlockSizeLimit)
 {
     std::vector<unsigned char> got;
@@ -276,7 +194,6 @@ TEST_F(Wirecomm, BlockSizeLimit)
         got.assign(buf.begin(), buf.begin() + len);
         ASSERT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, nullptr, 5000), CM_OK);
         EXPECT_EQ(len, 3);
-        // host side limits alike
         EXPECT_EQ(wch_send(c, buf.data(), WC_MAX_BLOCK, 0), CM_PROGRAM_PARAMETER_CHECK);
         EXPECT_EQ(wch_send(c, buf.data(), WC_MAX_BLOCK - 1, 0), CM_OK);
         EXPECT_EQ(wch_receive(c, buf.data(), WC_MAX_BLOCK, &len, nullptr, 5000), CM_DEALLOCATED_NORMAL);
@@ -288,24 +205,16 @@ TEST_F(Wirecomm, BlockSizeLimit)
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<unsigned char>(i * 7 + 3);
     int32_t rc, status;
-    int32_t len = WC_MAX_BLOCK - 1;
-    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 0);
-    EXPECT_EQ(rc, CM_OK);
-    len = WC_MAX_BLOCK;
-    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 0);
-    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
-    len = -1;
-    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 0);
-    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK);
-    len = 3;
-    cm_send_bin(pc.cid, block.data(), &len, 0, &status, &rc, 1);
-    EXPECT_EQ(rc, CM_OK);
+    for (int32_t len : {WC_MAX_BLOCK - 1, WC_MAX_BLOCK, -1, 3}) {
+        int32_t n = len;
+        cm_send_bin(pc.cid, block.data(), &n, 0, &status, &rc, len == 3 ? 1 : 0);
+        EXPECT_EQ(rc, len == WC_MAX_BLOCK || len < 0 ? CM_PROGRAM_PARAMETER_CHECK : CM_OK) << len;
+    }
     std::vector<unsigned char> in(WC_MAX_BLOCK);
     EXPECT_EQ(cm_rcv_bin(pc.cid, in.data(), 0, &rc, nullptr, nullptr), WC_MAX_BLOCK - 1);
     EXPECT_EQ(rc, CM_OK);
     cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
-    ASSERT_TRUE(host.join());
+    host.join();
     ASSERT_EQ(got.size(), static_cast<size_t>(WC_MAX_BLOCK - 1));
     EXPECT_TRUE(std::equal(got.begin(), got.end(), block.begin()));
 }
@@ -334,10 +243,9 @@ TEST_F(Wirecomm, ReceiveTimeoutKeepsTheConversation)
     int32_t rc = -1;
     int64_t start = nowMs();
     receiveText(pc.cid, rc);
-    int64_t took = nowMs() - start;
     EXPECT_EQ(rc, CM_OPERATION_INCOMPLETE);
-    EXPECT_GE(took, 900);
-    EXPECT_LT(took, 2500);
+    EXPECT_GE(nowMs() - start, 900);
+    EXPECT_LT(nowMs() - start, 2500);
     timedOut.set_value();
     // the first piece arrives, the rest only after the limit
     receiveText(pc.cid, rc);
@@ -346,29 +254,19 @@ TEST_F(Wirecomm, ReceiveTimeoutKeepsTheConversation)
     EXPECT_EQ(receiveText(pc.cid, rc), "HPTXT  end");
     EXPECT_EQ(rc, CM_OK);
     cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
-    ASSERT_TRUE(host.join());
 }
 
 // The host ends the conversation: normally (18), abnormally (17), or by
-// dropping the connection (27); each answer is final for the PC, and
-// cm_deal then only frees.
+// dropping the connection (27); each answer is final and comes at once.
 TEST_F(Wirecomm, HostEndsTheConversation)
 {
-    struct Case {
-        int how; // 0 deallocate, 1 stop, 2 drop
-        int32_t expected;
-    };
-    for (Case k : {Case{0, CM_DEALLOCATED_NORMAL}, Case{1, CM_DEALLOCATED_ABEND},
-                   Case{2, CM_RESOURCE_FAILURE_RETRY}}) {
+    for (int32_t expected : {CM_DEALLOCATED_NORMAL, CM_DEALLOCATED_ABEND, CM_RESOURCE_FAILURE_RETRY}) {
         HostPeer host(nullptr, [&](wch_listener* l) {
             wch_conv* c = acceptAndReply(l, CM_OK);
             ASSERT_NE(c, nullptr);
             EXPECT_EQ(wch_send(c, reinterpret_cast<const unsigned char*>("HPDATA    1"), 11, 0), CM_OK);
-            if (k.how == 0) {
-                EXPECT_EQ(wch_deallocate(c), CM_OK);
-            } else if (k.how == 1) {
-                EXPECT_EQ(wch_stop(c), CM_OK);
+            if (expected != CM_RESOURCE_FAILURE_RETRY) {
+                EXPECT_EQ(expected == CM_DEALLOCATED_NORMAL ? wch_deallocate(c) : wch_stop(c), CM_OK);
             }
             wch_conv_free(c);
         });
@@ -377,41 +275,16 @@ TEST_F(Wirecomm, HostEndsTheConversation)
         cm_set_rcv_timeout(pc.cid, 5);
         int32_t rc = -1;
         EXPECT_EQ(receiveText(pc.cid, rc), "HPDATA    1");
-        EXPECT_EQ(rc, CM_OK);
-        int64_t start = nowMs();
+        const int64_t start = nowMs();
         receiveText(pc.cid, rc);
-        EXPECT_EQ(rc, k.expected) << "case " << k.how;
+        EXPECT_EQ(rc, expected);
         EXPECT_LT(nowMs() - start, 3000);
-        // sticky: the next calls give the same answer
-        receiveText(pc.cid, rc);
-        EXPECT_EQ(rc, k.expected);
         int32_t len = 2, status;
         cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("xy"), &len, 0, &status, &rc, 1);
-        EXPECT_EQ(rc, k.expected);
+        EXPECT_EQ(rc, expected) << "the end is final";
         cm_deal(pc.cid, &rc);
         EXPECT_EQ(rc, CM_OK);
-        ASSERT_TRUE(host.join());
     }
-}
-
-// The PC stops the conversation: the host sees an abnormal end.
-TEST_F(Wirecomm, PcStopReachesTheHost)
-{
-    int32_t hostRc = -1;
-    HostPeer host(nullptr, [&](wch_listener* l) {
-        wch_conv* c = acceptAndReply(l, CM_OK);
-        ASSERT_NE(c, nullptr);
-        unsigned char buf[16];
-        hostRc = wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
-        wch_conv_free(c);
-    });
-    PcConv pc = allocate(host.port());
-    ASSERT_EQ(pc.rc, CM_OK);
-    int32_t rc;
-    cm_stop(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
-    ASSERT_TRUE(host.join());
-    EXPECT_EQ(hostRc, CM_DEALLOCATED_ABEND);
 }
 
 // A hostile or broken host: a length of 4 GiB, a data block of 32000 bytes,
@@ -431,18 +304,17 @@ TEST_F(Wirecomm, HostileFramesAreRefused)
         frameHeader(0x10, 0, 100) + std::string(10, 'A'), // then the host closes
     };
     for (size_t i = 0; i < attacks.size(); ++i) {
+        std::promise<void> refused;
+        auto refusedFuture = refused.get_future();
         const std::string good = i % 2 == 0 ? frameHeader(0x10, 0, 11) + "HPDATA    1" : "";
         HostPeer host(nullptr, [&](wch_listener* l) {
             wch_conv* c = acceptAndReply(l, CM_OK);
             ASSERT_NE(c, nullptr);
-            std::string bytes = good + attacks[i];
+            const std::string bytes = good + attacks[i];
             EXPECT_EQ(wch_send_raw(c, bytes.data(), bytes.size()), CM_OK);
-            if (i + 1 == attacks.size()) {
-                wch_conv_free(c);
-                return;
-            }
-            // keep the connection open: the PC must not wait for more
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            // but the last, the connection stays open: the PC must not wait for more
+            if (i + 1 < attacks.size())
+                refusedFuture.wait_for(std::chrono::seconds(5));
             wch_conv_free(c);
         });
         PcConv pc = allocate(host.port());
@@ -452,40 +324,13 @@ TEST_F(Wirecomm, HostileFramesAreRefused)
         if (!good.empty()) {
             EXPECT_EQ(receiveText(pc.cid, rc), "HPDATA    1") << "attack " << i;
         }
-        int64_t start = nowMs();
-        std::string got = receiveText(pc.cid, rc);
+        const int64_t start = nowMs();
+        EXPECT_EQ(receiveText(pc.cid, rc), "");
         EXPECT_EQ(rc, CM_RESOURCE_FAILURE_NO_RETRY) << "attack " << i;
-        EXPECT_EQ(got, "");
-        EXPECT_LT(nowMs() - start, i + 1 == attacks.size() ? 3000 : 1000) << "attack " << i;
+        EXPECT_LT(nowMs() - start, 3000) << "attack " << i;
+        refused.set_value();
         cm_deal(pc.cid, &rc);
         EXPECT_EQ(rc, CM_OK);
-        ASSERT_TRUE(host.join());
-    }
-}
-
-// A hostile allocation answer: the PC fails the allocation, never hangs.
-TEST_F(Wirecomm, HostileAllocationAnswers)
-{
-    const std::vector<std::string> answers = {
-        frameHeader(0x02, 0, 0xFFFFFFFFu),     // absurd hello reply
-        frameHeader(0x04, 0, 4) + std::string(4, '\0'), // allocation reply instead of hello reply
-        frameHeader(0x02, 0, 5) + std::string("\x09\0\0\0\0", 5), // other protocol version
-        std::string("garbage!"),
-    };
-    for (const std::string& answer : answers) {
-        RawServer server([&](int fd) {
-            unsigned char hello[8 + 34];
-            readExact(fd, hello, sizeof hello, 3000);
-            send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
-            unsigned char rest[64];
-            readExact(fd, rest, sizeof rest, 1500);
-        });
-        int64_t start = nowMs();
-        PcConv pc = allocate(server.port(), "U", "p", "M", nullptr, 20);
-        EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_NO_RETRY);
-        EXPECT_LT(nowMs() - start, 2000);
-        int32_t rc;
-        cm_deal(pc.cid, &rc);
     }
 }
 
@@ -517,40 +362,16 @@ TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
     }
 }
 
-// The host side refuses hostile PCs the same way.
-TEST_F(Wirecomm, HostRefusesHostilePcs)
+// An ALLOC with an empty user id (member and user id are 1..64 bytes): the
+// host closes without answering.
+TEST_F(Wirecomm, HostRefusesAnAllocWithoutUserId)
 {
-    int32_t rcs[4] = {-1, -1, -1, -1};
-    HostPeer host(nullptr, [&](wch_listener* l) {
-        for (int i = 0; i < 4; ++i) {
-            wch_conv* c = wch_accept(l, 5000, &rcs[i]);
-            EXPECT_EQ(c, nullptr);
-        }
-    });
-    // 4 GiB hello
+    int32_t acceptRc = -1;
+    HostPeer host(nullptr, [&](wch_listener* l) { EXPECT_EQ(wch_accept(l, 5000, &acceptRc), nullptr); });
     int fd = rawConnect(host.port());
-    std::string h = frameHeader(0x01, 0, 0xFFFFFFFFu);
+    std::string h = frameHeader(0x01, 0, 34) + std::string("\x01\x01", 2) + std::string(32, '\x09');
     send(fd, h.data(), h.size(), MSG_NOSIGNAL);
     unsigned char buf[64];
-    EXPECT_FALSE(readExact(fd, buf, 1, 3000)) << "the host closes without answering";
-    close(fd);
-    // a plain PC asking for TLS mode 3 from a plain host gets 46 in the answer
-    fd = rawConnect(host.port());
-    h = frameHeader(0x01, 0, 2) + std::string("\x01\x03", 2);
-    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
-    ASSERT_TRUE(readExact(fd, buf, 8 + 5, 3000));
-    EXPECT_EQ(buf[2], 0x02);
-    EXPECT_EQ(buf[12], CM_SECURITY_NOT_SUPPORTED);
-    close(fd);
-    // a hello cut short
-    fd = rawConnect(host.port());
-    h = frameHeader(0x01, 0, 34) + "abc";
-    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
-    close(fd);
-    // an ALLOC with an empty user id (member and user id are 1..64 bytes)
-    fd = rawConnect(host.port());
-    h = frameHeader(0x01, 0, 34) + std::string("\x01\x01", 2) + std::string(32, '\x09');
-    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
     ASSERT_TRUE(readExact(fd, buf, 8 + 37, 3000));
     h = frameHeader(0x03, 0, 1 + 3 + 2 + 2 + 2 + 30) + std::string("\x01\0\x01M\0\0\0\0\0\x1e", 10) +
         std::string(30, 'x');
@@ -558,115 +379,7 @@ TEST_F(Wirecomm, HostRefusesHostilePcs)
     EXPECT_FALSE(readExact(fd, buf, 1, 3000)) << "the host closes without answering";
     close(fd);
     ASSERT_TRUE(host.join());
-    EXPECT_EQ(rcs[0], CM_RESOURCE_FAILURE_NO_RETRY);
-    EXPECT_EQ(rcs[1], CM_SECURITY_NOT_SUPPORTED);
-    EXPECT_EQ(rcs[2], CM_RESOURCE_FAILURE_NO_RETRY);
-    EXPECT_EQ(rcs[3], CM_RESOURCE_FAILURE_NO_RETRY);
-}
-
-// A non-zero PC port binds the local end.
-TEST_F(Wirecomm, PcPortBindsTheLocalEnd)
-{
-    uint16_t local = unusedPort();
-    wch_alloc_info info;
-    HostPeer host(nullptr, [&](wch_listener* l) {
-        wch_conv* c = acceptAndReply(l, CM_OK, &info);
-        ASSERT_NE(c, nullptr);
-        unsigned char buf[8];
-        wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
-        wch_conv_free(c);
-    });
-    PcConv pc = allocate(host.port(), "U", "p", "M", nullptr, 10, 1, local);
-    ASSERT_EQ(pc.rc, CM_OK);
-    int32_t rc;
-    cm_deal(pc.cid, &rc);
-    ASSERT_TRUE(host.join());
-    EXPECT_EQ(info.peer_port, local);
-}
-
-// The trace follows tcplogger.xml: wiretrace.log next to it, with the steps
-// of a conversation and without password or key.
-TEST_F(Wirecomm, TraceFileWithoutSecrets)
-{
-    TempDir dir;
-    std::string xml = dir.write("tcplogger.xml", kTcpLoggerXml);
-    cm_init_logger(9, xml.c_str());
-    Pki pki = makePki(dir.path(), "trace", "trace.host", "trace.client");
-    wch_config tls{1, pki.serverCert.c_str(), pki.serverKey.c_str(), nullptr, -1};
-    const char* secret = "TraceSecret-77";
-    for (int mode : {1, 3}) {
-        resetDefaults();
-        cm_set_crypt_mode(mode);
-        cm_set_pem_ca(pki.caCert.c_str());
-        cm_set_crypt_key(pki.serverPin.c_str());
-        HostPeer host(mode == 3 ? &tls : nullptr, [&](wch_listener* l) {
-            wch_conv* c = acceptAndReply(l, CM_OK);
-            ASSERT_NE(c, nullptr);
-            unsigned char buf[64];
-            wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
-            wch_receive(c, buf, sizeof buf, nullptr, nullptr, 5000);
-            wch_conv_free(c);
-        });
-        PcConv pc = allocate(host.port(), "TRACEUSR", secret);
-        ASSERT_EQ(pc.rc, CM_OK) << "mode " << mode;
-        int32_t rc, status, len = 5;
-        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("hello"), &len, 0, &status, &rc, 1);
-        cm_deal(pc.cid, &rc);
-        ASSERT_TRUE(host.join());
-    }
-    cm_init_logger(0, nullptr);
-    std::string trace = readFile(dir.file("wiretrace.log"));
-    EXPECT_NE(trace.find("allocating member 'TLXJOBSV' for user 'TRACEUSR'"), std::string::npos);
-    EXPECT_NE(trace.find("TLS established"), std::string::npos);
-    EXPECT_NE(trace.find("sent block of 5 bytes"), std::string::npos);
-    EXPECT_NE(trace.find(" client.cpp:"), std::string::npos) << "file and line of each entry";
-    EXPECT_EQ(trace.find(secret), std::string::npos);
-    EXPECT_EQ(trace.find(pki.serverPin), std::string::npos);
-    // switched off: nothing more is written
-    size_t before = trace.size();
-    PcConv pc = allocate(unusedPort());
-    int32_t rc;
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(readFile(dir.file("wiretrace.log")).size(), before);
-}
-
-// Accepting in two steps: a PC that connects and then says nothing keeps
-// only its own handshake waiting, not the next PC.
-TEST_F(Wirecomm, TwoStepAcceptWhileAnotherPcStalls)
-{
-    int32_t stalledRc = -1;
-    wch_alloc_info info;
-    HostPeer host(nullptr, [&](wch_listener* l) {
-        int32_t rc = -1;
-        wch_conv* stalled = wch_accept_connection(l, 5000, &rc);
-        ASSERT_EQ(rc, CM_OK);
-        ASSERT_NE(stalled, nullptr);
-        EXPECT_EQ(wch_send_ack(stalled), CM_PROGRAM_STATE_CHECK) << "no data before the handshake";
-        std::thread slow([&] { stalledRc = wch_handshake(stalled, 1500); });
-        wch_conv* good = wch_accept_connection(l, 5000, &rc);
-        ASSERT_NE(good, nullptr);
-        EXPECT_EQ(wch_handshake(good, 5000), CM_OK);
-        EXPECT_EQ(wch_handshake(good, 5000), CM_PROGRAM_STATE_CHECK);
-        info = *wch_conv_info(good);
-        EXPECT_EQ(wch_allocate_reply(good, CM_OK), CM_OK);
-        unsigned char buf[16];
-        EXPECT_EQ(wch_receive(good, buf, sizeof buf, nullptr, nullptr, 5000), CM_DEALLOCATED_NORMAL);
-        wch_conv_free(good);
-        slow.join();
-        wch_conv_free(stalled);
-    });
-    int stalledFd = rawConnect(host.port());
-    ASSERT_GE(stalledFd, 0);
-    int64_t start = nowMs();
-    PcConv pc = allocate(host.port(), "SECOND");
-    EXPECT_EQ(pc.rc, CM_OK);
-    EXPECT_LT(nowMs() - start, 1000);
-    int32_t rc;
-    cm_deal(pc.cid, &rc);
-    ASSERT_TRUE(host.join());
-    close(stalledFd);
-    EXPECT_STREQ(info.user, "SECOND");
-    EXPECT_EQ(stalledRc, CM_OPERATION_INCOMPLETE);
+    EXPECT_EQ(acceptRc, CM_RESOURCE_FAILURE_NO_RETRY);
 }
 
 namespace {
