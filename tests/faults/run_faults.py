@@ -59,26 +59,28 @@ class Case(run_e2e.Case):
 class CuttingProxy:
     """A TCP relay between vexlink and the emulator that ends the host's side
     of the connection, without a word, once `limit` bytes have gone from the
-    PC to the host: the host drops the connection."""
+    PC to the host: the host drops the connection. With `stall`, the host's
+    bytes stop after that many instead and the connection stays open: a
+    download that hangs half-way, however fast the two ends are."""
 
-    def __init__(self, upstream_port, limit):
+    def __init__(self, upstream_port, limit, stall=None):
         self.cut = threading.Event()
         self.listener = socket.create_server(("127.0.0.1", 0))
         self.listener.settimeout(30)
         self.port = self.listener.getsockname()[1]
         self.sockets = []
-        threading.Thread(target=self.serve, args=(upstream_port, limit), daemon=True).start()
+        threading.Thread(target=self.serve, args=(upstream_port, limit, stall), daemon=True).start()
 
-    def serve(self, upstream_port, limit):
+    def serve(self, upstream_port, limit, stall):
         with contextlib.suppress(OSError):
             pc, _ = self.listener.accept()
             host = socket.create_connection(("127.0.0.1", upstream_port), timeout=30)
             self.sockets = [pc, host]
-            threading.Thread(target=self.pump, args=(host, pc, None), daemon=True).start()
-            self.pump(pc, host, limit)
+            threading.Thread(target=self.pump, args=(host, pc, stall, False), daemon=True).start()
+            self.pump(pc, host, limit, True)
 
-    def pump(self, src, dst, limit):
-        """Relays src to dst; with a limit, drops both sides once it is reached."""
+    def pump(self, src, dst, limit, drop):
+        """Relays src to dst; at the limit it drops both sides, or holds."""
         with contextlib.suppress(OSError):
             while not self.cut.is_set():
                 data = src.recv(65536)
@@ -86,7 +88,10 @@ class CuttingProxy:
                     break
                 if limit is not None and len(data) >= limit:
                     dst.sendall(data[:limit])
-                    self.stop()
+                    if drop:
+                        self.stop()
+                    else:
+                        self.cut.wait()
                     return
                 limit = None if limit is None else limit - len(data)
                 dst.sendall(data)
@@ -481,11 +486,15 @@ def case_signals(c):
     in order: no HPEOD, the partial file deleted, System minus the signal,
     the conversation deallocated, exit code 16. What the run creates is
     owner-only whatever the umask."""
-    records = random_records(random.Random(9), 300000, 80, TEXT_ALPHABET)
+    records = random_records(random.Random(9), 20000, 80, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 84, records)])
+    # The host's bytes stop after about 3000 records: the download is open
+    # when the signal comes.
+    proxy = CuttingProxy(emu.port, None, stall=300000)
+    c.proxies.append(proxy)
     old = os.umask(0)
     try:
-        run = c.vexlink(emu.port, work_dir="term", msglevel=1)
+        run = c.vexlink(proxy.port, work_dir="term", msglevel=1)
     finally:
         os.umask(old)
     run.wait_ready()
