@@ -38,12 +38,12 @@ namespace Xml {
 
 class ConfigFile : public Document {
 public:
-    static const int32_t kDuplicateFirst = 0;
-    static const int32_t kDuplicateLast = 1;
-    static const int32_t kDuplicateError = 2;
-    static const int32_t kDuplicateList = 3;
-    static const int32_t kMaxResolvePasses = 64;
-    static const int32_t kMaxCopiedNodes = 100000;
+    static constexpr int32_t kDuplicateFirst = 0;
+    static constexpr int32_t kDuplicateLast = 1;
+    static constexpr int32_t kDuplicateError = 2;
+    static constexpr int32_t kDuplicateList = 3;
+    static constexpr int32_t kMaxResolvePasses = 64;
+    static constexpr int32_t kMaxCopiedNodes = 100000;
 
     // name: the file, or a label when the document is loaded from a text.
     // substitution: replaces "*" in INI paths; "*" when null.

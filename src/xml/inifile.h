@@ -24,11 +24,11 @@ namespace Ini {
 class IniFile {
 public:
     // Rules for an item name repeated within a section.
-    static const int32_t kModeFirst = 0; // the first value stays
-    static const int32_t kModeLast = 1;  // a later value replaces it
-    static const int32_t kModeError = 2; // "duplicate item or section"
-    static const int32_t kModeList = 3;  // every value is kept, chained as duplicates
-    static const int32_t kMaxIncludeDepth = 32;
+    static constexpr int32_t kModeFirst = 0; // the first value stays
+    static constexpr int32_t kModeLast = 1;  // a later value replaces it
+    static constexpr int32_t kModeError = 2; // "duplicate item or section"
+    static constexpr int32_t kModeList = 3;  // every value is kept, chained as duplicates
+    static constexpr int32_t kMaxIncludeDepth = 32;
 
     IniFile(const char* path, int32_t mode);
     ~IniFile();
