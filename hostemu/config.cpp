@@ -24,21 +24,12 @@ std::string Resolve(const std::string& base, const std::string& path) {
 }
 
 bool ParseInt(const std::string& text, int min, int max, int& out) {
-    std::string t = TrimBlanks(text);
-    if (t.empty() || t.size() > 10)
+    const std::string t = TrimBlanks(text);
+    const bool neg = !t.empty() && t[0] == '-';
+    uint64_t digits = 0;
+    if (t.size() > 10 || !ParseDecimal(t.substr(neg ? 1 : 0), digits, UINT64_MAX, 10))
         return false;
-    bool neg = t[0] == '-';
-    size_t i = neg ? 1 : 0;
-    if (i >= t.size())
-        return false;
-    long long v = 0;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9')
-            return false;
-        v = v * 10 + (t[i] - '0');
-    }
-    if (neg)
-        v = -v;
+    const long long v = neg ? -static_cast<long long>(digits) : static_cast<long long>(digits);
     if (v < min || v > max)
         return false;
     out = static_cast<int>(v);

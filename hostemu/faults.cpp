@@ -7,16 +7,7 @@ namespace hostemu {
 namespace {
 
 bool ParseCount(const std::string& text, uint64_t& v, uint64_t max) {
-    std::string t = TrimBlanks(text);
-    if (t.empty() || t.size() > 12)
-        return false;
-    v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return v <= max;
+    return ParseDecimal(TrimBlanks(text), v, max, 12);
 }
 
 } // namespace

@@ -32,23 +32,10 @@ const int32_t kWorkArea = FTPItem::kBufferSize;
 // Bytes read from an upload file at a time.
 const size_t kReadChunk = 256 * 1024;
 
-bool GetConfig(const char* key, std::string& value)
-{
-    value.clear();
-    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
-}
-
 int32_t ConfigNumber(const char* key, int32_t fallback)
 {
     std::string value;
-    return GetConfig(key, value) ? std::atoi(value.c_str()) : fallback;
-}
-
-bool IsHexFormat(const std::string& value)
-{
-    if (value.size() != 3)
-        return false;
-    return (value[0] | 0x20) == 'h' && (value[1] | 0x20) == 'e' && (value[2] | 0x20) == 'x';
+    return ConfigValue(key, value) ? std::atoi(value.c_str()) : fallback;
 }
 
 int HexDigit(uint8_t c)
@@ -60,17 +47,6 @@ int HexDigit(uint8_t c)
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
-}
-
-// The local time as asctime writes it, without its line end
-// (for example "Fri Dec  4 04:52:04 2026").
-std::string AscTimeNow()
-{
-    std::tm local{};
-    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), local);
-    char text[64] = {0};
-    std::strftime(text, sizeof(text), "%a %b %e %H:%M:%S %Y", &local);
-    return text;
 }
 
 } // namespace
@@ -221,7 +197,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
     // 2. Settings and database.
     Init();
     if (m_pDb)
-        StartDbWatch(ComposeDbPath());
+        StartDbWatch(WorkDir::FromConfig().database);
 
     // 3. The item registry, 4. the opening item.
     m_pLine.reset(new FTPLine(&m_flags, &m_sendQueue, m_pDb.get()));
@@ -327,7 +303,7 @@ void SocketFTP::Init()
     m_iT1 = ConfigNumber("FTP.T1", 60);
 
     // 2. The same path the transfer module composed.
-    const std::string path = ComposeDbPath();
+    const std::string path = WorkDir::FromConfig().database;
 
     // 3. The database, recreated for this run. An empty path would give
     // SQLite's private temporary database, which the front end cannot reach:
@@ -343,23 +319,6 @@ void SocketFTP::Init()
     // 4. Deleted at the end of the process, only when this run created it.
     if (WorkDir::CreatedDatabase())
         Trash::Register(path);
-}
-
-std::string SocketFTP::ComposeDbPath(std::string* pDirectory)
-{
-    std::string value;
-    std::string path;
-    GetConfig("GLOBAL.TEMP_PATH", path);
-    if (pDirectory != nullptr)
-        pDirectory->clear();
-    if (GetConfig("GLOBAL.WORK_DIR", value)) {
-        path += "/" + value;
-        if (pDirectory != nullptr)
-            *pDirectory = path;
-    }
-    if (GetConfig("SQLITE.DBNAME", value))
-        path += "/" + value;
-    return path;
 }
 
 int64_t SocketFTP::Now()
@@ -575,7 +534,7 @@ bool SocketFTP::CheckUpload(const char* pszPath, std::string& strReason)
         return false;
     }
     std::string format;
-    const bool hex = GetConfig("GLOBAL.UPLOAD_FORMAT", format) && IsHexFormat(format);
+    const bool hex = ConfigValue("GLOBAL.UPLOAD_FORMAT", format) && IsHexSetting(format);
     int64_t badLine = 0;
     if (UploadReader::Check(pszPath, hex, m_flags.Binary(), badLine) == 0) {
         strReason = "ERROR: upload line " + std::to_string(badLine) +
@@ -597,7 +556,7 @@ void SocketFTP::InsertUploadFailure(int32_t iMsgId, const std::string& strReason
 int32_t SocketFTP::UploadFile(const char* pszPath)
 {
     std::string format;
-    const bool hex = GetConfig("GLOBAL.UPLOAD_FORMAT", format) && IsHexFormat(format);
+    const bool hex = ConfigValue("GLOBAL.UPLOAD_FORMAT", format) && IsHexSetting(format);
     std::FILE* file = std::fopen(pszPath, "rb");
     if (file == nullptr)
         return 0;
