@@ -122,7 +122,7 @@ void MODUL_FTP::GetConfig()
 {
     std::string value;
 
-    // 1. The password, Base64. An empty line or "*" is the passwordless
+    // The password, Base64. An empty line or "*" is the passwordless
     // logon; no line at all, or a line that is not Base64, refuses the run:
     // a password that cannot be read must not become "no password".
     bool refusePassword = false;
@@ -146,7 +146,7 @@ void MODUL_FTP::GetConfig()
     }
     Wipe(value);
 
-    // 2. Texts.
+    // Texts.
     ConfigValue("TCP.IP_ADDR", m_strIP);
     ConfigValue("TCP.MEMBER", m_strSymdesti);
     ConfigValue("TCP.USERID", m_strUsrid);
@@ -155,14 +155,14 @@ void MODUL_FTP::GetConfig()
     if (g_pConfigModul != nullptr && !ConfigLimits::Apply(*g_pConfigModul))
         g_iRC = 8;
 
-    // 3. Ports, by the rules of atoi (range-checked above).
+    // Ports, by the rules of atoi (range-checked above).
     m_iPcPort = ConfigValue("TCP.PC_PORT", value) ? std::atoi(value.c_str()) : 0;
     m_iHostPort = ConfigValue("TCP.HOST_PORT", value) ? std::atoi(value.c_str()) : 0;
 
-    // 4.
+    // Port 0 cannot reach a host: said in the log before the connection fails.
     ELOG_ASSERT(m_iHostPort);
 
-    // 5. The database path; the work directory is created (one level).
+    // The database path; the work directory is created (one level).
     std::string workDir;
     if (ConfigValue("GLOBAL.WORK_DIR", workDir) && !IsWorkDirAllowed(workDir)) {
         // The database is dropped and recreated there: a directory outside
@@ -230,21 +230,21 @@ void MODUL_FTP::Run()
     bool failed = false;
     int32_t failureRC = 0;
     try {
-        // 1. The conversation.
+        // The conversation.
         m_pBlockSocket = new BlockSocket(m_strIP.c_str(), m_strPasswd.c_str(), m_strSymdesti.c_str(),
                                          m_strUsrid.c_str());
-        // 2. Ports, when configured.
+        // Ports, when configured.
         if (m_iHostPort != 0)
             m_pBlockSocket->SetHostPort(static_cast<uint16_t>(m_iHostPort));
         if (m_iPcPort != 0)
             m_pBlockSocket->SetPCPort(static_cast<uint16_t>(m_iPcPort));
-        // 3. Connect (throws SocketError).
+        // Connect (throws SocketError).
         m_pBlockSocket->Connect();
         // The conversation is allocated: no copy of the password is kept.
         Wipe(m_strPasswd);
         if (g_pConfigModul != nullptr)
             g_pConfigModul->WipeParm("TCP.PASSWORD");
-        // 4. The engine runs until both of its threads have ended (not at
+        // The engine runs until both of its threads have ended (not at
         // all when a stop signal came during the logon).
         if (g_iStopSignal.load() == 0)
             m_pSocketFTP = new SocketFTP(m_pBlockSocket);
@@ -257,7 +257,7 @@ void MODUL_FTP::Run()
             failed = true;
             failureRC = m_pSocketFTP->FailureRC();
         }
-        // 5. Stop after a communication timeout, then close.
+        // Stop after a communication timeout, then close.
         if (g_iRC == 6)
             m_pBlockSocket->Stop();
         m_pBlockSocket->Close();
@@ -273,13 +273,13 @@ void MODUL_FTP::Run()
         }
     }
 
-    // 6. The failure in g_iRC and in the System table.
+    // The failure in g_iRC and in the System table.
     if (failed) {
         g_iRC = 16;
         WriteFailureRow(m_pszDbPath, failureRC);
     }
 
-    // 7. Engine first, conversation second.
+    // Engine first, conversation second.
     delete m_pSocketFTP;
     m_pSocketFTP = nullptr;
     delete m_pBlockSocket;

@@ -189,17 +189,18 @@ int UploadReader::Check(const char* pszPath, bool bHex, bool bBinary, int64_t& i
 SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
     : m_pBlockSocket(pBlockSocket), m_pSendArea(new uint8_t[kWorkArea]), m_pRecvArea(new uint8_t[kWorkArea])
 {
-    // 1. Start values: the exchange starts as Exchange gives it.
+    // Start values: the exchange starts as Exchange gives it.
     m_tLastActivity = Now();
     std::memset(m_pSendArea.get(), 0, kWorkArea);
     std::memset(m_pRecvArea.get(), 0, kWorkArea);
 
-    // 2. Settings and database.
+    // Settings and database.
     Init();
     if (m_pDb)
         StartDbWatch(WorkDir::FromConfig().database);
 
-    // 3. The item registry, 4. the opening item.
+    // The item registry, then the opening item: the host expects PHREADY
+    // before any request.
     m_pLine.reset(new FTPLine(&m_flags, &m_sendQueue, m_pDb.get()));
     m_pLine->SetBlockSocket(m_pBlockSocket);
     {
@@ -207,7 +208,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
         m_pLine->QueueFTPItem(kOpeningMsgId, "PHREADY", nullptr, 0);
     }
 
-    // 5. The send thread.
+    // The send thread.
     ELOG(0, 3, 120, "SocketFTP-Send-Thread starting\n");
     m_pSendTask.reset(new Task());
     const bool sendStarted = m_pSendTask->CreateTask(&SocketFTP::ftpSendTaskEntry, "ftpSendTaskEntry", this);
@@ -219,7 +220,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
         m_iAbort = 1;
     }
 
-    // 6. The read thread.
+    // The read thread.
     ELOG(0, 3, 120, "SocketFTP-Read-Thread starting\n");
     m_pReadTask.reset(new Task());
     if (!m_pReadTask->CreateTask(&SocketFTP::ftpReadTaskEntry, "ftpReadTaskEntry", this)) {
@@ -233,7 +234,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
         return;
     }
 
-    // 7. Wait for both threads.
+    // Wait for both threads.
     if (g_iRC == 0) {
         try {
             // This thread watches the communication timeout: neither engine
@@ -298,14 +299,14 @@ void SocketFTP::StopAndJoinThreads()
 
 void SocketFTP::Init()
 {
-    // 1. Timeouts.
+    // Timeouts.
     m_iT0 = ConfigNumber("FTP.T0", 30);
     m_iT1 = ConfigNumber("FTP.T1", 60);
 
-    // 2. The same path the transfer module composed.
+    // The same path the transfer module composed.
     const std::string path = WorkDir::FromConfig().database;
 
-    // 3. The database, recreated for this run. An empty path would give
+    // The database, recreated for this run. An empty path would give
     // SQLite's private temporary database, which the front end cannot reach:
     // that is no database.
     if (!path.empty()) {
@@ -316,7 +317,7 @@ void SocketFTP::Init()
         ELOG(0, 1, 120, "SocketFTP: no database path (GLOBAL.TEMP_PATH, GLOBAL.WORK_DIR, SQLITE.DBNAME)\n");
     }
 
-    // 4. Deleted at the end of the process, only when this run created it.
+    // Deleted at the end of the process, only when this run created it.
     if (WorkDir::CreatedDatabase())
         Trash::Register(path);
 }
@@ -447,18 +448,18 @@ int32_t SocketFTP::SendStep()
     if (m_iAbort != 0)
         return 0;
 
-    // 1. No database, no requests.
+    // No database, no requests.
     if (!m_pDb) {
         ELOG(0, 3, 120, "SocketFTP-Send-Thread SqLite is not ready\n");
         g_iRC = 8;
         return 0;
     }
 
-    // 2. An exchange is open, or CLOSE was taken: only drain the queue.
+    // An exchange is open, or CLOSE was taken: only drain the queue.
     if (!m_flags.TakingRows())
         return FlushSendQueue();
 
-    // 3. Take the rows in insertion order.
+    // Take the rows in insertion order.
     std::vector<std::string> columns;
     for (;;) {
         if (m_pDb->Get(columns) != 1)
@@ -498,7 +499,7 @@ int32_t SocketFTP::SendStep()
                 ELock lock(&m_lineLock);
                 queued = m_pLine->QueueFTPItem(msgId, cmd, data, 0);
             }
-            // 4. The records of the file, outside the line lock: a long file
+            // The records of the file, outside the line lock: a long file
             // drains the queue, which waits for the host's answers to lines
             // queued before, and the read thread handles those under it.
             if (upload && queued == 1) {
@@ -515,7 +516,7 @@ int32_t SocketFTP::SendStep()
             }
         }
 
-        // 5. An exchange was opened, or CLOSE taken: the rows behind wait
+        // An exchange was opened, or CLOSE taken: the rows behind wait
         // (after CLOSE for good); the queue is drained.
         if (!m_flags.TakingRows())
             return FlushSendQueue();
@@ -751,16 +752,16 @@ int32_t SocketFTP::ReceiveBlock()
 
 int32_t SocketFTP::ReadStep()
 {
-    // 1. Nothing is due from the host.
+    // Nothing is due from the host.
     if (!m_flags.ReadingOn())
         return 1;
     for (;;) {
-        // 2. One block, received outside the line lock.
+        // One block, received outside the line lock.
         if (ReceiveBlock() == 0)
             return 0;
         if (m_nRecvUsed == 0)
             return 1;
-        // 3. Split and hand over, under the line lock, with the splitter
+        // Split and hand over, under the line lock, with the splitter
         // that the unit tests and the fuzz target exercise.
         {
             ELock lineLock(&m_lineLock);
@@ -772,7 +773,7 @@ int32_t SocketFTP::ReadStep()
                 m_tLastActivity = Now();
             });
         }
-        // 4. More is due: receive again within this pass.
+        // More is due: receive again within this pass.
         if (!m_flags.ReadingOn())
             return 1;
     }
