@@ -1,5 +1,6 @@
 #include "faults.h"
 
+#include "linelimits.h"
 #include "names.h"
 
 namespace hostemu {
@@ -69,7 +70,7 @@ bool Faults::Set(const std::string& keyIn, const std::string& value, std::string
         // A size (at least 32000: anything smaller would fit a block), or
         // YES for 32768.
         if (ParseCount(value, n, 1 << 24))
-            ok = n == 0 || n >= 32000;
+            ok = n == 0 || n >= static_cast<uint64_t>(Limits::kBlock);
         else if (ParseBool(value, b))
             n = b ? 32768 : 0;
         else
