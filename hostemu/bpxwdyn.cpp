@@ -16,16 +16,12 @@ std::string Unquote(std::string v) {
     return v;
 }
 
+// A count of at most six digits, blanks around it allowed.
 bool ParseCount(const std::string& text, int& v) {
-    std::string t = TrimBlanks(text);
-    if (t.empty() || t.size() > 6)
+    uint64_t n = 0;
+    if (!ParseDecimal(TrimBlanks(text), n, UINT64_MAX, 6))
         return false;
-    v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
+    v = static_cast<int>(n);
     return true;
 }
 
@@ -130,31 +126,11 @@ Status Allocations::Execute(const std::string& request) {
                                  " (ALLOC OR FREE)");
 }
 
-Status Allocations::Allocate(const std::map<std::string, std::string>& keys) {
-    static const std::set<std::string> known = {
-        "FI", "DA", "NEW", "OLD", "SHR", "MOD", "CATALOG", "KEEP", "DELETE", "UNCATALOG",
-        "DSORG", "DSNTYPE", "RECFM", "LRECL", "BLKSIZE", "DIR", "SPACE", "CYL", "TRACKS",
-        "BLOCK", "UNIT", "VOL", "REUSE", "MSG", "LIKE", "RELEASE", "STORCLAS", "MGMTCLAS",
-        "DATACLAS", "RTDDN", "RTDSN"};
-    for (const auto& kv : keys)
-        if (known.find(kv.first) == known.end())
-            return Status::Error(12, "BPXWDYN KEYWORD " + kv.first + " NOT SUPPORTED");
-    int statuses = 0;
-    std::string status = "NEW";
-    for (const char* s : {"NEW", "OLD", "SHR", "MOD"})
-        if (keys.count(s)) {
-            ++statuses;
-            status = s;
-        }
-    if (statuses > 1)
-        return Status::Error(12, "CONFLICTING STATUS KEYWORDS, GIVE ONE OF NEW, OLD, SHR, MOD");
-    std::string disp;
-    for (const char* d : {"CATALOG", "KEEP", "DELETE", "UNCATALOG"})
-        if (keys.count(d)) {
-            if (!disp.empty())
-                return Status::Error(12, "CONFLICTING DISPOSITIONS " + disp + " AND " + d);
-            disp = d;
-        }
+Status Allocations::Allocate(const Keys& keys) {
+    std::string status, disp;
+    Status st = ReadStatusAndDisposition(keys, status, disp);
+    if (!st.Ok())
+        return st;
     auto da = keys.find("DA");
     if (da == keys.end())
         return Status::Error(12, "DA(DATA SET NAME) IS REQUIRED");
@@ -176,65 +152,9 @@ Status Allocations::Allocate(const std::map<std::string, std::string>& keys) {
     if (status == "NEW") {
         if (entry)
             return Status::Error(8, "DATA SET " + ref.dsn + " NOT ALLOCATED, DUPLICATE NAME EXISTS IN CATALOG");
-        DsAttrs attrs;
-        attrs.recfm.blocked = true;
-        auto like = keys.find("LIKE");
-        if (like != keys.end()) {
-            DsRef likeRef;
-            if (!ParseDsRef(Unquote(like->second), likeRef, error))
-                return Status::Error(12, "LIKE: " + error);
-            EntryPtr model = m_catalog.Find(likeRef.dsn);
-            if (!model)
-                return Status::Error(8, "LIKE DATA SET " + likeRef.dsn + " NOT IN CATALOG");
-            attrs = model->attrs;
-            attrs.created.clear();
-            attrs.changed.clear();
-        }
-        auto it = keys.find("DSORG");
-        if (it != keys.end()) {
-            std::string v = UpperAscii(TrimBlanks(it->second));
-            if (v == "PS")
-                attrs.dsorg = Dsorg::PS;
-            else if (v == "PO")
-                attrs.dsorg = Dsorg::PO;
-            else
-                return Status::Error(12, "DSORG MUST BE PS OR PO");
-        }
-        if ((it = keys.find("DSNTYPE")) != keys.end()) {
-            std::string v = UpperAscii(TrimBlanks(it->second));
-            if (v == "LIBRARY" || v == "PDS")
-                attrs.dsorg = Dsorg::PO;
-            else if (v != "BASIC" && v != "LARGE")
-                return Status::Error(12, "DSNTYPE MUST BE LIBRARY, PDS, BASIC OR LARGE");
-        }
-        if ((it = keys.find("DIR")) != keys.end()) {
-            if (!ParseCount(it->second, attrs.dirblks) || attrs.dirblks == 0)
-                return Status::Error(12, "DIR NEEDS A NUMBER OF DIRECTORY BLOCKS");
-            attrs.dsorg = Dsorg::PO;
-        }
-        if ((it = keys.find("RECFM")) != keys.end() && !ParseRecfm(it->second, attrs.recfm))
-            return Status::Error(12, "RECFM " + it->second + " NOT SUPPORTED (F, FB, V, VB, U)");
-        if ((it = keys.find("LRECL")) != keys.end() && !ParseCount(it->second, attrs.lrecl))
-            return Status::Error(12, "LRECL NEEDS A NUMBER");
-        if ((it = keys.find("BLKSIZE")) != keys.end() && !ParseCount(it->second, attrs.blksize))
-            return Status::Error(12, "BLKSIZE NEEDS A NUMBER");
-        if (like == keys.end() && keys.find("BLKSIZE") == keys.end())
-            attrs.blksize = 0;
-        if ((it = keys.find("VOL")) != keys.end())
-            attrs.volser = UpperAscii(Unquote(it->second));
-        if (ref.HasMember())
-            attrs.dsorg = Dsorg::PO;
-        if (disp == "DELETE") {
-            // A work data set that would vanish when freed: nothing to keep.
-            if (!ValidateAttrs(attrs, error))
-                return Status::Error(12, error);
-            what = "TEMPORARY, NOT CATALOGED";
-        } else {
-            Status st = m_catalog.Create(ref.dsn, attrs);
-            if (!st.Ok())
-                return st;
-            what = "CATALOGED";
-        }
+        st = CreateNew(keys, ref, disp, what);
+        if (!st.Ok())
+            return st;
     } else {
         if (!entry)
             return Status::Error(8, "DATA SET " + ref.dsn + " NOT IN CATALOG");
@@ -251,6 +171,106 @@ Status Allocations::Allocate(const std::map<std::string, std::string>& keys) {
         m_allocs[ddname] = Alloc{ref.Text(), status, disp};
     return Status::Success("ALLOC " + (ddname.empty() ? std::string() : "FI(" + ddname + ") ") + "DA(" +
                            ref.Text() + ") " + status + (disp.empty() ? "" : " " + disp) + " - " + what);
+}
+
+Status Allocations::ReadStatusAndDisposition(const Keys& keys, std::string& status, std::string& disp) {
+    static const std::set<std::string> known = {
+        "FI", "DA", "NEW", "OLD", "SHR", "MOD", "CATALOG", "KEEP", "DELETE", "UNCATALOG",
+        "DSORG", "DSNTYPE", "RECFM", "LRECL", "BLKSIZE", "DIR", "SPACE", "CYL", "TRACKS",
+        "BLOCK", "UNIT", "VOL", "REUSE", "MSG", "LIKE", "RELEASE", "STORCLAS", "MGMTCLAS",
+        "DATACLAS", "RTDDN", "RTDSN"};
+    for (const auto& kv : keys)
+        if (known.find(kv.first) == known.end())
+            return Status::Error(12, "BPXWDYN KEYWORD " + kv.first + " NOT SUPPORTED");
+    int statuses = 0;
+    status = "NEW";
+    for (const char* s : {"NEW", "OLD", "SHR", "MOD"})
+        if (keys.count(s)) {
+            ++statuses;
+            status = s;
+        }
+    if (statuses > 1)
+        return Status::Error(12, "CONFLICTING STATUS KEYWORDS, GIVE ONE OF NEW, OLD, SHR, MOD");
+    disp.clear();
+    for (const char* d : {"CATALOG", "KEEP", "DELETE", "UNCATALOG"})
+        if (keys.count(d)) {
+            if (!disp.empty())
+                return Status::Error(12, "CONFLICTING DISPOSITIONS " + disp + " AND " + d);
+            disp = d;
+        }
+    return Status::Success();
+}
+
+Status Allocations::CreateNew(const Keys& keys, const DsRef& ref, const std::string& disp, std::string& what) {
+    DsAttrs attrs;
+    Status st = NewAttributes(keys, ref, attrs);
+    if (!st.Ok())
+        return st;
+    if (disp == "DELETE") {
+        // A work data set that would vanish when freed: nothing to keep.
+        std::string error;
+        if (!ValidateAttrs(attrs, error))
+            return Status::Error(12, error);
+        what = "TEMPORARY, NOT CATALOGED";
+        return Status::Success();
+    }
+    st = m_catalog.Create(ref.dsn, attrs);
+    if (st.Ok())
+        what = "CATALOGED";
+    return st;
+}
+
+Status Allocations::NewAttributes(const Keys& keys, const DsRef& ref, DsAttrs& attrs) {
+    // A model's attributes first (LIKE), the keywords on top of them.
+    attrs.recfm.blocked = true;
+    std::string error;
+    auto like = keys.find("LIKE");
+    if (like != keys.end()) {
+        DsRef likeRef;
+        if (!ParseDsRef(Unquote(like->second), likeRef, error))
+            return Status::Error(12, "LIKE: " + error);
+        EntryPtr model = m_catalog.Find(likeRef.dsn);
+        if (!model)
+            return Status::Error(8, "LIKE DATA SET " + likeRef.dsn + " NOT IN CATALOG");
+        attrs = model->attrs;
+        attrs.created.clear();
+        attrs.changed.clear();
+    }
+    auto it = keys.find("DSORG");
+    if (it != keys.end()) {
+        std::string v = UpperAscii(TrimBlanks(it->second));
+        if (v == "PS")
+            attrs.dsorg = Dsorg::PS;
+        else if (v == "PO")
+            attrs.dsorg = Dsorg::PO;
+        else
+            return Status::Error(12, "DSORG MUST BE PS OR PO");
+    }
+    if ((it = keys.find("DSNTYPE")) != keys.end()) {
+        std::string v = UpperAscii(TrimBlanks(it->second));
+        if (v == "LIBRARY" || v == "PDS")
+            attrs.dsorg = Dsorg::PO;
+        else if (v != "BASIC" && v != "LARGE")
+            return Status::Error(12, "DSNTYPE MUST BE LIBRARY, PDS, BASIC OR LARGE");
+    }
+    if ((it = keys.find("DIR")) != keys.end()) {
+        if (!ParseCount(it->second, attrs.dirblks) || attrs.dirblks == 0)
+            return Status::Error(12, "DIR NEEDS A NUMBER OF DIRECTORY BLOCKS");
+        attrs.dsorg = Dsorg::PO;
+    }
+    if ((it = keys.find("RECFM")) != keys.end() && !ParseRecfm(it->second, attrs.recfm))
+        return Status::Error(12, "RECFM " + it->second + " NOT SUPPORTED (F, FB, V, VB, U)");
+    if ((it = keys.find("LRECL")) != keys.end() && !ParseCount(it->second, attrs.lrecl))
+        return Status::Error(12, "LRECL NEEDS A NUMBER");
+    if ((it = keys.find("BLKSIZE")) != keys.end() && !ParseCount(it->second, attrs.blksize))
+        return Status::Error(12, "BLKSIZE NEEDS A NUMBER");
+    if (like == keys.end() && keys.find("BLKSIZE") == keys.end())
+        attrs.blksize = 0;
+    if ((it = keys.find("VOL")) != keys.end())
+        attrs.volser = UpperAscii(Unquote(it->second));
+    if (ref.HasMember())
+        attrs.dsorg = Dsorg::PO;
+    return Status::Success();
 }
 
 Status Allocations::Release(const std::string& ddname, const Alloc& a) {

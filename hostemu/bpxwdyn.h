@@ -38,7 +38,13 @@ private:
         std::string status;
         std::string disp;
     };
-    Status Allocate(const std::map<std::string, std::string>& keys);
+    using Keys = std::map<std::string, std::string>;
+    // ALLOC in steps: the status and disposition keywords, then for a new
+    // data set its attributes and its creation (or a temporary one).
+    Status Allocate(const Keys& keys);
+    static Status ReadStatusAndDisposition(const Keys& keys, std::string& status, std::string& disp);
+    Status CreateNew(const Keys& keys, const DsRef& ref, const std::string& disp, std::string& what);
+    Status NewAttributes(const Keys& keys, const DsRef& ref, DsAttrs& attrs);
     Status Free(const std::map<std::string, std::string>& keys);
     Status Release(const std::string& ddname, const Alloc& a);
 

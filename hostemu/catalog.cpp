@@ -16,18 +16,6 @@ namespace {
 const char* const kMagic = "VEXDS";
 const char* const kMarker = "VEXCAT";
 
-bool ParseNumber(const std::string& text, uint64_t& v) {
-    if (text.empty() || text.size() > 19)
-        return false;
-    v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return true;
-}
-
 std::vector<std::string> MemberFields(const MemberInfo& m) {
     if (!m.hasStats)
         return {"MEMBER", m.name, "0"};
@@ -50,8 +38,8 @@ bool MemberFromSection(const Section& sec, MemberInfo& m) {
     if (f[2] != "1" || f.size() != 11)
         return false;
     uint64_t vv, mm;
-    if (!ParseNumber(f[3], vv) || !ParseNumber(f[4], mm) || !ParseNumber(f[8], m.stats.init) ||
-        !ParseNumber(f[9], m.stats.mod))
+    if (!ParseDecimal(f[3], vv) || !ParseDecimal(f[4], mm) || !ParseDecimal(f[8], m.stats.init) ||
+        !ParseDecimal(f[9], m.stats.mod))
         return false;
     m.hasStats = true;
     m.stats.vv = static_cast<int>(vv);

@@ -24,21 +24,12 @@ std::string Resolve(const std::string& base, const std::string& path) {
 }
 
 bool ParseInt(const std::string& text, int min, int max, int& out) {
-    std::string t = TrimBlanks(text);
-    if (t.empty() || t.size() > 10)
+    const std::string t = TrimBlanks(text);
+    const bool neg = !t.empty() && t[0] == '-';
+    uint64_t digits = 0;
+    if (t.size() > 10 || !ParseDecimal(t.substr(neg ? 1 : 0), digits, UINT64_MAX, 10))
         return false;
-    bool neg = t[0] == '-';
-    size_t i = neg ? 1 : 0;
-    if (i >= t.size())
-        return false;
-    long long v = 0;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9')
-            return false;
-        v = v * 10 + (t[i] - '0');
-    }
-    if (neg)
-        v = -v;
+    const long long v = neg ? -static_cast<long long>(digits) : static_cast<long long>(digits);
     if (v < min || v > max)
         return false;
     out = static_cast<int>(v);
@@ -97,117 +88,119 @@ bool EmuConfig::LoadIni(const std::string& path, std::string& error) {
         ++lineNo;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        std::string t = TrimBlanks(line);
+        const std::string t = TrimBlanks(line);
         if (t.empty() || t[0] == ';' || t[0] == '#')
             continue;
-        auto where = [&]() { return path + ":" + std::to_string(lineNo) + ": "; };
-        if (t[0] == '[') {
-            if (t.back() != ']') {
-                error = where() + "section line without ]";
-                return false;
-            }
-            std::string name = TrimBlanks(t.substr(1, t.size() - 2));
-            std::string upper = UpperAscii(name);
-            user = nullptr;
-            if (upper.compare(0, 5, "USER ") == 0) {
-                UserEntry u;
-                u.name = UpperAscii(TrimBlanks(name.substr(5)));
-                if (u.name.empty()) {
-                    error = where() + "[USER] needs a user name";
-                    return false;
-                }
-                AddUser(u);
-                for (UserEntry& e : users)
-                    if (e.name == u.name)
-                        user = &e;
-                section = "USER";
-            } else if (upper == "HOSTEMU" || upper == "FAULTS") {
-                section = upper;
-            } else {
-                error = where() + "unknown section [" + name + "]";
-                return false;
-            }
-            continue;
-        }
-        size_t eq = t.find('=');
-        if (eq == std::string::npos) {
-            error = where() + "expected KEY = VALUE";
-            return false;
-        }
-        std::string key = UpperAscii(TrimBlanks(t.substr(0, eq)));
-        std::string value = TrimBlanks(t.substr(eq + 1));
-        bool ok = true;
-        if (section == "HOSTEMU") {
-            if (key == "LISTEN")
-                listen = value;
-            else if (key == "PORT")
-                ok = ParseInt(value, 0, 65535, port);
-            else if (key == "CODEPAGE")
-                ok = ParseInt(value, 0, 36, codepage);
-            else if (key == "MEMBERS")
-                members = SplitList(value);
-            else if (key == "CATALOG")
-                catalogDir = Resolve(base, value);
-            else if (key == "SEED")
-                seedDir = Resolve(base, value);
-            else if (key == "SYSNAME")
-                sysname = UpperAscii(value);
-            else if (key == "IDLE_TIMEOUT")
-                ok = ParseInt(value, 0, 86400, idleTimeout);
-            else if (key == "MAX_CONVERSATIONS")
-                ok = ParseInt(value, 1, 1000, maxConversations);
-            else if (key == "TLS")
-                ok = ParseBool(value, tls);
-            else if (key == "TLS_CERT")
-                tlsCert = Resolve(base, value);
-            else if (key == "TLS_KEY")
-                tlsKey = Resolve(base, value);
-            else if (key == "TLS_CLIENT_CA")
-                tlsClientCa = Resolve(base, value);
-            else if (key == "TLS_SECURITY_LEVEL")
-                ok = ParseInt(value, -1, 5, tlsSecurityLevel);
-            else {
-                error = where() + "unknown key " + key;
-                return false;
-            }
-        } else if (section == "FAULTS") {
-            std::string why;
-            if (!faults.Set(key, value, why)) {
-                error = where() + why;
-                return false;
-            }
-        } else if (section == "USER" && user != nullptr) {
-            if (key == "PASSWORD") {
-                user->password = value;
-            } else if (key == "PASSCHECK") {
-                std::string v = UpperAscii(value);
-                if (v == "CLIENT")
-                    user->check = UserEntry::Check::Client;
-                else if (v == "YES")
-                    user->check = UserEntry::Check::Yes;
-                else if (v == "NO")
-                    user->check = UserEntry::Check::No;
-                else
-                    ok = false;
-            } else {
-                Faults probe;
-                std::string why;
-                if (!probe.Set(key, value, why)) {
-                    error = where() + why;
-                    return false;
-                }
-                user->faultKeys.emplace_back(key, value);
-            }
-        } else {
-            error = where() + "key outside a section";
-            return false;
-        }
-        if (!ok) {
-            error = where() + "bad value for " + key;
+        // Every refusal names the file and the line, so a typo is found at once.
+        const std::string problem = t[0] == '[' ? StartSection(t, section, user) : SetKey(t, section, user, base);
+        if (!problem.empty()) {
+            error = path + ":" + std::to_string(lineNo) + ": " + problem;
             return false;
         }
     }
     return true;
+}
+
+std::string EmuConfig::StartSection(const std::string& line, std::string& section, UserEntry*& user) {
+    if (line.back() != ']')
+        return "section line without ]";
+    const std::string name = TrimBlanks(line.substr(1, line.size() - 2));
+    const std::string upper = UpperAscii(name);
+    user = nullptr;
+    if (upper.compare(0, 5, "USER ") == 0) {
+        UserEntry u;
+        u.name = UpperAscii(TrimBlanks(name.substr(5)));
+        if (u.name.empty())
+            return "[USER] needs a user name";
+        AddUser(u);
+        for (UserEntry& e : users)
+            if (e.name == u.name)
+                user = &e;
+        section = "USER";
+    } else if (upper == "HOSTEMU" || upper == "FAULTS") {
+        section = upper;
+    } else {
+        return "unknown section [" + name + "]";
+    }
+    return std::string();
+}
+
+std::string EmuConfig::SetKey(const std::string& line, const std::string& section, UserEntry* user,
+                              const std::string& base) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos)
+        return "expected KEY = VALUE";
+    const std::string key = UpperAscii(TrimBlanks(line.substr(0, eq)));
+    const std::string value = TrimBlanks(line.substr(eq + 1));
+    if (section == "HOSTEMU")
+        return SetHostemuKey(key, value, base);
+    if (section == "FAULTS") {
+        std::string why;
+        return faults.Set(key, value, why) ? std::string() : why;
+    }
+    if (section == "USER" && user != nullptr)
+        return SetUserKey(*user, key, value);
+    return "key outside a section";
+}
+
+std::string EmuConfig::SetHostemuKey(const std::string& key, const std::string& value, const std::string& base) {
+    bool ok = true;
+    if (key == "LISTEN")
+        listen = value;
+    else if (key == "PORT")
+        ok = ParseInt(value, 0, 65535, port);
+    else if (key == "CODEPAGE")
+        ok = ParseInt(value, 0, 36, codepage);
+    else if (key == "MEMBERS")
+        members = SplitList(value);
+    else if (key == "CATALOG")
+        catalogDir = Resolve(base, value);
+    else if (key == "SEED")
+        seedDir = Resolve(base, value);
+    else if (key == "SYSNAME")
+        sysname = UpperAscii(value);
+    else if (key == "IDLE_TIMEOUT")
+        ok = ParseInt(value, 0, 86400, idleTimeout);
+    else if (key == "MAX_CONVERSATIONS")
+        ok = ParseInt(value, 1, 1000, maxConversations);
+    else if (key == "TLS")
+        ok = ParseBool(value, tls);
+    else if (key == "TLS_CERT")
+        tlsCert = Resolve(base, value);
+    else if (key == "TLS_KEY")
+        tlsKey = Resolve(base, value);
+    else if (key == "TLS_CLIENT_CA")
+        tlsClientCa = Resolve(base, value);
+    else if (key == "TLS_SECURITY_LEVEL")
+        ok = ParseInt(value, -1, 5, tlsSecurityLevel);
+    else
+        return "unknown key " + key;
+    return ok ? std::string() : "bad value for " + key;
+}
+
+std::string EmuConfig::SetUserKey(UserEntry& user, const std::string& key, const std::string& value) {
+    if (key == "PASSWORD") {
+        user.password = value;
+    } else if (key == "PASSCHECK") {
+        const std::string v = UpperAscii(value);
+        if (v == "CLIENT")
+            user.check = UserEntry::Check::Client;
+        else if (v == "YES")
+            user.check = UserEntry::Check::Yes;
+        else if (v == "NO")
+            user.check = UserEntry::Check::No;
+        else
+            return "bad value for " + key;
+    } else {
+        // Any other key is a fault switch of this user alone: checked now,
+        // applied when the user's conversation starts.
+        Faults probe;
+        std::string why;
+        if (!probe.Set(key, value, why))
+            return why;
+        user.faultKeys.emplace_back(key, value);
+    }
+    return std::string();
 }
 
 bool EmuConfig::ParseArgs(int argc, char** argv, std::string& error, bool& help) {

@@ -1,5 +1,6 @@
 #include "faults.h"
 
+#include "linelimits.h"
 #include "names.h"
 
 namespace hostemu {
@@ -7,16 +8,7 @@ namespace hostemu {
 namespace {
 
 bool ParseCount(const std::string& text, uint64_t& v, uint64_t max) {
-    std::string t = TrimBlanks(text);
-    if (t.empty() || t.size() > 12)
-        return false;
-    v = 0;
-    for (char c : t) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return v <= max;
+    return ParseDecimal(TrimBlanks(text), v, max, 12);
 }
 
 } // namespace
@@ -78,7 +70,7 @@ bool Faults::Set(const std::string& keyIn, const std::string& value, std::string
         // A size (at least 32000: anything smaller would fit a block), or
         // YES for 32768.
         if (ParseCount(value, n, 1 << 24))
-            ok = n == 0 || n >= 32000;
+            ok = n == 0 || n >= static_cast<uint64_t>(Limits::kBlock);
         else if (ParseBool(value, b))
             n = b ? 32768 : 0;
         else

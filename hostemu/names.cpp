@@ -99,6 +99,18 @@ std::string UpperAscii(std::string text) {
     return text;
 }
 
+bool ParseDecimal(const std::string& text, uint64_t& value, uint64_t max, size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value <= max;
+}
+
 std::string TrimBlanks(const std::string& text) {
     const char* ws = " \t\r\n";
     size_t b = text.find_first_not_of(ws);

@@ -2,6 +2,8 @@
 // Names of the emulated host: data set names, member names, job ids, and the
 // list filters of the data set and member lists.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ bool IsJobId(const std::string& text);
 std::string UpperAscii(std::string text);
 // Removes blanks, tabs, carriage returns and line feeds at both ends.
 std::string TrimBlanks(const std::string& text);
+// The number that text writes in decimal digits alone (no sign, no blanks),
+// of at most maxDigits digits and no larger than max; false otherwise.
+bool ParseDecimal(const std::string& text, uint64_t& value, uint64_t max = UINT64_MAX, size_t maxDigits = 19);
 
 // A data set or member reference as the requests write it: USER.DATA,
 // 'USER.DATA', USER.PDS(MEMBER). Upper-cased and validated.

@@ -1,5 +1,6 @@
 #include "recfile.h"
 
+#include "names.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -26,15 +27,10 @@ std::string UpperNoSeparators(const std::string& text) {
 }
 
 bool ParseInt(const std::string& text, int& value) {
-    if (text.empty() || text.size() > 9)
+    uint64_t v = 0;
+    if (!ParseDecimal(text, v, UINT64_MAX, 9))
         return false;
-    int v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    value = v;
+    value = static_cast<int>(v);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "catalog.h"
 #include "codec.h"
 #include "faults.h"
+#include "linelimits.h"
 #include "spool.h"
 
 #include <atomic>
@@ -49,9 +50,10 @@ struct HostContext {
     std::function<void(const std::string&)> log; // may be empty
 };
 
-// Largest item record the PC takes in one block, and its payload.
-constexpr size_t kMaxBlock = 31999;
-constexpr size_t kMaxPayload = kMaxBlock - 10;
+// Largest item record the PC takes in one block, and its payload: the
+// limits vexlink itself works with.
+constexpr size_t kMaxBlock = static_cast<size_t>(Limits::kBlock - 1);
+constexpr size_t kMaxPayload = static_cast<size_t>(Limits::kMaxPayload);
 
 class Session {
 public:

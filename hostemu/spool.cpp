@@ -1,5 +1,6 @@
 #include "spool.h"
 
+#include "names.h"
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -53,16 +54,9 @@ std::string DayLine() {
                tm.tm_year + 1900);
 }
 
-bool ParseDecimal(const std::string& text, uint64_t& v, uint64_t max) {
-    if (text.empty() || text.size() > 12)
-        return false;
-    v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return v <= max;
+// Numbers of the spool: up to 12 digits.
+bool ParseDecimal12(const std::string& text, uint64_t& v, uint64_t max) {
+    return ParseDecimal(text, v, max, 12);
 }
 
 bool IsHex(const std::string& text) {
@@ -79,7 +73,7 @@ bool ParseAbend(const std::string& v, std::string& code) {
         return true;
     }
     uint64_t n;
-    if (v.size() >= 2 && v[0] == 'U' && ParseDecimal(v.substr(1), n, 4095)) {
+    if (v.size() >= 2 && v[0] == 'U' && ParseDecimal12(v.substr(1), n, 4095)) {
         code = Fmt("U%04u", static_cast<unsigned>(n));
         return true;
     }
@@ -143,7 +137,7 @@ Status Spool::Open(const std::string& dir) {
         bool ok = !job->jobname.empty() && !job->completion.empty();
         for (const Section& s : index.sections) {
             uint64_t n;
-            if (s.fields.size() != 4 || s.fields[0] != "SPOOL" || !ParseDecimal(s.fields[1], n, 1000000)) {
+            if (s.fields.size() != 4 || s.fields[0] != "SPOOL" || !ParseDecimal12(s.fields[1], n, 1000000)) {
                 ok = false;
                 break;
             }
@@ -215,7 +209,7 @@ Status Spool::OpenReaders(const std::string& jobid, const std::string& selector,
         bool take;
         if (selector.empty())
             take = true;
-        else if (ParseDecimal(selector, number, 1000000))
+        else if (ParseDecimal12(selector, number, 1000000))
             take = static_cast<uint64_t>(f.number) == number;
         else if (dot != std::string::npos)
             take = f.stepname == selector.substr(0, dot) && f.ddname == selector.substr(dot + 1);
@@ -323,10 +317,10 @@ int Spool::RunVextest(const StepSpec& step, RunState& rs, std::string& abend) {
         if (tok.empty())
             continue;
         uint64_t n;
-        if (tok.compare(0, 3, "RC=") == 0 && ParseDecimal(tok.substr(3), n, 4095)) {
+        if (tok.compare(0, 3, "RC=") == 0 && ParseDecimal12(tok.substr(3), n, 4095)) {
             rc = static_cast<int>(n);
         } else if (tok.compare(0, 6, "ABEND=") == 0 && ParseAbend(tok.substr(6), abend)) {
-        } else if (tok.compare(0, 6, "LINES=") == 0 && ParseDecimal(tok.substr(6), n, kMaxTestLines)) {
+        } else if (tok.compare(0, 6, "LINES=") == 0 && ParseDecimal12(tok.substr(6), n, kMaxTestLines)) {
             for (uint64_t i = 1; i <= n; ++i)
                 say(Fmt("VEXTEST LINE %08llu", static_cast<unsigned long long>(i)));
         } else {

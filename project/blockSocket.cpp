@@ -1,5 +1,6 @@
 #include "blockSocket.h"
 
+#include "linelimits.h"
 #include "configmodul.h"
 #include "elog.h"
 #include "translate.h"
@@ -16,7 +17,8 @@
 
 namespace {
 
-const int32_t kMaxBlock = 32000;
+const int32_t kMaxBlock = Limits::kBlock;
+static_assert(Limits::kBlock == WC_MAX_BLOCK, "the conversation library's block limit");
 const uint32_t kPollMillis = 125;
 
 // A heap copy of a NUL-terminated text.
@@ -36,13 +38,6 @@ void WipeAndFree(char*& text)
         delete[] text;
         text = nullptr;
     }
-}
-
-// The configuration value of key, or false when the key is absent.
-bool GetConfig(const char* key, std::string& value)
-{
-    value.clear();
-    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
 }
 
 // A time-out in seconds from its text, held in 1..65535.
@@ -90,12 +85,21 @@ SocketError::SocketError(int32_t rc, const char* message) : m_iRC(rc), m_pMessag
 BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti,
                          const char* cUsrid)
 {
-    // Step 1: defaults.
     m_iStop.store(0);
     m_cCid = new unsigned char[WC_CID_SIZE];
     std::memset(m_cCid, 0, WC_CID_SIZE);
     ELOG(0, 3, 200, "BlockSocket: creating with follow configuration:\n");
+    StoreLogon(cIpAddres, cPasswd, cSymdesti, cUsrid);
+    // The library's settings are process-wide: they are set here, before
+    // the one conversation of the run is allocated.
+    ConfigureLibrary();
+    ReadTimeouts();
+    ReadLogonOptions();
+    ELOG(0, 3, 200, "BlockSocket: created\n");
+}
 
+void BlockSocket::StoreLogon(const char* cIpAddres, const char* cPasswd, const char* cSymdesti, const char* cUsrid)
+{
     ELOG_ASSERT(cIpAddres);
     ELOG_ASSERT(cPasswd);
     ELOG_ASSERT(cSymdesti);
@@ -108,10 +112,12 @@ BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char*
     m_cPasswd = HeapCopy((passwd[0] == '\0' || std::strcmp(passwd, "*") == 0) ? "notused" : passwd);
     m_cSymdest = HeapCopy(symdest);
     m_cUserid = HeapCopy(userid[0] == '\0' ? "notused" : userid);
+}
 
+void BlockSocket::ConfigureLibrary()
+{
     std::string value;
-    // Step 2: the library's trace.
-    if (GetConfig("TCP.TCPDEBUG", value) && value == "YES") {
+    if (ConfigValue("TCP.TCPDEBUG", value) && value == "YES") {
         ELOG(1, 3, 200, "\tTCPDEBUG is set %s\n", value.c_str());
         if (Platform::pathExists("tcplogger.xml"))
             cm_init_logger(9, "tcplogger.xml");
@@ -119,56 +125,64 @@ BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char*
             ELOG(0, 3, 200, "\tBut tcplogger.xml file is missing\n");
     }
 
-    // Step 3: the code page translation table.
     std::string tableName;
     int table = Translate::Instance()->ChooseFromConfig(tableName);
     ELOG(2, 3, 200, "\tTranslation table code page: %d %s\n", table, tableName.c_str());
 
-    // Step 4: crypt mode.
-    int32_t mode = GetConfig("TCP.TCPCRYPT", value) ? std::atoi(value.c_str()) : 1;
+    int32_t mode = ConfigValue("TCP.TCPCRYPT", value) ? std::atoi(value.c_str()) : 1;
     cm_set_crypt_mode(mode);
     ELOG(1, 3, 200, "\tCrypt mode set to type: %d\n", mode);
 
-    // Step 5: TLS security level.
-    int32_t level = GetConfig("TCP.TCPTLSSECLEVEL", value) ? std::atoi(value.c_str()) : 1;
+    int32_t level = ConfigValue("TCP.TCPTLSSECLEVEL", value) ? std::atoi(value.c_str()) : 1;
     cm_set_security_level(level);
     ELOG(1, 3, 200, "\tTLS security level set to: %d\n", level);
 
-    // Step 6: time-outs, held in 1..65535 seconds: a value that does not
-    // fit must not become a short wait or no limit at all.
-    if (GetConfig("FTP.T0", value))
-        m_iT0 = ClampSeconds(value);
-    if (GetConfig("FTP.T1", value))
-        m_iT1 = ClampSeconds(value);
+    ConfigureServerChecks(mode);
+}
 
-    // Step 7: server verification, for both TLS modes: a client certificate
-    // (mode 4) does not make the host's identity any less important.
+void BlockSocket::ConfigureServerChecks(int32_t mode)
+{
+    // Both TLS modes check the host: a client certificate (mode 4) does not
+    // make the host's identity any less important.
     std::string commonName, pemCa, cryptKey;
     const bool tls = mode == 3 || mode == 4;
     if (tls) {
-        if (GetConfig("TCP.TCPCOMMONNAME", commonName) && !commonName.empty()) {
+        if (ConfigValue("TCP.TCPCOMMONNAME", commonName) && !commonName.empty()) {
             ELOG(1, 3, 200, "\tTCPCOMMONNAME common name is set: %s\n", commonName.c_str());
             cm_set_common_name(commonName.c_str());
         }
-        if (GetConfig("TCP.TCPPEMCA", pemCa) && !pemCa.empty()) {
+        if (ConfigValue("TCP.TCPPEMCA", pemCa) && !pemCa.empty()) {
             ELOG(1, 3, 200, "\tTCPPEMCA is set: %s\n", pemCa.c_str());
             cm_set_pem_ca(pemCa.c_str());
         }
-        if (GetConfig("TCP.TCPCRYPTKEY", cryptKey) && !cryptKey.empty()) {
+        if (ConfigValue("TCP.TCPCRYPTKEY", cryptKey) && !cryptKey.empty()) {
             // The key is a secret: the log shows the mask only.
             ELOG(1, 3, 200, "\tTCPCRYPTKEY is set %s\n", LoggableValue("TCP.TCPCRYPTKEY", cryptKey));
             cm_set_crypt_key(cryptKey.c_str());
         }
     }
     LogServerChecks(mode, commonName, pemCa, cryptKey);
+}
 
-    // Step 8: user id as step name.
-    bool present = GetConfig("TCP.USERISSTEPNAME", value);
+void BlockSocket::ReadTimeouts()
+{
+    // Held in 1..65535 seconds: a value that does not fit must not become a
+    // short wait or no limit at all.
+    std::string value;
+    if (ConfigValue("FTP.T0", value))
+        m_iT0 = ClampSeconds(value);
+    if (ConfigValue("FTP.T1", value))
+        m_iT1 = ClampSeconds(value);
+}
+
+void BlockSocket::ReadLogonOptions()
+{
+    std::string value;
+    bool present = ConfigValue("TCP.USERISSTEPNAME", value);
     m_iStepName = (!present || value.empty() || value == "YES") ? 1 : 0;
     ELOG(1, 3, 200, "\tUserIsStepName is set to: %s\n", m_iStepName ? "YES" : "NO");
 
-    // Step 9: password check.
-    present = GetConfig("TCP.PASCHK", value);
+    present = ConfigValue("TCP.PASCHK", value);
     if (!present || value.empty() || value == "YES") {
         m_iPasChk = 1;
         ELOG(0, 3, 200, "\tPASCHK option enabled (default)\n");
@@ -176,12 +190,9 @@ BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char*
         m_iPasChk = 0;
         ELOG(0, 3, 200, "\tPASCHK option disabled\n");
     }
-
-    // Step 10: no password, no password check.
+    // Without a password there is nothing for the host to check.
     if (std::strcmp(m_cPasswd, "notused") == 0)
         m_iPasChk = 0;
-
-    ELOG(0, 3, 200, "BlockSocket: created\n");
 }
 
 BlockSocket::~BlockSocket()

@@ -100,6 +100,16 @@ public:
     uint16_t m_iPasChk = 1;
 
 private:
+    // The construction's steps: the logon values ("notused" for an empty or
+    // "*" password and an empty user id), the library's process-wide
+    // settings (trace, code page, crypt mode, TLS level and server checks),
+    // the time-outs, the step name and password check options.
+    void StoreLogon(const char* cIpAddres, const char* cPasswd, const char* cSymdesti, const char* cUsrid);
+    void ConfigureLibrary();
+    void ConfigureServerChecks(int32_t mode);
+    void ReadTimeouts();
+    void ReadLogonOptions();
+
     // Waits in the library for the host's block in slices, so that the stop
     // flag is seen within a second; the whole wait is bounded by T0.
     // Returns the byte count, or -1 when the stop flag ended the wait.

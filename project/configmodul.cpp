@@ -22,7 +22,6 @@ bool ContainsAfterFirst(const std::string& key, const char* word)
     return key.find(word, 1) != std::string::npos;
 }
 
-const char kOptionString[] = "htgxc:d:l:D:U:A:O:S:";
 const char kVersion[] = VEXLINK_VERSION_TEXT;
 const char kProgramName[] = "vexlink";
 
@@ -74,6 +73,17 @@ bool IsSecretKey(const std::string& key)
 const char* LoggableValue(const std::string& key, const std::string& value)
 {
     return IsSecretKey(key) ? "********" : value.c_str();
+}
+
+bool ConfigValue(const char* key, std::string& value)
+{
+    value.clear();
+    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
+}
+
+bool IsHexSetting(const std::string& value)
+{
+    return value.size() == 3 && (value[0] | 0x20) == 'h' && (value[1] | 0x20) == 'e' && (value[2] | 0x20) == 'x';
 }
 
 ConfigModul::ConfigModul(int argcIn, char** argvIn) : argc(argcIn), argv(argvIn)

@@ -62,8 +62,18 @@ private:
     std::map<std::string, std::string> m_mapParms;
 };
 
+// The program's option letters for CSimpleOptions (":" after a letter that
+// takes a value); the configuration and the log's pre-scan read the same.
+constexpr char kOptionString[] = "htgxc:d:l:D:U:A:O:S:";
+
 // The one configuration store, published by main.
 extern ConfigModul* g_pConfigModul;
+
+// The value of key in g_pConfigModul: false, with value empty, when the key
+// is absent or no store is published.
+bool ConfigValue(const char* key, std::string& value);
+// Whether a format setting says "HEX", in any case.
+bool IsHexSetting(const std::string& value);
 
 // True when the value of this key must not reach the log in clear.
 bool IsSecretKey(const std::string& key);

@@ -1,5 +1,6 @@
 #include "elog.h"
 
+#include "configmodul.h"
 #include "globals.h"
 #include "iniparser.h"
 #include "simpleoptions.h"
@@ -22,7 +23,6 @@ std::string g_strLogFileName;
 
 namespace {
 
-const char kOptionString[] = "htgxc:d:l:D:U:A:O:S:";
 const char kProgram[] = "vexlink";
 
 // Number of arguments a printf format reads, or -1 when it holds something
@@ -193,22 +193,6 @@ std::string FormatEscaped(const char* format, va_list args)
     return out;
 }
 
-// The local time as the first 24 characters of the C runtime's asctime
-// text ("Fri Dec  4 04:49:23 2026"), made from a thread-safe reading.
-std::string AscTime24()
-{
-    static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::tm tm;
-    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
-    char text[64];
-    std::snprintf(text, sizeof(text), "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[(tm.tm_wday % 7 + 7) % 7],
-                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  tm.tm_year + 1900);
-    return std::string(text).substr(0, 24);
-}
-
 // The text as an attribute value between apostrophes: the characters that
 // would end or break the value are written as entity references.
 std::string XmlAttributeText(const std::string& text)
@@ -235,6 +219,22 @@ std::string XmlAttributeText(const std::string& text)
 }
 
 } // namespace
+
+// The local time as the first 24 characters of the C runtime's asctime
+// text ("Fri Dec  4 04:49:23 2026"), made from a thread-safe reading.
+std::string AscTimeNow()
+{
+    static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm tm;
+    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[(tm.tm_wday % 7 + 7) % 7],
+                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  tm.tm_year + 1900);
+    return std::string(text).substr(0, 24);
+}
 
 bool ElogAccepts(int level)
 {
@@ -340,7 +340,7 @@ EventLog::EventLog(int argc, char** argv) : m_strLogPath(".")
 
 EventLog::~EventLog()
 {
-    Logger::epiLog(g_iRC.load(), AscTime24().c_str());
+    Logger::epiLog(g_iRC.load(), AscTimeNow().c_str());
 }
 
 void EventLog::Start()
@@ -368,7 +368,7 @@ void EventLog::Start()
     if (g_bLogOn)
         Logger::Core::instance()->start("", kProgram, -1, "", configuration.c_str(), nullptr, false, "");
 
-    Logger::proLog("VEXLINK: FTP client, x64, supporting TLS\n", __DATE__ " " __TIME__, AscTime24().c_str());
+    Logger::proLog("VEXLINK: FTP client, x64, supporting TLS\n", __DATE__ " " __TIME__, AscTimeNow().c_str());
 
     ELOG(1, 3, 100, "VEXLINK: %s\n", VEXLINK_VERSION_TEXT);
     ELOG(1, 3, 100, "VEXLINK: PID=%d\n", Platform::processId());

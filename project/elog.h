@@ -25,6 +25,10 @@ void ELOG(int count, int level, int msgNr, const char* format, ...)
 #endif
     ;
 
+// The local time as the C runtime's asctime writes it, without its line end
+// ("Fri Dec  4 04:49:23 2026"), made from a thread-safe reading.
+std::string AscTimeNow();
+
 // Whether ELOG would write a message of this level: callers that must build
 // its text first (a copy, a conversion) skip that work when it would not.
 bool ElogAccepts(int level);

@@ -5,6 +5,7 @@
 #include "ftpline.h"
 #include "platform/platform.h"
 #include "translate.h"
+#include "workdir.h"
 
 #include <algorithm>
 #include <cstring>
@@ -99,15 +100,7 @@ int32_t FTPItem::AppendData(uint8_t* pLine, int32_t& iLength)
 
 void FTPItem::InitTempPath()
 {
-    m_strTempPath.clear();
-    if (g_pConfigModul == nullptr)
-        return;
-    std::string tempPath;
-    std::string workDir;
-    g_pConfigModul->GetParm("GLOBAL.TEMP_PATH", tempPath);
-    m_strTempPath = tempPath;
-    if (g_pConfigModul->GetParm("GLOBAL.WORK_DIR", workDir))
-        m_strTempPath = tempPath + Platform::pathSeparator + workDir;
+    m_strTempPath = WorkDir::FromConfig().directory;
 }
 
 std::string FTPItem::MakeTempFileName()

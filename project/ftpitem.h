@@ -3,6 +3,7 @@
 // for every occurrence, holding the payload of the latest one.
 
 #include "cobject.h"
+#include "linelimits.h"
 #include "exchange.h"
 #include "task.h"
 
@@ -18,12 +19,11 @@ class Translate;
 class FTPItem : public CObject {
 public:
     // Size of the payload buffer and of a line buffer.
-    static constexpr int32_t kBufferSize = 32000;
+    static constexpr int32_t kBufferSize = Limits::kBlock;
     // Width of the name prefix of a line.
-    static constexpr int32_t kPrefixSize = 10;
-    // The conversation refuses a line of kBufferSize bytes or more, so this
-    // is the longest payload that reaches the host.
-    static constexpr int32_t kMaxSendPayload = kBufferSize - 1 - kPrefixSize;
+    static constexpr int32_t kPrefixSize = Limits::kPrefix;
+    // The longest payload that reaches the host.
+    static constexpr int32_t kMaxSendPayload = Limits::kMaxPayload;
 
     // pReady: the engine flag tied to the item's type (read-enabled for
     // requests, send-enabled for the host's items; may be null); pLine: the

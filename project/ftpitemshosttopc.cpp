@@ -21,12 +21,6 @@ const char* const g_pszDownloadFailedCmd = "HPEODFAIL";
 
 namespace {
 
-bool IsHex(const std::string& value)
-{
-    return value.size() == 3 && (value[0] == 'H' || value[0] == 'h') && (value[1] == 'E' || value[1] == 'e') &&
-           (value[2] == 'X' || value[2] == 'x');
-}
-
 FTPItem_HPDATA* FindDownloadItem(FTPLine* pLine)
 {
     return pLine != nullptr ? dynamic_cast<FTPItem_HPDATA*>(pLine->FindFTPItem("HPDATA")) : nullptr;
@@ -73,12 +67,6 @@ void EndDownloadFor(FTPLine* pLine, FTPItem* pItem, const std::string& strHostTe
 
 // ---------------------------------------------------------------- HPREADY
 
-FTPItem_HPREADY::FTPItem_HPREADY(const char* pszName, int32_t iId, uint16_t nType,
-                                 std::atomic<int32_t>* pReady, FTPLine* pLine)
-    : FTPItem(pszName, iId, nType, pReady, pLine)
-{
-}
-
 FTPItem_HPREADY::~FTPItem_HPREADY()
 {
     // The front end sees the run ended: the process id becomes -1.
@@ -102,12 +90,6 @@ void FTPItem_HPREADY::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 }
 
 // ---------------------------------------------------------------- HPMSG
-
-FTPItem_HPMSG::FTPItem_HPMSG(const char* pszName, int32_t iId, uint16_t nType,
-                             std::atomic<int32_t>* pReady, FTPLine* pLine)
-    : FTPItem(pszName, iId, nType, pReady, pLine)
-{
-}
 
 void FTPItem_HPMSG::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 {
@@ -228,8 +210,7 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
                 }
             }
             std::string format;
-            if (g_pConfigModul != nullptr && g_pConfigModul->GetParm("GLOBAL.DOWNLOAD_FORMAT", format) &&
-                IsHex(format))
+            if (ConfigValue("GLOBAL.DOWNLOAD_FORMAT", format) && IsHexSetting(format))
                 m_bHex = 1;
         }
 
@@ -326,12 +307,6 @@ bool FTPItem_HPDATA::EndDownload(std::string& strReason, std::string& strPath)
 
 // ---------------------------------------------------------------- HPEOD
 
-FTPItem_HPEOD::FTPItem_HPEOD(const char* pszName, int32_t iId, uint16_t nType,
-                             std::atomic<int32_t>* pReady, FTPLine* pLine)
-    : FTPItem(pszName, iId, nType, pReady, pLine)
-{
-}
-
 void FTPItem_HPEOD::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 {
     TakeReceived(pBytes, iLength);
@@ -362,12 +337,6 @@ void FTPItem_HPEOD::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 }
 
 // ---------------------------------------------------------------- HPTXT
-
-FTPItem_HPTXT::FTPItem_HPTXT(const char* pszName, int32_t iId, uint16_t nType,
-                             std::atomic<int32_t>* pReady, FTPLine* pLine)
-    : FTPItem(pszName, iId, nType, pReady, pLine)
-{
-}
 
 void FTPItem_HPTXT::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 {

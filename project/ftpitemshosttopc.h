@@ -11,8 +11,7 @@
 // of the run the row is replaced by -1.
 class FTPItem_HPREADY : public FTPItem {
 public:
-    FTPItem_HPREADY(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
-                    FTPLine* pLine);
+    using FTPItem::FTPItem;
     ~FTPItem_HPREADY() override;
     void SaveReceivedString(uint8_t* pBytes, int32_t& iLength) override;
 };
@@ -20,8 +19,7 @@ public:
 // A host message: its text carries the return code of a request.
 class FTPItem_HPMSG : public FTPItem {
 public:
-    FTPItem_HPMSG(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
-                  FTPLine* pLine);
+    using FTPItem::FTPItem;
     void SaveReceivedString(uint8_t* pBytes, int32_t& iLength) override;
 };
 
@@ -69,16 +67,14 @@ private:
 // The end of a download or of an exchange.
 class FTPItem_HPEOD : public FTPItem {
 public:
-    FTPItem_HPEOD(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
-                  FTPLine* pLine);
+    using FTPItem::FTPItem;
     void SaveReceivedString(uint8_t* pBytes, int32_t& iLength) override;
 };
 
 // Text from the host, logged.
 class FTPItem_HPTXT : public FTPItem {
 public:
-    FTPItem_HPTXT(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
-                  FTPLine* pLine);
+    using FTPItem::FTPItem;
     void SaveReceivedString(uint8_t* pBytes, int32_t& iLength) override;
 };
 

@@ -24,12 +24,6 @@
 
 namespace {
 
-bool GetConfigValue(const char* key, std::string& value)
-{
-    value.clear();
-    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
-}
-
 // Overwrites a text that held a secret.
 void Wipe(std::string& text)
 {
@@ -128,11 +122,11 @@ void MODUL_FTP::GetConfig()
 {
     std::string value;
 
-    // 1. The password, Base64. An empty line or "*" is the passwordless
+    // The password, Base64. An empty line or "*" is the passwordless
     // logon; no line at all, or a line that is not Base64, refuses the run:
     // a password that cannot be read must not become "no password".
     bool refusePassword = false;
-    GetConfigValue("TCP.PASSWORD", value);
+    ConfigValue("TCP.PASSWORD", value);
     m_strPasswd.clear();
     if (g_pConfigModul != nullptr && g_pConfigModul->m_bPasswordLineMissing) {
         ELOG(0, 1, 120, "Password line missing: standard input ended without a line, run refused\n");
@@ -152,37 +146,37 @@ void MODUL_FTP::GetConfig()
     }
     Wipe(value);
 
-    // 2. Texts.
-    GetConfigValue("TCP.IP_ADDR", m_strIP);
-    GetConfigValue("TCP.MEMBER", m_strSymdesti);
-    GetConfigValue("TCP.USERID", m_strUsrid);
+    // Texts.
+    ConfigValue("TCP.IP_ADDR", m_strIP);
+    ConfigValue("TCP.MEMBER", m_strSymdesti);
+    ConfigValue("TCP.USERID", m_strUsrid);
 
     // Time-outs and ports in their ranges before anybody reads them.
     if (g_pConfigModul != nullptr && !ConfigLimits::Apply(*g_pConfigModul))
         g_iRC = 8;
 
-    // 3. Ports, by the rules of atoi (range-checked above).
-    m_iPcPort = GetConfigValue("TCP.PC_PORT", value) ? std::atoi(value.c_str()) : 0;
-    m_iHostPort = GetConfigValue("TCP.HOST_PORT", value) ? std::atoi(value.c_str()) : 0;
+    // Ports, by the rules of atoi (range-checked above).
+    m_iPcPort = ConfigValue("TCP.PC_PORT", value) ? std::atoi(value.c_str()) : 0;
+    m_iHostPort = ConfigValue("TCP.HOST_PORT", value) ? std::atoi(value.c_str()) : 0;
 
-    // 4.
+    // Port 0 cannot reach a host: said in the log before the connection fails.
     ELOG_ASSERT(m_iHostPort);
 
-    // 5. The database path; the work directory is created (one level).
+    // The database path; the work directory is created (one level).
     std::string workDir;
-    if (GetConfigValue("GLOBAL.WORK_DIR", workDir) && !IsWorkDirAllowed(workDir)) {
+    if (ConfigValue("GLOBAL.WORK_DIR", workDir) && !IsWorkDirAllowed(workDir)) {
         // The database is dropped and recreated there: a directory outside
         // GLOBAL.TEMP_PATH could hold another run's queue.
         ELOG(1, 1, 120, "GLOBAL.WORK_DIR '%s' refused: it must lie inside GLOBAL.TEMP_PATH\n", workDir.c_str());
         g_iRC = 8;
     }
     std::string dbName;
-    if (GetConfigValue("SQLITE.DBNAME", dbName) && !WorkDir::IsPlainFileName(dbName)) {
+    if (ConfigValue("SQLITE.DBNAME", dbName) && !WorkDir::IsPlainFileName(dbName)) {
         ELOG(1, 1, 120, "SQLITE.DBNAME '%s' refused: it must be a plain file name\n", dbName.c_str());
         g_iRC = 8;
     }
-    std::string directory;
-    const std::string path = SocketFTP::ComposeDbPath(&directory);
+    const WorkDir::Paths paths = WorkDir::FromConfig();
+    const std::string& path = paths.database;
     delete[] m_pszDbPath;
     m_pszDbPath = new char[path.size() + 1];
     std::memcpy(m_pszDbPath, path.c_str(), path.size() + 1);
@@ -191,10 +185,7 @@ void MODUL_FTP::GetConfig()
     // The directory, its lock and the database file, before any table.
     // Without a work directory the run lives in GLOBAL.TEMP_PATH, which it
     // does not create.
-    std::string lockDir = directory;
-    if (lockDir.empty())
-        GetConfigValue("GLOBAL.TEMP_PATH", lockDir);
-    if (!WorkDir::Prepare(lockDir, !directory.empty(), path)) {
+    if (!WorkDir::Prepare(paths.directory, paths.bWorkDirSet, path)) {
         g_iRC = 8;
         return;
     }
@@ -239,21 +230,21 @@ void MODUL_FTP::Run()
     bool failed = false;
     int32_t failureRC = 0;
     try {
-        // 1. The conversation.
+        // The conversation.
         m_pBlockSocket = new BlockSocket(m_strIP.c_str(), m_strPasswd.c_str(), m_strSymdesti.c_str(),
                                          m_strUsrid.c_str());
-        // 2. Ports, when configured.
+        // Ports, when configured.
         if (m_iHostPort != 0)
             m_pBlockSocket->SetHostPort(static_cast<uint16_t>(m_iHostPort));
         if (m_iPcPort != 0)
             m_pBlockSocket->SetPCPort(static_cast<uint16_t>(m_iPcPort));
-        // 3. Connect (throws SocketError).
+        // Connect (throws SocketError).
         m_pBlockSocket->Connect();
         // The conversation is allocated: no copy of the password is kept.
         Wipe(m_strPasswd);
         if (g_pConfigModul != nullptr)
             g_pConfigModul->WipeParm("TCP.PASSWORD");
-        // 4. The engine runs until both of its threads have ended (not at
+        // The engine runs until both of its threads have ended (not at
         // all when a stop signal came during the logon).
         if (g_iStopSignal.load() == 0)
             m_pSocketFTP = new SocketFTP(m_pBlockSocket);
@@ -266,7 +257,7 @@ void MODUL_FTP::Run()
             failed = true;
             failureRC = m_pSocketFTP->FailureRC();
         }
-        // 5. Stop after a communication timeout, then close.
+        // Stop after a communication timeout, then close.
         if (g_iRC == 6)
             m_pBlockSocket->Stop();
         m_pBlockSocket->Close();
@@ -282,13 +273,13 @@ void MODUL_FTP::Run()
         }
     }
 
-    // 6. The failure in g_iRC and in the System table.
+    // The failure in g_iRC and in the System table.
     if (failed) {
         g_iRC = 16;
         WriteFailureRow(m_pszDbPath, failureRC);
     }
 
-    // 7. Engine first, conversation second.
+    // Engine first, conversation second.
     delete m_pSocketFTP;
     m_pSocketFTP = nullptr;
     delete m_pBlockSocket;

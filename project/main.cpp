@@ -17,15 +17,15 @@
 
 int main(int argc, char** argv)
 {
-    // 1. Nothing has gone wrong yet.
+    // Nothing has gone wrong yet.
     g_iRC = 0;
 
-    // 2. The program log: decides from the arguments whether logging is on,
+    // The program log: decides from the arguments whether logging is on,
     //    names the run's log file and writes the prologue.
     EventLog* eventLog = new EventLog(argc, argv);
     eventLog->Start();
 
-    // 3. The configuration: command line, INI file, password line. The store
+    // The configuration: command line, INI file, password line. The store
     //    is published before parsing, which reaches it through the global.
     g_pConfigModul = nullptr;
     if (g_iRC == 0) {
@@ -43,32 +43,31 @@ int main(int argc, char** argv)
     if (g_iRC == 0)
         Platform::watchStopSignals(&g_iStopSignal);
 
-    // 4. The transfer, only when the configuration step went through.
+    // The transfer, only when the configuration step went through.
     g_pTrash = nullptr;
     if (g_iRC == 0) {
-        // 4.1 The registry of temporary files, published for the engine.
+        // The registry of temporary files, published for the engine.
         g_pTrash = new Trash();
-        // 4.2 The transfer module: its construction runs the whole transfer.
+        // The transfer module: its construction runs the whole transfer.
         if (g_iRC == 0) {
             MODUL_FTP* modulFtp = new MODUL_FTP();
             delete modulFtp;
         }
-        // 4.3 Deletes the files registered in it (the database, the downloads).
+        // Deletes the files registered in it (the database, the downloads).
         delete g_pTrash;
         g_pTrash = nullptr;
-        // 4.4 The work directory's lock, held until its files are gone.
+        // The work directory's lock, held until its files are gone.
         WorkDir::Release();
     }
 
-    // 5. The configuration store, with the INI parser it owns.
+    // The configuration store, with the INI parser it owns.
     if (g_pConfigModul != nullptr) {
         delete g_pConfigModul;
         g_pConfigModul = nullptr;
     }
 
-    // 6. The epilogue of the log, with the final result code.
+    // The epilogue of the log, with the final result code.
     delete eventLog;
 
-    // 7.
     return g_iRC;
 }

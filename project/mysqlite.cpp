@@ -1,5 +1,6 @@
 #include "mysqlite.h"
 
+#include "linelimits.h"
 #include "configmodul.h"
 #include "elog.h"
 
@@ -21,14 +22,14 @@ const char* const g_pszDbCreateScript =
 namespace {
 const char* const kGetStatement = "SELECT ROWID,* FROM Request";
 // The row text kept for the log has room for this many bytes.
-const size_t kRowTextMax = 32000 - 1;
+const size_t kRowTextMax = Limits::kBlock - 1;
 
 // SQLITE.T0 in seconds as milliseconds; decimal with the leading-number rule
 // of atoi, kept inside the 32-bit range.
 int32_t BusyTimeoutFromConfig()
 {
     std::string value;
-    if (g_pConfigModul == nullptr || !g_pConfigModul->GetParm("SQLITE.T0", value))
+    if (!ConfigValue("SQLITE.T0", value))
         return 30000;
     long long seconds = std::strtoll(value.c_str(), nullptr, 10);
     // Under a second the busy wait protects nothing: the default.

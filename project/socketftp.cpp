@@ -32,23 +32,10 @@ const int32_t kWorkArea = FTPItem::kBufferSize;
 // Bytes read from an upload file at a time.
 const size_t kReadChunk = 256 * 1024;
 
-bool GetConfig(const char* key, std::string& value)
-{
-    value.clear();
-    return g_pConfigModul != nullptr && g_pConfigModul->GetParm(key, value);
-}
-
 int32_t ConfigNumber(const char* key, int32_t fallback)
 {
     std::string value;
-    return GetConfig(key, value) ? std::atoi(value.c_str()) : fallback;
-}
-
-bool IsHexFormat(const std::string& value)
-{
-    if (value.size() != 3)
-        return false;
-    return (value[0] | 0x20) == 'h' && (value[1] | 0x20) == 'e' && (value[2] | 0x20) == 'x';
+    return ConfigValue(key, value) ? std::atoi(value.c_str()) : fallback;
 }
 
 int HexDigit(uint8_t c)
@@ -60,17 +47,6 @@ int HexDigit(uint8_t c)
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
-}
-
-// The local time as asctime writes it, without its line end
-// (for example "Fri Dec  4 04:52:04 2026").
-std::string AscTimeNow()
-{
-    std::tm local{};
-    Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), local);
-    char text[64] = {0};
-    std::strftime(text, sizeof(text), "%a %b %e %H:%M:%S %Y", &local);
-    return text;
 }
 
 } // namespace
@@ -213,17 +189,18 @@ int UploadReader::Check(const char* pszPath, bool bHex, bool bBinary, int64_t& i
 SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
     : m_pBlockSocket(pBlockSocket), m_pSendArea(new uint8_t[kWorkArea]), m_pRecvArea(new uint8_t[kWorkArea])
 {
-    // 1. Start values: the exchange starts as Exchange gives it.
+    // Start values: the exchange starts as Exchange gives it.
     m_tLastActivity = Now();
     std::memset(m_pSendArea.get(), 0, kWorkArea);
     std::memset(m_pRecvArea.get(), 0, kWorkArea);
 
-    // 2. Settings and database.
+    // Settings and database.
     Init();
     if (m_pDb)
-        StartDbWatch(ComposeDbPath());
+        StartDbWatch(WorkDir::FromConfig().database);
 
-    // 3. The item registry, 4. the opening item.
+    // The item registry, then the opening item: the host expects PHREADY
+    // before any request.
     m_pLine.reset(new FTPLine(&m_flags, &m_sendQueue, m_pDb.get()));
     m_pLine->SetBlockSocket(m_pBlockSocket);
     {
@@ -231,7 +208,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
         m_pLine->QueueFTPItem(kOpeningMsgId, "PHREADY", nullptr, 0);
     }
 
-    // 5. The send thread.
+    // The send thread.
     ELOG(0, 3, 120, "SocketFTP-Send-Thread starting\n");
     m_pSendTask.reset(new Task());
     const bool sendStarted = m_pSendTask->CreateTask(&SocketFTP::ftpSendTaskEntry, "ftpSendTaskEntry", this);
@@ -243,7 +220,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
         m_iAbort = 1;
     }
 
-    // 6. The read thread.
+    // The read thread.
     ELOG(0, 3, 120, "SocketFTP-Read-Thread starting\n");
     m_pReadTask.reset(new Task());
     if (!m_pReadTask->CreateTask(&SocketFTP::ftpReadTaskEntry, "ftpReadTaskEntry", this)) {
@@ -257,7 +234,7 @@ SocketFTP::SocketFTP(BlockSocket* pBlockSocket)
         return;
     }
 
-    // 7. Wait for both threads.
+    // Wait for both threads.
     if (g_iRC == 0) {
         try {
             // This thread watches the communication timeout: neither engine
@@ -322,14 +299,14 @@ void SocketFTP::StopAndJoinThreads()
 
 void SocketFTP::Init()
 {
-    // 1. Timeouts.
+    // Timeouts.
     m_iT0 = ConfigNumber("FTP.T0", 30);
     m_iT1 = ConfigNumber("FTP.T1", 60);
 
-    // 2. The same path the transfer module composed.
-    const std::string path = ComposeDbPath();
+    // The same path the transfer module composed.
+    const std::string path = WorkDir::FromConfig().database;
 
-    // 3. The database, recreated for this run. An empty path would give
+    // The database, recreated for this run. An empty path would give
     // SQLite's private temporary database, which the front end cannot reach:
     // that is no database.
     if (!path.empty()) {
@@ -340,26 +317,9 @@ void SocketFTP::Init()
         ELOG(0, 1, 120, "SocketFTP: no database path (GLOBAL.TEMP_PATH, GLOBAL.WORK_DIR, SQLITE.DBNAME)\n");
     }
 
-    // 4. Deleted at the end of the process, only when this run created it.
+    // Deleted at the end of the process, only when this run created it.
     if (WorkDir::CreatedDatabase())
         Trash::Register(path);
-}
-
-std::string SocketFTP::ComposeDbPath(std::string* pDirectory)
-{
-    std::string value;
-    std::string path;
-    GetConfig("GLOBAL.TEMP_PATH", path);
-    if (pDirectory != nullptr)
-        pDirectory->clear();
-    if (GetConfig("GLOBAL.WORK_DIR", value)) {
-        path += "/" + value;
-        if (pDirectory != nullptr)
-            *pDirectory = path;
-    }
-    if (GetConfig("SQLITE.DBNAME", value))
-        path += "/" + value;
-    return path;
 }
 
 int64_t SocketFTP::Now()
@@ -488,18 +448,18 @@ int32_t SocketFTP::SendStep()
     if (m_iAbort != 0)
         return 0;
 
-    // 1. No database, no requests.
+    // No database, no requests.
     if (!m_pDb) {
         ELOG(0, 3, 120, "SocketFTP-Send-Thread SqLite is not ready\n");
         g_iRC = 8;
         return 0;
     }
 
-    // 2. An exchange is open, or CLOSE was taken: only drain the queue.
+    // An exchange is open, or CLOSE was taken: only drain the queue.
     if (!m_flags.TakingRows())
         return FlushSendQueue();
 
-    // 3. Take the rows in insertion order.
+    // Take the rows in insertion order.
     std::vector<std::string> columns;
     for (;;) {
         if (m_pDb->Get(columns) != 1)
@@ -539,7 +499,7 @@ int32_t SocketFTP::SendStep()
                 ELock lock(&m_lineLock);
                 queued = m_pLine->QueueFTPItem(msgId, cmd, data, 0);
             }
-            // 4. The records of the file, outside the line lock: a long file
+            // The records of the file, outside the line lock: a long file
             // drains the queue, which waits for the host's answers to lines
             // queued before, and the read thread handles those under it.
             if (upload && queued == 1) {
@@ -556,7 +516,7 @@ int32_t SocketFTP::SendStep()
             }
         }
 
-        // 5. An exchange was opened, or CLOSE taken: the rows behind wait
+        // An exchange was opened, or CLOSE taken: the rows behind wait
         // (after CLOSE for good); the queue is drained.
         if (!m_flags.TakingRows())
             return FlushSendQueue();
@@ -575,7 +535,7 @@ bool SocketFTP::CheckUpload(const char* pszPath, std::string& strReason)
         return false;
     }
     std::string format;
-    const bool hex = GetConfig("GLOBAL.UPLOAD_FORMAT", format) && IsHexFormat(format);
+    const bool hex = ConfigValue("GLOBAL.UPLOAD_FORMAT", format) && IsHexSetting(format);
     int64_t badLine = 0;
     if (UploadReader::Check(pszPath, hex, m_flags.Binary(), badLine) == 0) {
         strReason = "ERROR: upload line " + std::to_string(badLine) +
@@ -597,7 +557,7 @@ void SocketFTP::InsertUploadFailure(int32_t iMsgId, const std::string& strReason
 int32_t SocketFTP::UploadFile(const char* pszPath)
 {
     std::string format;
-    const bool hex = GetConfig("GLOBAL.UPLOAD_FORMAT", format) && IsHexFormat(format);
+    const bool hex = ConfigValue("GLOBAL.UPLOAD_FORMAT", format) && IsHexSetting(format);
     std::FILE* file = std::fopen(pszPath, "rb");
     if (file == nullptr)
         return 0;
@@ -792,16 +752,16 @@ int32_t SocketFTP::ReceiveBlock()
 
 int32_t SocketFTP::ReadStep()
 {
-    // 1. Nothing is due from the host.
+    // Nothing is due from the host.
     if (!m_flags.ReadingOn())
         return 1;
     for (;;) {
-        // 2. One block, received outside the line lock.
+        // One block, received outside the line lock.
         if (ReceiveBlock() == 0)
             return 0;
         if (m_nRecvUsed == 0)
             return 1;
-        // 3. Split and hand over, under the line lock, with the splitter
+        // Split and hand over, under the line lock, with the splitter
         // that the unit tests and the fuzz target exercise.
         {
             ELock lineLock(&m_lineLock);
@@ -813,7 +773,7 @@ int32_t SocketFTP::ReadStep()
                 m_tLastActivity = Now();
             });
         }
-        // 4. More is due: receive again within this pass.
+        // More is due: receive again within this pass.
         if (!m_flags.ReadingOn())
             return 1;
     }

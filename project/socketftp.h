@@ -9,6 +9,7 @@
 // lives in one Exchange (see exchange.h).
 
 #include "cobject.h"
+#include "linelimits.h"
 #include "exchange.h"
 #include "ftpline.h"
 #include "task.h"
@@ -40,7 +41,7 @@ class MySqlite;
 class UploadReader {
 public:
     // The largest payload that reaches the host in one line.
-    static constexpr int32_t kMaxPiece = 31989;
+    static constexpr int32_t kMaxPiece = Limits::kMaxPayload;
 
     // The file is read, not owned.
     UploadReader(std::FILE* pFile, bool bHex, bool bBinary);
@@ -129,11 +130,6 @@ public:
 
     static void ftpSendTaskEntry(void* pArg);
     static void ftpReadTaskEntry(void* pArg);
-
-    // The database path: GLOBAL.TEMP_PATH, "/" GLOBAL.WORK_DIR when present,
-    // "/" SQLITE.DBNAME when present. pDirectory, when given, receives the
-    // work directory's path (empty without GLOBAL.WORK_DIR).
-    static std::string ComposeDbPath(std::string* pDirectory = nullptr);
 
     // The conversation failed during the run (a send or receive failed, or a
     // record could not be sent): the run ends with exit code 16 and the

@@ -1,7 +1,5 @@
 #include "translate.h"
 
-#include "configmodul.h"
-
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -312,13 +310,13 @@ void Translate::TranslateToPC(char* buf, int len) const
     TranslateToPC(reinterpret_cast<unsigned char*>(buf), len);
 }
 
-int Translate::ChooseFromConfig(std::string& matchedName)
+int Translate::Choose(const std::string* pConfigured, std::string& matchedName)
 {
     matchedName.clear();
     int number = 17; // Austria, Germany (IBM-1141)
 
-    std::string value;
-    if (g_pConfigModul != nullptr && g_pConfigModul->GetParm("GLOBAL.CODEPAGE", value)) {
+    if (pConfigured != nullptr) {
+        const std::string& value = *pConfigured;
         const int asNumber = ReadDecimal(value);
         if (asNumber != 0) {
             number = asNumber;

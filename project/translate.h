@@ -62,7 +62,11 @@ public:
     // Chooses the table from "GLOBAL.CODEPAGE" (a number, or an exact display
     // name, else 17) and selects it. Returns the number in use; matchedName
     // receives the matched display name (empty when the value was a number).
+    // Defined with the configuration (codepagechoice.cpp), which the host
+    // emulator does not link.
     int ChooseFromConfig(std::string& matchedName);
+    // The same choice from the setting's value (null: the key is absent).
+    int Choose(const std::string* pConfigured, std::string& matchedName);
 
     // The table bytes of table number (host to PC / PC to host), nullptr when
     // number is outside 0 to 36.

@@ -1,5 +1,6 @@
 #include "workdir.h"
 
+#include "configmodul.h"
 #include "elog.h"
 
 #include "platform/platform.h"
@@ -12,6 +13,20 @@ int g_iLockHandle = -1;
 std::string g_strLockPath;
 bool g_bCreatedDb = false;
 } // namespace
+
+WorkDir::Paths WorkDir::FromConfig()
+{
+    Paths paths;
+    std::string value;
+    ConfigValue("GLOBAL.TEMP_PATH", paths.directory);
+    paths.bWorkDirSet = ConfigValue("GLOBAL.WORK_DIR", value);
+    if (paths.bWorkDirSet)
+        paths.directory += Platform::pathSeparator + value;
+    paths.database = paths.directory;
+    if (ConfigValue("SQLITE.DBNAME", value))
+        paths.database += Platform::pathSeparator + value;
+    return paths;
+}
 
 bool WorkDir::IsPlainFileName(const std::string& name)
 {

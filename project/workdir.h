@@ -12,6 +12,19 @@ public:
     // Name of the lock file in the work directory.
     static constexpr const char* kLockName = "vexlink.lock";
 
+    // The run's places as the configuration names them; every part of the
+    // program builds them here, so they always agree.
+    struct Paths {
+        // GLOBAL.TEMP_PATH, with GLOBAL.WORK_DIR below it when that is set:
+        // where the downloads, the lock and the database go.
+        std::string directory;
+        // Whether GLOBAL.WORK_DIR is set (only then is directory created).
+        bool bWorkDirSet = false;
+        // directory with SQLITE.DBNAME below it when that is set.
+        std::string database;
+    };
+    static Paths FromConfig();
+
     // A database name is a plain file name: no "/", "\", ".." and no drive.
     static bool IsPlainFileName(const std::string& name);
     // True when the file holds an SQLite database or is empty (SQLite then

@@ -17,8 +17,9 @@ stage() {
 }
 
 stage setup "$root/scripts/setup.sh"
-# Benchmarks are not part of the test build (bench/ has its own run).
-stage build env BUILD_DIR="$build" "$root/scripts/build.sh" -DVEXLINK_BENCH=OFF
+# Benchmarks are not part of the test build (bench/ has its own run); in CI
+# a warning fails the build.
+stage build env BUILD_DIR="$build" "$root/scripts/build.sh" -DVEXLINK_BENCH=OFF -DVEXLINK_WERROR=ON
 stage suite bash -c 'cd "$1" && ctest --output-on-failure -j2 --timeout 600' _ "$build"
 # The Debian packages, checked by lintian (the install test is in the suite).
 stage package env BUILD_DIR="$build" "$root/scripts/package.sh"

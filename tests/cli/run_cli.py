@@ -19,7 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import testrun  # noqa: E402
-from testrun import FAILURES, Scratch, check, closed_port, main, read, write  # noqa: E402
+from testrun import FAILURES, Scratch, check, check_true, closed_port, main, read, write  # noqa: E402
 
 EXE = None
 EXPECTED = None
@@ -62,18 +62,36 @@ def listing(cwd):
     return sorted(os.listdir(cwd))
 
 
-def log_texts(directory, workdir):
-    """The text part of every line of the run's log in directory (the
-    program name column and what precedes it cut off), or None when there
-    is no log file."""
+STARS = b"*" * 55
+ASCTIME = rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d \d{4}"
+FRAME = [STARS, rb".+", rb"VEXLINK: FTP client, x64, supporting TLS",
+         rb"compiled [A-Z][a-z]{2} [ \d]\d \d{4} \d\d:\d\d:\d\d", rb"started at " + ASCTIME, STARS,
+         rb"VEXLINK: VERSION=07\.04\.00", rb"VEXLINK: PID=\d+", rb"VEXLINK: PHP_HANDLER=%s",
+         rb"VEXLINK: LIBWIRECOMM_VERSION=2\.8\.1", rb"VEXLINK: SQLITE_VERSION: \d+\.\d+\.\d+"]
+
+
+def log_texts(directory, workdir, prefix=""):
+    """The text part of every line of the run's log in directory (date, time
+    and the program name column checked and cut off), or None when there is
+    no log file. Checks the frame: prologue, the VEXLINK lines, epilogue."""
     today = datetime.date.today()
     for d in (today, today - datetime.timedelta(days=1)):  # a run may cross midnight
-        path = os.path.join(directory, "vexlink.%d-%02d-%02d.%s.log" % (d.year, d.month, d.day, workdir))
+        path = os.path.join(directory, "%svexlink.%s.%s.log" % (prefix, d.isoformat(), workdir))
         if os.path.exists(path):
             data = read(path)
-            matches = [(re.match(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d vexlink   (.*)$", line), line)
-                       for line in data.split(b"\n")[:-1]]
-            return [m.group(1) if m else line for m, line in matches], data
+            check("log ends with a line feed", data.endswith(b"\n"), True)
+            texts = []
+            for line in data.split(b"\n")[:-1]:
+                m = re.match(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d vexlink   (.*)$", line)
+                check("log line layout", m is not None, True)
+                texts.append(m.group(1) if m else line)
+            frame = [re.escape(workdir.encode()).join(f.split(b"%s")) if f != STARS else re.escape(f) for f in FRAME]
+            head = [bool(re.fullmatch(f, t)) for f, t in zip(frame, texts)] + [False] * (len(frame) - len(texts))
+            check("log prologue %r" % texts[:11], head, [True] * len(frame))
+            check_true("log epilogue", len(texts) > 13 and texts[-3] == texts[-1] == STARS and
+                       re.fullmatch(rb"Ended at " + ASCTIME + rb" with RC=\d+", texts[-2]), repr(texts[-3:]))
+            check("stars only in the banners", texts.count(STARS), 4)
+            return texts, data
     FAILURES.append("no log file for work directory %r in %r" % (workdir, os.listdir(directory)))
     return None, b""
 
@@ -316,6 +334,7 @@ def case_log_failures(cwd):
         if texts is not None:
             check("log failure %s: line %r" % (workdir, line[:60]),
                   any(t.startswith(line) for t in texts), True)
+            check("log failure %s: the exit code in the epilogue" % workdir, texts[-2].endswith(b"RC=8"), True)
 
 
 def run_logged(cwd, workdir, ini, extra=(), stdin=b"cGFzcw==\n"):
@@ -429,21 +448,60 @@ def case_timeouts_and_ports(cwd):
 
 def case_log_escaping_and_literal_paths(cwd):
     """Control characters from the command line do not start a log line;
-    "*" and "?" in -c and -d are taken literally."""
-    write(os.path.join(cwd, "a*.ini"), b"[GLOBAL]\nMSGLEVEL=2\nTEMP_PATH=" + cwd.encode() + b"\n")
-    write(os.path.join(cwd, "avexlink.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n")
-    code, stdout, stderr = run(["-U", "x\nFORGED line\r\x1b", "-c", "a*.ini", "-l", "1", "-D", cwd + "/", "-d", "w*?"]
-                               + no_host(), cwd, b"\n")
-    check("exit code", code, RUN_OK)
-    check("output", stdout + stderr, b"")
-    texts, data = log_texts(cwd, "w*?")
+    "*" and "?" in -c and -d are taken literally; XML's special characters
+    in the INI path, the log path and the work directory reach the logger's
+    configuration escaped (MSGLEVEL 0 from that INI: no log file at all)."""
+    odd = os.path.join(cwd, "it's & <odd>")
+    os.mkdir(odd)
+    workdir = "w*?'&<"
+    for level in (0, 2):
+        write(os.path.join(odd, "a*.ini"), b"[GLOBAL]\nMSGLEVEL=%d\nTEMP_PATH=%s\n" % (level, cwd.encode()))
+        write(os.path.join(odd, "avexlink.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n")
+        code, stdout, stderr = run(["-U", "x\nFORGED line\r\x1b", "-c", odd + "/a*.ini", "-l", "1", "-D", odd + "/",
+                                    "-d", workdir] + no_host(), cwd, b"\n")
+        check("exit code", code, RUN_OK)
+        check("output", stdout + stderr, b"")
+        if level == 0:
+            check("MSGLEVEL 0: no log file", sorted(os.listdir(odd)), ["a*.ini", "avexlink.ini"])
+    texts, data = log_texts(odd, workdir)
     if texts is None:
         return
     check("the argument in one line, escaped",
           b"*** AddNewARGParm Name=Value: TCP.USERID=x\\nFORGED line\\r\\x1B" in texts, True)
     check("no forged line", [t for t in data.split(b"\n") if t.startswith(b"FORGED")], [])
     check("MSGLEVEL of a*.ini (level 2 shown)", b"Password is empty!" in texts, True)
-    check("the work directory named literally", os.path.isdir(os.path.join(cwd, "w*?")), True)
+    check("the work directory named literally", os.path.isdir(os.path.join(cwd, workdir)), True)
+
+
+def case_log_levels_off_and_place(cwd):
+    """MSGLEVEL 1 writes information, not warnings or details; 2 adds
+    warnings. Without -l 1 nothing is logged. -D is glued to the file name
+    and the later of -D and -c decides; with neither -D, LOG_PATH nor -d the
+    log is ".vexlink.<date>..log" in the current directory."""
+    def ini(level, log_path=None):
+        write(os.path.join(cwd, "l.ini"), "[GLOBAL]\nMSGLEVEL=%d\nTEMP_PATH=%s\n%s" % (
+            level, cwd, "" if log_path is None else "LOG_PATH=%s\n" % log_path))
+        return "l.ini"
+    for level in (1, 2):
+        logs = os.path.join(cwd, "logs%d" % level)
+        code, _, _ = run(["-l", "1", "-d", "wd", "-c", ini(level, logs)] + no_host(), cwd, b"\n")
+        check("MSGLEVEL %d: exit code" % level, code, RUN_OK)
+        texts = log_texts(logs, "wd")[0] or []
+        check("MSGLEVEL %d: only the log file" % level, len(os.listdir(logs)), 1)
+        check("MSGLEVEL %d: information" % level, b"INI file found: l.ini" in texts, True)
+        check("MSGLEVEL %d: warning" % level, b"Password is empty!" in texts, level == 2)
+        check("MSGLEVEL %d: no details" % level, any(t.startswith(b"SQLITE_QUERY") for t in texts), False)
+    offlogs = os.path.join(cwd, "off")
+    for args in (["-h"], ["-l", "0", "-h"], []):
+        run(["-d", "wd", "-c", ini(5, offlogs)] + args + no_host(), cwd, b"\n")
+        check("no log %r" % args, os.path.exists(offlogs), False)
+    check("-h exit code", run(["-l", "1", "-c", ini(1, offlogs), "-D", cwd + "/pre", "-d", "w", "-h"], cwd)[0], 4)
+    log_texts(cwd, "w", "pre")
+    check("INI LOG_PATH not used after -D", os.path.exists(offlogs), False)
+    run(["-l", "1", "-D", cwd + "/pre", "-c", ini(1, offlogs), "-d", "w", "-h"], cwd)
+    log_texts(offlogs, "w")
+    run(["-l", "1", "-c", ini(1), "-h"], cwd)
+    log_texts(cwd, "", ".")
 
 
 def context(args):

@@ -11,7 +11,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import testrun  # noqa: E402
-from testrun import Scratch, TestFailure, read, wait_for, write  # noqa: E402,F401
+from testrun import Scratch, TestFailure, check, fail, read, wait_for, write  # noqa: E402,F401
 
 # For scripts without a runner (demo, bench, package test): the first failed check ends them.
 check = functools.partial(testrun.check, fatal=True)
@@ -67,10 +67,11 @@ class Emulator:
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
-                self.proc.wait(timeout=10)
+                check("emulator exit code after SIGTERM", self.proc.wait(timeout=10), 0)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+                fail("the emulator did not stop on SIGTERM")
         self.proc.stdout.close()
         self.log.close()
 

@@ -1,6 +1,7 @@
 // A generated catalogue of 20,000 data sets and a library of 100,000 members
-// (more than a 16-bit count holds): the lists stay exact, every name in
-// order, through filters, conversations, changes and a reopen.
+// (more than a 16-bit count holds): the lists through a conversation stay
+// exact, every name in order. (Filters, changes and a reopen of a library:
+// catalog_test.cpp.)
 
 #include "testutil.h"
 
@@ -51,33 +52,9 @@ TEST(LargeCatalogue, DataSetAndMemberListsAreExact) {
     EXPECT_EQ(pc.Data("PHGDSLST", "BIG.G*.D*", &eod), want);
     EXPECT_EQ(eod, "ENTRIES=20000");
     want.clear();
-    for (int g = 7; g < 100; g += 10)
-        for (int d = 100; d < 200; ++d)
-            want.push_back(DsName(g, d));
-    EXPECT_EQ(pc.Data("PHGDSLST", "BIG.G0%7.D01*"), want);
-    EXPECT_EQ(pc.Data("PHGDSLST", "BIG").size(), 20001u); // the level names everything below it
-    const std::string full = pc.Data("PHGDSLSTF", "BIG.G099.D0199").at(0);
-    EXPECT_NE(full.find(" FB "), std::string::npos);
-
-    want.clear();
     for (int m = 0; m < 100000; ++m)
         want.push_back(Member(m));
     EXPECT_EQ(pc.Data("PHGPODIR", "BIG.LIB", &eod), want);
     EXPECT_EQ(eod, "ENTRIES=100000");
-    EXPECT_EQ(pc.Data("PHGPODIR", "BIG.LIB(M123*)").size(), 100u);
     EXPECT_EQ(pc.Data("PHGPODIRF", "BIG.LIB(M99999)").at(0).substr(0, 16), "M99999    01.00 ");
-    EXPECT_EQ(pc.Data("PHGETFILE", "BIG.LIB(M54321)"), (std::vector<std::string>{"MEMBER M54321"}));
-    // A new member goes into its place; the others stay as they were.
-    ASSERT_EQ(pc.Send("PHMODIFY", "BIG.LIB(M12345A)", false), CM_OK);
-    ASSERT_EQ(pc.Send("PHDATA", "NEW ONE", false), CM_OK);
-    EXPECT_EQ(pc.Ask("PHEOD", "").at(2), "HPMSG:RC=0 ROWS=1 BIG.LIB(M12345A) STORED");
-    const std::vector<std::string> around = pc.Data("PHGPODIR", "BIG.LIB(M1234*)");
-    ASSERT_EQ(around.size(), 11u);
-    EXPECT_EQ(around[6], "M12345A");
-    EXPECT_EQ(pc.Ask("PHDELETE", "BIG.LIB(M12345A)").at(0), "HPMSG:RC=0 IDC0549I MEMBER M12345A DELETED FROM BIG.LIB");
-    // A reopened catalogue reads the same library from disk.
-    Catalog again;
-    ASSERT_TRUE(again.Open(dir.file("cat")).Ok());
-    ASSERT_EQ(again.Find("BIG.LIB")->members.size(), 100000u);
-    EXPECT_EQ(again.Find("BIG.LIB")->members[54321].name, "M54321");
 }

@@ -1,27 +1,17 @@
 // Conversations with the emulator over loopback for what the end-to-end runs
-// through vexlink do not reach: allocation checks, unparsable requests,
-// another code page, several conversations at once, a restart, and the fault
-// switches only a real conversation shows. (Refused uploads: the catalogue
-// and session units and the PHP client's run; binary records: tests/e2e.)
+// through vexlink do not reach: allocation checks, unparsable requests and
+// the fault switches only a real conversation shows. (Refused uploads: the
+// catalogue and session units and the PHP client's run; binary records and
+// many conversations at once: tests/e2e and tests/faults.)
 
 #include "testutil.h"
 
 #include "names.h"
 #include "platform/platform.h"
 
-#include <thread>
-
 using namespace hostemu_test;
 
 namespace {
-
-// An upload: PHMODIFY, the pieces without the turn, and the answer to PHEOD.
-std::vector<std::string> Upload(PcClient& pc, const std::string& target, const std::vector<std::string>& pieces) {
-    EXPECT_EQ(pc.Send("PHMODIFY", target, false), CM_OK);
-    for (const std::string& p : pieces)
-        EXPECT_EQ(pc.Send("PHDATA", p, false), CM_OK);
-    return pc.Ask("PHEOD", "");
-}
 
 class Conversation : public ::testing::Test {
 protected:
@@ -44,55 +34,6 @@ TEST_F(Conversation, UnparsableRequestsGetANonZeroReturnCode) {
     std::vector<Block> blocks;
     ASSERT_EQ(m_pc.Answer(blocks), CM_OK);
     EXPECT_EQ(m_pc.Describe(blocks.at(0)), "HPMSG:RC=12 RECORD OF 4 BYTES IS SHORTER THAN ITS 10-BYTE ITEM PREFIX");
-}
-
-TEST(ConversationTable, ServesAnotherCodePage) {
-    EmuServer emu([](hostemu::EmuConfig& c) { c.codepage = 1; }); // IBM-037
-    PcClient pc(1);
-    ASSERT_EQ(pc.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
-    ASSERT_EQ(pc.Send("PHGETFILE", "VEXUSR1.DEMO.REPORT"), CM_OK);
-    std::vector<Block> blocks;
-    ASSERT_EQ(pc.Answer(blocks), CM_OK);
-    EXPECT_EQ(blocks.at(0).bytes.substr(10, 5), "\xC7\x99\xDC\x59\x85"); // "Grüße" in IBM-037
-}
-
-TEST(ConversationMany, SeveralConversationsAtOnceLoseNoUpdate) {
-    EmuServer emu;
-    std::vector<int> ok(4, 0);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i)
-        threads.emplace_back([&, i]() {
-            PcClient pc;
-            if (pc.Connect(emu.Port(), "VEXUSR1", "VEXPWD1") != CM_OK)
-                return;
-            for (int round = 0; round < 5; ++round) {
-                std::string eod;
-                ok[i] += pc.Data("PHGETFILE", "VEXUSR1.DEMO.DATA", &eod).size() == 6 && eod == "RECORDS=6";
-                const std::string member = "T" + std::to_string(i) + "R" + std::to_string(round);
-                ok[i] += Upload(pc, "VEXUSR1.JCL(" + member + ")", {"LINE"}).at(2).find("ROWS=1") != std::string::npos;
-            }
-        });
-    for (auto& t : threads)
-        t.join();
-    EXPECT_EQ(ok, std::vector<int>(4, 10));
-    EXPECT_EQ(emu.Get().GetCatalog().Find("VEXUSR1.JCL")->members.size(), 5u + 4 * 5);
-}
-
-TEST(ConversationRestart, CatalogueAndSpoolSurviveARestart) {
-    ScratchDir dir;
-    {
-        EmuServer emu(nullptr, dir.file("cat"));
-        PcClient pc;
-        ASSERT_EQ(pc.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
-        ASSERT_EQ(Upload(pc, "VEXUSR1.JCL(KEEP)", {"KEPT"}).size(), 4u);
-        ASSERT_EQ(pc.Ask("PHSUBMIT", "VEXUSR1.JCL(WARN)").size(), 3u);
-    }
-    EmuServer again(nullptr, dir.file("cat"));
-    PcClient pc;
-    ASSERT_EQ(pc.Connect(again.Port(), "VEXUSR1", "VEXPWD1"), CM_OK);
-    EXPECT_EQ(pc.Data("PHGETFILE", "VEXUSR1.JCL(KEEP)"), (std::vector<std::string>{"KEPT"}));
-    EXPECT_NE(pc.Data("PHGDSLSTF", "JES").at(0).find("CC 0004"), std::string::npos);
-    EXPECT_EQ(pc.Ask("PHSUBMIT", "VEXUSR1.JCL(HELLO)").at(1), "HPEOD:JOBID=JOB00002 JOBNAME=HELLO");
 }
 
 TEST(Allocation, UsersPasswordsMembersAndTheConversationBound) {

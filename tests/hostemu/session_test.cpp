@@ -1,6 +1,6 @@
 // Answer sequences of a session without a network: the turn rules and the
 // upload protocol (what each fault switch makes of an answer is seen end to
-// end by tests/faults), and the fault switches' own syntax.
+// end by tests/faults), the fault switches' own syntax, the listen address.
 
 #include "testutil.h"
 
@@ -116,4 +116,16 @@ TEST(FaultSwitches, ParseAndDescribe) {
     EXPECT_EQ(MessageText(8, "X"), "RC=8 X");
     EXPECT_EQ(MessageText(4, "QUOTED RC=0 AND RC=04"), "RC=4 QUOTED RC =0 AND RC =04");
     EXPECT_EQ(MessageText(12, ""), "RC=12");
+}
+
+// The emulator never listens beyond the machine.
+TEST(EmuConfig, ListensOnLoopbackOnly) {
+    for (const char* address : {"127.0.0.1", "127.1.2.3", "::1", "0.0.0.0", "::", "192.168.1.1", "localhost.evil"}) {
+        EmuConfig cfg;
+        cfg.listen = address;
+        std::string error;
+        const bool loopback = std::string(address).rfind("127.", 0) == 0 || std::string(address) == "::1";
+        EXPECT_EQ(cfg.Validate(error), loopback)
+            << address << " " << error;
+    }
 }

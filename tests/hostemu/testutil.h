@@ -66,7 +66,6 @@ public:
     int32_t Connect(uint16_t port, const std::string& user, const std::string& password,
                     const std::string& member = "VEXSTC", int passwordCheck = 1, int timeoutSeconds = 10) {
         int32_t rc = 0;
-        cm_set_crypt_mode(m_iCryptMode);
         cm_init(m_cid, member.c_str(), &rc);
         if (rc != CM_OK)
             return rc;
@@ -140,13 +139,11 @@ public:
         m_bOpen = false;
         return rc;
     }
-    void SetCryptMode(int mode) { m_iCryptMode = mode; } // 3 and 4 are TLS
 
 private:
     hostemu::Codec m_codec;
     unsigned char m_cid[WC_CID_SIZE] = {0};
     bool m_bOpen = false;
-    int m_iCryptMode = 1;
 };
 
 class EmuServer {

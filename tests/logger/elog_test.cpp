@@ -1,6 +1,6 @@
 // The program log: the pre-scan of the arguments, ELOG's argument counts,
 // levels, assertions and serialisation. The log file itself is checked on
-// the running program by tests/logcli.
+// the running program by tests/cli.
 
 #include "args.h"
 #include "logcapture.h"

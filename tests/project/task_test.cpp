@@ -2,7 +2,7 @@
 #include "wakeup.h"
 
 #include "platform/platform.h"
-#include "tempdir.h"
+#include "scratchdir.h"
 
 #include <gtest/gtest.h>
 
@@ -139,7 +139,7 @@ TEST(FileChangeWatch, WakesForTheDatabaseFilesOnly)
     // The engine's send thread wakes on the database, its journal or WAL;
     // a download written into the same directory must not wake it, and a
     // change seen once is not reported again.
-    TempDir dir;
+    ScratchDir dir;
     Platform::FileChangeWatch watch;
     ASSERT_TRUE(watch.start(dir.path(), "q.db"));
     dir.write("20261207-1234.tmp", "record\n");

@@ -78,7 +78,7 @@ protected:
         return pc.rc;
     }
 
-    TempDir dir;
+    ScratchDir dir;
     Pki pki;
     Pki other;
     wch_config server{};

@@ -18,9 +18,6 @@
 
 namespace wctest {
 
-using TempDir = ::ScratchDir;
-inline std::string readFile(const std::string& path) { return ReadFile(path); }
-
 // A CA, a server and a client certificate (PEM files in a directory).
 struct Pki {
     std::string caCert, serverCert, serverKey, clientCert, clientKey;

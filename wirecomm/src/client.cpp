@@ -400,10 +400,10 @@ void appendString(std::vector<unsigned char>& out, const unsigned char* p, size_
     out.insert(out.end(), p, p + n);
 }
 
-int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pcPort,
-                 int32_t t1Seconds, int32_t passwordCheck)
+// The settings and arguments of an allocation, checked before anything
+// reaches the network.
+int32_t checkAllocation(const Settings& s, const char* ip, int32_t passwordCheck)
 {
-    const Settings& s = c.settings;
     if (s.mode == 2) {
         WC_TRACE(1, "crypt mode 2 is reserved and not supported");
         return CM_SECURITY_NOT_SUPPORTED;
@@ -424,51 +424,42 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         WC_TRACE(1, "password check %d is neither 0 nor 1", passwordCheck);
         return CM_PROGRAM_PARAMETER_CHECK;
     }
-    Deadline deadline = Deadline::after(t1Seconds > 0 ? int64_t(t1Seconds) * 1000 : -1);
-    WC_TRACE(3, "allocating member '%s' for user '%s' at %s:%u (local port %u), crypt mode %d, "
-                "security level %d, time limit %d s, password check %d",
-             c.symdest.c_str(), c.user.c_str(), ip, hostPort, pcPort, s.mode, s.securityLevel,
-             t1Seconds, passwordCheck);
+    return CM_OK;
+}
 
-    if (s.mode != 1) {
-        int32_t rc;
-        c.ctx = clientContext(s, rc);
-        if (!c.ctx)
-            return rc;
-    }
-    int32_t rc;
-    int fd = connectTo(ip, hostPort, pcPort, deadline, rc);
-    if (fd < 0)
-        return rc;
-    c.conn.reset(new Connection(fd));
-    WC_TRACE(3, "connected to %s:%u", ip, hostPort);
-
-    if (c.ctx) {
-        if (!c.conn->attachTls(c.ctx))
-            return CM_PRODUCT_SPECIFIC_ERROR;
-        Io io = c.conn->handshake(false, deadline);
-        if (io != Io::Ok) {
-            long verify = SSL_get_verify_result(c.conn->ssl());
-            if (io == Io::Timeout) {
-                WC_TRACE(1, "TLS handshake: no answer within the connection time limit");
-                return CM_ALLOCATE_FAILURE_RETRY;
-            }
-            if (verify != X509_V_OK) {
-                WC_TRACE(1, "TLS handshake: server certificate not accepted: %s",
-                         X509_verify_cert_error_string(verify));
-                return CM_SECURITY_MUTUAL_FAILED;
-            }
-            WC_TRACE(1, "TLS handshake failed: %s", c.conn->m_strError.c_str());
-            return CM_ALLOCATE_FAILURE_NO_RETRY;
+// The TLS handshake of modes 3 and 4 and the checks of the host's
+// certificate, before the host learns anything of the user.
+int32_t startTls(Conversation& c, const Deadline& deadline)
+{
+    if (!c.conn->attachTls(c.ctx))
+        return CM_PRODUCT_SPECIFIC_ERROR;
+    Io io = c.conn->handshake(false, deadline);
+    if (io != Io::Ok) {
+        long verify = SSL_get_verify_result(c.conn->ssl());
+        if (io == Io::Timeout) {
+            WC_TRACE(1, "TLS handshake: no answer within the connection time limit");
+            return CM_ALLOCATE_FAILURE_RETRY;
         }
-        WC_TRACE(3, "TLS established: %s, %s", SSL_get_version(c.conn->ssl()),
-                 SSL_get_cipher_name(c.conn->ssl()));
-        rc = checkServer(c);
-        if (rc != CM_OK)
-            return rc;
+        if (verify != X509_V_OK) {
+            WC_TRACE(1, "TLS handshake: server certificate not accepted: %s",
+                     X509_verify_cert_error_string(verify));
+            return CM_SECURITY_MUTUAL_FAILED;
+        }
+        WC_TRACE(1, "TLS handshake failed: %s", c.conn->m_strError.c_str());
+        return CM_ALLOCATE_FAILURE_NO_RETRY;
     }
+    WC_TRACE(3, "TLS established: %s, %s", SSL_get_version(c.conn->ssl()),
+             SSL_get_cipher_name(c.conn->ssl()));
+    return checkServer(c);
+}
 
-    // hello: protocol version and crypt mode; mode 1 adds our public key
+// hello: protocol version and crypt mode; mode 1 adds our public key and
+// seals the password with the secret agreed on the host's key, the TLS
+// modes send it as it is, inside the TLS channel. secretField receives
+// what the allocation carries in the password's place.
+int32_t exchangeHello(Conversation& c, const Deadline& deadline, std::vector<unsigned char>& secretField)
+{
+    const Settings& s = c.settings;
     std::unique_ptr<EphemeralKey> key;
     unsigned char pcKey[32];
     std::vector<unsigned char> hello = {kProtocolVersion, static_cast<unsigned char>(s.mode)};
@@ -480,8 +471,8 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         }
         hello.insert(hello.end(), pcKey, pcKey + 32);
     }
-    rc = sendFrame(c, kHello, 0, hello.data(), hello.size(), deadline, CM_ALLOCATE_FAILURE_RETRY,
-                   CM_ALLOCATE_FAILURE_NO_RETRY);
+    int32_t rc = sendFrame(c, kHello, 0, hello.data(), hello.size(), deadline, CM_ALLOCATE_FAILURE_RETRY,
+                           CM_ALLOCATE_FAILURE_NO_RETRY);
     if (rc != CM_OK)
         return rc;
     Frame f;
@@ -498,7 +489,6 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         return rc;
     }
 
-    std::vector<unsigned char> secretField;
     if (s.mode == 1) {
         if (f.payload.size() != 5 + 32) {
             WC_TRACE(1, "allocation failed: the host sent no key");
@@ -524,7 +514,15 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
         }
         secretField.assign(c.password.data(), c.password.data() + c.password.size());
     }
+    return CM_OK;
+}
 
+// The allocation itself: member, user, tag and the password field; the
+// host's answer is the allocation's result. The secret is wiped from every
+// buffer that held it.
+int32_t sendAllocation(Conversation& c, const Deadline& deadline, int32_t passwordCheck,
+                       std::vector<unsigned char>& secretField)
+{
     std::vector<unsigned char> alloc;
     alloc.reserve(kMaxAllocPayload);
     alloc.push_back(static_cast<unsigned char>(passwordCheck));
@@ -533,11 +531,12 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
     appendString(alloc, reinterpret_cast<const unsigned char*>(c.tag.data()), c.tag.size());
     appendString(alloc, secretField.data(), secretField.size());
     OPENSSL_cleanse(secretField.data(), secretField.size());
-    rc = sendFrame(c, kAlloc, 0, alloc.data(), alloc.size(), deadline, CM_ALLOCATE_FAILURE_RETRY,
-                   CM_ALLOCATE_FAILURE_NO_RETRY);
+    int32_t rc = sendFrame(c, kAlloc, 0, alloc.data(), alloc.size(), deadline, CM_ALLOCATE_FAILURE_RETRY,
+                           CM_ALLOCATE_FAILURE_NO_RETRY);
     OPENSSL_cleanse(alloc.data(), alloc.size());
     if (rc != CM_OK)
         return rc;
+    Frame f;
     rc = readReply(c, kAllocReply, deadline, f);
     if (rc != CM_OK)
         return rc;
@@ -548,6 +547,44 @@ int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pc
     rc = hostRefusal(static_cast<int32_t>(getU32(f.payload.data())));
     if (rc != CM_OK)
         WC_TRACE(1, "the host rejected the allocation: %d %s", rc, cm_rc2str(rc));
+    return rc;
+}
+
+int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pcPort,
+                 int32_t t1Seconds, int32_t passwordCheck)
+{
+    const Settings& s = c.settings;
+    int32_t rc = checkAllocation(s, ip, passwordCheck);
+    if (rc != CM_OK)
+        return rc;
+    Deadline deadline = Deadline::after(t1Seconds > 0 ? int64_t(t1Seconds) * 1000 : -1);
+    WC_TRACE(3, "allocating member '%s' for user '%s' at %s:%u (local port %u), crypt mode %d, "
+                "security level %d, time limit %d s, password check %d",
+             c.symdest.c_str(), c.user.c_str(), ip, hostPort, pcPort, s.mode, s.securityLevel,
+             t1Seconds, passwordCheck);
+
+    if (s.mode != 1) {
+        c.ctx = clientContext(s, rc);
+        if (!c.ctx)
+            return rc;
+    }
+    int fd = connectTo(ip, hostPort, pcPort, deadline, rc);
+    if (fd < 0)
+        return rc;
+    c.conn.reset(new Connection(fd));
+    WC_TRACE(3, "connected to %s:%u", ip, hostPort);
+
+    if (c.ctx) {
+        rc = startTls(c, deadline);
+        if (rc != CM_OK)
+            return rc;
+    }
+    std::vector<unsigned char> secretField;
+    rc = exchangeHello(c, deadline, secretField);
+    if (rc == CM_OK)
+        rc = sendAllocation(c, deadline, passwordCheck, secretField);
+    // A refusal after the hello leaves no secret behind either.
+    OPENSSL_cleanse(secretField.data(), secretField.size());
     return rc;
 }
 

@@ -179,24 +179,38 @@ bool copyText(char* out, const unsigned char* data, size_t len)
     return true;
 }
 
-// Hello and allocation request of an accepted connection.
-int32_t handshake(wch_conv& c, const Deadline& deadline)
+// The TLS handshake of a host that serves modes 3 and 4.
+int32_t acceptTls(wch_conv& c, const Deadline& deadline)
 {
-    if (c.ctx) {
-        if (!c.conn->attachTls(c.ctx))
-            return CM_PRODUCT_SPECIFIC_ERROR;
-        Io io = c.conn->handshake(true, deadline);
-        if (io == Io::Timeout)
-            return CM_OPERATION_INCOMPLETE;
-        if (io == Io::Eof) {
-            WC_TRACE(1, "host: the PC closed the connection during the TLS handshake");
-            return CM_RESOURCE_FAILURE_RETRY;
-        }
-        if (io != Io::Ok) {
-            WC_TRACE(1, "host: TLS handshake failed: %s", c.conn->m_strError.c_str());
-            return CM_RESOURCE_FAILURE_NO_RETRY;
-        }
+    if (!c.conn->attachTls(c.ctx))
+        return CM_PRODUCT_SPECIFIC_ERROR;
+    Io io = c.conn->handshake(true, deadline);
+    if (io == Io::Timeout)
+        return CM_OPERATION_INCOMPLETE;
+    if (io == Io::Eof) {
+        WC_TRACE(1, "host: the PC closed the connection during the TLS handshake");
+        return CM_RESOURCE_FAILURE_RETRY;
     }
+    if (io != Io::Ok) {
+        WC_TRACE(1, "host: TLS handshake failed: %s", c.conn->m_strError.c_str());
+        return CM_RESOURCE_FAILURE_NO_RETRY;
+    }
+    return CM_OK;
+}
+
+// The key agreement of crypt mode 1: both public keys and our private one,
+// kept from the hello to the allocation request that uses them.
+struct HelloKeys {
+    std::unique_ptr<EphemeralKey> key;
+    unsigned char pcKey[32];
+    unsigned char hostKey[32];
+};
+
+// The PC's hello: protocol version, a crypt mode this host serves, the
+// client certificate of mode 4, the PC's key of mode 1; answered with our
+// hello (and our key). mode receives the PC's crypt mode.
+int32_t takeHello(wch_conv& c, const Deadline& deadline, int& mode, HelloKeys& keys)
+{
     Frame f;
     std::string why;
     FrameResult r = readFrame(*c.conn, c.inbuf, deadline, f, why);
@@ -211,7 +225,7 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
         replyHello(c, CM_ALLOCATE_FAILURE_NO_RETRY, nullptr, deadline);
         return CM_RESOURCE_FAILURE_NO_RETRY;
     }
-    int mode = f.payload[1];
+    mode = f.payload[1];
     c.info.crypt_mode = mode;
     bool served = c.ctx ? (mode == 3 || mode == 4) : mode == 1;
     if (!served) {
@@ -233,25 +247,32 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
             return CM_SECURITY_NOT_VALID;
         }
     }
-    std::unique_ptr<EphemeralKey> key;
-    unsigned char pcKey[32], hostKey[32];
     if (mode == 1) {
         if (f.payload.size() != 2 + 32) {
             WC_TRACE(1, "host: hello of mode 1 without a key");
             return CM_RESOURCE_FAILURE_NO_RETRY;
         }
-        std::memcpy(pcKey, f.payload.data() + 2, 32);
-        key.reset(new EphemeralKey());
-        if (!key->ok() || !key->publicKey(hostKey))
+        std::memcpy(keys.pcKey, f.payload.data() + 2, 32);
+        keys.key.reset(new EphemeralKey());
+        if (!keys.key->ok() || !keys.key->publicKey(keys.hostKey))
             return CM_PRODUCT_SPECIFIC_ERROR;
     } else if (f.payload.size() != 2) {
         WC_TRACE(1, "host: malformed hello");
         return CM_RESOURCE_FAILURE_NO_RETRY;
     }
-    if (replyHello(c, CM_OK, key ? hostKey : nullptr, deadline) != CM_OK)
+    if (replyHello(c, CM_OK, keys.key ? keys.hostKey : nullptr, deadline) != CM_OK)
         return CM_RESOURCE_FAILURE_RETRY;
+    return CM_OK;
+}
 
-    r = readFrame(*c.conn, c.inbuf, deadline, f, why);
+// The allocation request: member, user, tag and the password (opened with
+// the agreed secret in mode 1). A password that cannot be read is refused
+// to the PC at once; the secret is wiped from every buffer that held it.
+int32_t takeAllocation(wch_conv& c, const Deadline& deadline, int mode, HelloKeys& keys)
+{
+    Frame f;
+    std::string why;
+    FrameResult r = readFrame(*c.conn, c.inbuf, deadline, f, why);
     if (r != FrameResult::Ok)
         return frameFailure(r, why);
     if (f.type != kAlloc || f.payload.empty() || f.payload[0] > 1) {
@@ -278,7 +299,7 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
     int32_t rc = CM_OK;
     if (mode == 1) {
         SecretBytes envelopeKey, password;
-        if (!key->agree(pcKey, pcKey, hostKey, envelopeKey) ||
+        if (!keys.key->agree(keys.pcKey, keys.pcKey, keys.hostKey, envelopeKey) ||
             !openPassword(envelopeKey, c.info.user, d[3], n[3], password) ||
             !copyText(c.info.password, password.data(), password.size())) {
             WC_TRACE(1, "host: the password could not be decrypted");
@@ -298,6 +319,20 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
                 "password check %d",
              c.info.symdest, c.info.user, c.info.tag, mode, c.info.password_check);
     return CM_OK;
+}
+
+// Hello and allocation request of an accepted connection.
+int32_t handshake(wch_conv& c, const Deadline& deadline)
+{
+    if (c.ctx) {
+        int32_t rc = acceptTls(c, deadline);
+        if (rc != CM_OK)
+            return rc;
+    }
+    int mode = 0;
+    HelloKeys keys;
+    int32_t rc = takeHello(c, deadline, mode, keys);
+    return rc != CM_OK ? rc : takeAllocation(c, deadline, mode, keys);
 }
 
 } // namespace
