@@ -180,7 +180,12 @@ class Vexlink:
         return [r for r in rows if msg_id in (None, r[0]) and cmd in (None, r[1])]
 
     def system(self):
-        return [r[0] for r in self.db.execute("SELECT PID FROM System ORDER BY ROWID").fetchall()]
+        """The System rows, also of a run whose database the front end never opened."""
+        db = self.db or sqlite3.connect(self.db_path)
+        rows = [r[0] for r in db.execute("SELECT PID FROM System ORDER BY ROWID").fetchall()]
+        if db is not self.db:
+            db.close()
+        return rows
 
     def requests_left(self):
         return self.db.execute("SELECT COUNT(*) FROM Request").fetchone()[0]

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Fault cases of vexlink against the host emulator on loopback (usage:
-run_faults.py <vexlink> <vexlink-hostemu> <libwirecomm-2.so> <case>): what
-the front end sees, and that nothing is lost, served twice or left hanging."""
+"""Fault cases against the host emulator on loopback: nothing lost, served twice or left hanging.
+usage: run_faults.py <vexlink> <vexlink-hostemu> <libwirecomm-2.so> <case>"""
 import base64
 import contextlib
 import glob
@@ -46,22 +45,10 @@ class Case(run_e2e.Case):
             proxy.stop()
         super().cleanup()
 
-    def dump(self):
-        for run in self.runs[-3:]:
-            run.out.flush()
-            print("--- vexlink (%s): exit code %s, last log lines:\n  %s\n--- its output:\n%s"
-                  % (run.work_dir, run.proc.poll(), "\n  ".join(run.log_lines()[-25:]),
-                     read(run.out.name)[-2000:].decode("latin-1")))
-        for emu in self.emulators[-1:]:
-            print("--- emulator log:\n" + emu.log_text()[-3000:])
-
 
 class CuttingProxy:
-    """A TCP relay between vexlink and the emulator that ends the host's side
-    of the connection, without a word, once `limit` bytes have gone from the
-    PC to the host: the host drops the connection. With `stall`, the host's
-    bytes stop after that many instead and the connection stays open: a
-    download that hangs half-way, however fast the two ends are."""
+    """A relay that drops both sides once `limit` bytes went from PC to host; with
+    `stall`, the host's bytes stop after that many and the connection stays open."""
 
     def __init__(self, upstream_port, limit, stall=None):
         self.cut = threading.Event()
@@ -178,8 +165,7 @@ def case_host_never_answers(c):
 
 
 def case_database_locked(c):
-    """The front end holds a write lock longer than the busy timeout (1 s)
-    while requests wait, and once while the host's answer arrives."""
+    """The front end holds a write lock beyond the busy timeout while requests wait and while an answer arrives."""
     emu = c.emulator(faults=[("DELAY_MS", "1500"), ("REQUESTS", "PHGDSLST")])
     run = c.vexlink(emu.port, t0=60, sqlite_t0=1)
     run.wait_ready()
@@ -205,8 +191,7 @@ def case_database_locked(c):
     check("download complete", run.download(ids[3]), records_text(SMALL))
     check("Request empty", run.requests_left(), 0)
 
-    # The lock is taken after the request left Request and before the
-    # host's (delayed) answer arrives: the answer's rows must not be lost.
+    # Locked after the request left Request, before the delayed answer: its rows must not be lost.
     m = run.request("PHGDSLST", "VEXUSR1.**")
     wait_for("the list request taken", lambda: run.requests_left() == 0)
     other.execute("BEGIN IMMEDIATE")
@@ -238,8 +223,7 @@ def case_garbage_from_host(c):
 
 
 def case_garbage_outside_frames(c):
-    """Bytes outside any frame, and a block of 32768 bytes: the library refuses
-    the conversation; the run ends with 16 and the System row -26."""
+    """Bytes outside any frame, or a block of 32768 bytes: refused, exit 16, System -26."""
     for faults in ([("GARBAGE", "16"), ("GARBAGE_MODE", "RAW"), ("REQUESTS", "PHGETFILE")],
                    [("OVERSIZE", "YES")]):
         emu = c.emulator(faults=faults)
@@ -266,7 +250,6 @@ def case_odd_request_rows(c):
     forged = b"x\n2026-01-01 00:00:00 vexlink   FORGED\r\n"
     m0 = run.request("PHTXT", forged)
     run.wait_response(m0, "HPTXT")
-    # Unescaped, the text after the line feed would be a line of its own, behind the genuine prefix.
     check_true("no forged log line", not any(t.startswith("2026-01-01 00:00:00 vexlink   FORGED")
                                              for t in run.log_lines()))
     check_true("the Data logged escaped", any("x\\n2026-01-01 00:00:00 vexlink   FORGED\\r\\n" in t
@@ -293,8 +276,7 @@ def case_odd_request_rows(c):
 
 
 def case_thousand_requests(c):
-    """1000 requests inserted in one transaction are all answered, in order
-    (990 answered inside the PC, 10 data set lists answered by the host)."""
+    """1000 requests of one transaction (10 answered by the host) are all answered, in order."""
     emu = c.emulator()
     run = c.vexlink(emu.port, t0=60)
     run.wait_ready()
@@ -370,10 +352,8 @@ def proc_texts(pid):
 
 
 def case_secrets(c):
-    """The password (from standard input, Base64 or decoded) and the crypt
-    key never appear in any file a run leaves, in the log at any MSGLEVEL, in
-    the conversation trace, in the database, on a command line or in an
-    environment; the crypt key is logged masked."""
+    """No form of the password or crypt key in any file, log level, trace, database,
+    command line or environment a run leaves; the crypt key is logged masked."""
     emu = c.emulator(users={USER: SECRET})
     # The conversation trace's configuration, as the program writes it.
     gen = subprocess.run([VEXLINK, "-x"], cwd=c.scratch.path, stdout=subprocess.DEVNULL,
@@ -411,8 +391,7 @@ def case_secrets(c):
     run.wait_ready()
     check("exit code at T0", run.wait(30), 6)
     check_true("database left by T0", os.path.exists(run.db_path))
-    # Crypt mode 3 with a key against a plain host: the key is handed over
-    # and logged masked; the connection is refused.
+    # Crypt mode 3 with a key against a plain host: the key is logged masked; the connection is refused.
     run = c.vexlink(emu.port, work_dir="mode3", password=SECRET, msglevel=5,
                     extra_tcp=["TCPDEBUG=YES", "TCPCRYPT=3", "TCPCRYPTKEY=" + CRYPT_KEY])
     check("exit code of mode 3 against a plain host", run.wait(30), 16)
@@ -446,18 +425,14 @@ def case_secrets(c):
                 traces += 1
     check_true("files scanned", scanned >= 10, str(scanned))
     check_true("the conversation trace was written", traces >= 1, str(traces))
-    # A run is not dumpable once it holds the password: its environment is
-    # readable by root only, its command line by everybody.
+    # Once it holds the password a run is not dumpable: its environment is readable by root only.
     check_true("processes inspected", len(seen) >= (4 if os.geteuid() == 0 else 2), str(len(seen)))
 
 
 def case_password_line(c):
-    """A password line the program cannot read never reaches the host: exit 8
-    and System -8. Blanks and tabs around the Base64 text are trimmed."""
+    """An unreadable password line never reaches the host (exit 8, System -8); blanks are trimmed."""
     emu = c.emulator(users={USER: SECRET})
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(4)
+    listener = socket.create_server(("127.0.0.1", 0))
     try:
         b64 = base64.b64encode(SECRET.encode())
         for n, (line, text) in enumerate([
@@ -466,7 +441,7 @@ def case_password_line(c):
                 (b64 + b"!\n", "Password line is not a valid Base64 password, run refused")]):
             run = c.vexlink(listener.getsockname()[1], work_dir="bad%d" % n, line=line)
             check("exit code of %r" % line, run.wait(30), 8)
-            check("System of %r" % line, system_rows(run.db_path), [-8])
+            check("System of %r" % line, run.system(), [-8])
             check_true("logged for %r" % line, text in run.log_lines(), repr(run.log_lines()[-10:]))
         listener.settimeout(0.5)
         try:
@@ -482,14 +457,11 @@ def case_password_line(c):
 
 
 def case_signals(c):
-    """SIGTERM mid-download, SIGINT and SIGHUP between requests: the run ends
-    in order: no HPEOD, the partial file deleted, System minus the signal,
-    the conversation deallocated, exit code 16. What the run creates is
-    owner-only whatever the umask."""
+    """SIGTERM mid-download, SIGINT and SIGHUP between requests end the run in order (exit 16,
+    System minus the signal, partial file deleted, deallocated); files are owner-only whatever the umask."""
     records = random_records(random.Random(9), 20000, 80, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 84, records)])
-    # The host's bytes stop after about 3000 records: the download is open
-    # when the signal comes.
+    # The host's bytes stop after about 3000 records: the download is open when the signal comes.
     proxy = CuttingProxy(emu.port, None, stall=300000)
     c.proxies.append(proxy)
     old = os.umask(0)
@@ -520,8 +492,7 @@ def case_signals(c):
 
 
 def case_tls_mode4_checks(c):
-    """Crypt mode 4 checks the host as mode 3 does: a host whose certificate
-    does not carry the configured common name never receives the logon."""
+    """Crypt mode 4 checks the host's certificate name as mode 3 does: a wrong one never gets the logon."""
     d = c.scratch.file("pki")
     os.makedirs(d)
 
@@ -545,7 +516,7 @@ def case_tls_mode4_checks(c):
     tls = ["TCPCRYPT=4", "TCPPEMCA=" + d + "/ca.pem"]
     run = c.vexlink(emu.port, work_dir="evil", extra_tcp=tls + ["TCPCOMMONNAME=good.host"])
     check("exit code against the wrong name", run.wait(30), 16)
-    check("System: the PC refused the host", system_rows(run.db_path), [-47])
+    check("System: the PC refused the host", run.system(), [-47])
     log = run.log_lines()
     check_true("the server checks logged",
                "\tServer checks: CA %s/ca.pem, common name good.host, key pin off (crypt mode 4)" % d in log,
@@ -555,15 +526,6 @@ def case_tls_mode4_checks(c):
     run = c.vexlink(emu.port, work_dir="good", extra_tcp=tls + ["TCPCOMMONNAME=localhost"])
     run.wait_ready()
     check("exit code against the right name", run.close()[0], 0)
-
-
-def system_rows(db_path):
-    """The System rows of a run whose database the front end never opened."""
-    db = sqlite3.connect(db_path)
-    try:
-        return [r[0] for r in db.execute("SELECT PID FROM System ORDER BY ROWID")]
-    finally:
-        db.close()
 
 
 def context(args):
