@@ -74,6 +74,13 @@ PcConv allocate(uint16_t port, const char* user = "TESTUSER", const char* passwo
                 const char* member = "TLXJOBSV", const char* tag = "TESTUSER", int32_t t1 = 10,
                 int32_t passwordCheck = 1, uint16_t pcPort = 0);
 
+// One block of text (handOver 1 passes the turn); cm_send_bin's return code.
+int32_t sendText(unsigned char* cid, const std::string& text, int32_t handOver = 0);
+// The next block as text, empty when there is none; rc and the hand-over flag set.
+std::string receiveText(unsigned char* cid, int32_t& rc, int32_t* handOver = nullptr);
+// cm_deal's return code.
+int32_t deal(unsigned char* cid);
+
 // Resets the process-wide cm_set_* defaults.
 void resetDefaults();
 
