@@ -172,23 +172,6 @@ TEST(ConfigModul, ParseFailureKeepsEarlierOptionsAndLeavesThePasswordUnread)
     EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)");
 }
 
-// After -h nothing more is read: the INI file named before it is merged,
-// the password line stays on standard input.
-TEST(ConfigModul, InformationalOptionsStopTheScan)
-{
-    ScratchDir dir;
-    const std::string ini = dir.write("v.ini", "[TCP]\nUSERID=INIUSER\n");
-    Args args({"-U", "ARG", "-c", ini, "-h"});
-    ConfigModul config(args.argc(), args.argv());
-    StdinFrom in(dir, "pw\n");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(config.Parse(), 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER");
-    EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)");
-    EXPECT_EQ(Rest(stdin), "pw\n");
-}
-
 TEST(ConfigModul, SecondIniFileMergesOverTheFirst)
 {
     ScratchDir dir;
