@@ -157,19 +157,24 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0);
 }
 
-// Which command lines fail is the command-line suite's (tests/cli); here:
-// what a failed scan leaves in the store, and that it never reads the
-// password line.
-TEST(ConfigModul, ParseFailureKeepsEarlierOptionsAndLeavesThePasswordUnread)
+// A failed scan or an informational option stops before the password line; what came before
+// is stored (which command lines fail is tests/cli's).
+TEST(ConfigModul, FailedOrInformationalScanLeavesThePasswordUnread)
 {
     ScratchDir dir;
     const std::string ini = dir.write("v.ini", "[TCP]\nUSERID=INIUSER\n");
-    Args args({"-U", "u1", "-c", ini, "-A", "1.2.3.4", "-X"});
-    ConfigModul config(args.argc(), args.argv());
-    EXPECT_EQ(RunParse(config, dir, "pw\n"), 8);
-    EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER");
-    EXPECT_EQ(Get(config, "TCP.IP_ADDR"), "1.2.3.4");
-    EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)");
+    for (const char* last : {"-X", "-h"}) {
+        Args args({"-U", "u1", "-c", ini, "-A", "1.2.3.4", last});
+        ConfigModul config(args.argc(), args.argv());
+        StdinFrom in(dir, "pw\n");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(config.Parse(), last[1] == 'h' ? 1 : 8);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER") << last;
+        EXPECT_EQ(Get(config, "TCP.IP_ADDR"), "1.2.3.4") << last;
+        EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)") << last;
+        EXPECT_EQ(Rest(stdin), "pw\n") << last;
+    }
 }
 
 TEST(ConfigModul, SecondIniFileMergesOverTheFirst)
