@@ -193,6 +193,10 @@ class Vexlink:
     def wait_response(self, msg_id, cmd, timeout=30):
         return wait_for("%s for request %d" % (cmd, msg_id), lambda: self.responses(msg_id, cmd), timeout)
 
+    def ask(self, cmd, data, answer, timeout=30):
+        """Inserts a request and waits for its rows of Cmd answer."""
+        return self.wait_response(self.request(cmd, data), answer, timeout)
+
     def wait_end_of(self, msg_id, timeout=30):
         """Waits until the exchange of a request has ended: HPEOD or HPEODFAIL."""
         return wait_for("end of request %d" % msg_id,

@@ -214,8 +214,7 @@ def case_garbage_from_host(c):
     run = c.vexlink(emu.port)
     run.wait_ready()
     check("many records through the garbage", download(run, "VEXUSR1.MANY.DATA"), records_text(records))
-    m = run.request("PHTXT", "hello")
-    check("text answer", run.wait_response(m, "HPTXT")[0][2], b"TEXT RECEIVED BY EMU1: hello")
+    check("text answer", run.ask("PHTXT", "hello", "HPTXT")[0][2], b"TEXT RECEIVED BY EMU1: hello")
     check_true("unknown items logged and dropped",
                run.log_lines().count("ERROR: unrecognized FTP data item with prefix: HPBOGUS   ") >= 3)
     check("no row of the unknown item", run.responses(cmd="HPBOGUS"), [])
@@ -244,24 +243,20 @@ def case_odd_request_rows(c):
     run = c.vexlink(emu.port)
     run.wait_ready()
     quoted = b"it's \"quoted\" ''; DROP TABLE Response; --"
-    m1 = run.request("PING", quoted)
-    check("quotes come back unchanged", run.wait_response(m1, "PING")[0][2], quoted)
+    check("quotes come back unchanged", run.ask("PING", quoted, "PING")[0][2], quoted)
     # Line ends in Data reach the log (MSGLEVEL 5) escaped, never as a line of their own.
     forged = b"x\n2026-01-01 00:00:00 vexlink   FORGED\r\n"
-    m0 = run.request("PHTXT", forged)
-    run.wait_response(m0, "HPTXT")
+    run.ask("PHTXT", forged, "HPTXT")
     check_true("no forged log line", not any(t.startswith("2026-01-01 00:00:00 vexlink   FORGED")
                                              for t in run.log_lines()))
     check_true("the Data logged escaped", any("x\\n2026-01-01 00:00:00 vexlink   FORGED\\r\\n" in t
                                               for t in run.log_lines()))
-    m2 = run.request("PHTXT", b"before\x00after")
-    check("text up to the NUL byte reaches the host", run.wait_response(m2, "HPTXT")[0][2],
+    check("text up to the NUL byte reaches the host", run.ask("PHTXT", b"before\x00after", "HPTXT")[0][2],
           b"TEXT RECEIVED BY EMU1: before")
     run.request("PING", b"x" * (1 << 20))
     m4 = run.request("PHTXT", b"y" * (1 << 20))
     m5 = run.request(b"PH\x00TXT", b"nul in the command")
-    m6 = run.request("PHTXT", quoted)
-    check("the run goes on after them", run.wait_response(m6, "HPTXT")[0][2], b"TEXT RECEIVED BY EMU1: " + quoted)
+    check("the run goes on after them", run.ask("PHTXT", quoted, "HPTXT")[0][2], b"TEXT RECEIVED BY EMU1: " + quoted)
     check("nothing sent for the 1 MB row", run.responses(m4), [])
     check_true("nothing of it at the host", "y" * 100 not in emu.log_text())
     check("nothing for the command with a NUL byte", run.responses(m5), [])
@@ -380,8 +375,7 @@ def case_secrets(c):
         run.wait_hpmsg(2)
         # The database while the run is on.
         check("database of MSGLEVEL %d" % level, leaks_in(read(run.db_path)), [])
-        rc, _ = run.close()
-        check("exit code at MSGLEVEL %d" % level, rc, 0)
+        check("exit code at MSGLEVEL %d" % level, run.close()[0], 0)
         check_true("a log was written at MSGLEVEL %d" % level, len(run.log_lines()) > 3)
 
     # A rejected password, and a run ended by T0 (which leaves its database).
