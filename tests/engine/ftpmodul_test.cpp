@@ -8,7 +8,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 namespace {
 
 class ModulFtpTest : public EngineTest {
@@ -67,14 +66,9 @@ TEST_F(ModulFtpTest, FailureRowIsAddedWhereverTheTableStands)
               QueryRows(fresh, "SELECT CAST(PID AS TEXT) FROM System"));
     // A database whose engine wrote its rows already keeps them.
     const std::string used = m_dir.file("used.db");
-    sqlite3* db = nullptr;
-    sqlite3_open(used.c_str(), &db);
-    sqlite3_exec(db,
-                 "CREATE TABLE System (  PID   INTEGER NOT NULL); INSERT INTO System VALUES (4711);"
-                 "CREATE TABLE Response (Id INTEGER NOT NULL, Cmd BLOB NOT NULL, Data BLOB NOT NULL,"
-                 " File BLOB NOT NULL); INSERT INTO Response VALUES (1,'HPREADY','x','');",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    FrontEnd(used).Exec("CREATE TABLE System (  PID   INTEGER NOT NULL); INSERT INTO System VALUES (4711);"
+                        "CREATE TABLE Response (Id INTEGER NOT NULL, Cmd BLOB NOT NULL, Data BLOB NOT NULL,"
+                        " File BLOB NOT NULL); INSERT INTO Response VALUES (1,'HPREADY','x','');");
     EXPECT_TRUE(MODUL_FTP::WriteFailureRow(used.c_str(), 18));
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"4711"}, {"-18"}}),
               QueryRows(used, "SELECT CAST(PID AS TEXT) FROM System ORDER BY ROWID"));

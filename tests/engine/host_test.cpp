@@ -44,16 +44,6 @@ std::string Receive(wch_conv* conv)
     return text;
 }
 
-// The front end's statements on its own connection.
-void Exec(const std::string& path, const std::string& sql)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_busy_timeout(db, 5000);
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr)) << sql;
-    sqlite3_close(db);
-}
-
 class ScriptedHostTest : public EngineTest {
 protected:
     void SetUp() override
@@ -94,7 +84,7 @@ protected:
             std::string sql = "BEGIN;";
             for (const std::string& r : requests)
                 sql += r;
-            Exec(m_dir.file(dbName), sql + "COMMIT;");
+            FrontEnd(m_dir.file(dbName)).Exec(sql + "COMMIT;");
             Send(conv, "HPREADY   SCRIPTED HOST");
             wch_send_ack(conv);
             body(conv);
@@ -199,10 +189,10 @@ TEST_F(ScriptedHostTest, RequestRowThatCannotBeRemovedIsNotServed)
         [&](wch_conv* conv) {
             waitFor([&]() { return log.CountPrefix("W120 SocketFTP-Send-Thread Request row 1 not removed") >= 2; });
             pingsWhileKept = pings();
-            Exec(db, "DROP TRIGGER keep");
+            FrontEnd(db).Exec("DROP TRIGGER keep");
             waitFor([&]() { return pings() != 0; });
             // CLOSE ends the run once the row has been served.
-            Exec(db, "INSERT INTO Request VALUES (3,'CLOSE','','')");
+            FrontEnd(db).Exec("INSERT INTO Request VALUES (3,'CLOSE','','')");
             Receive(conv);
             pingsAfter = pings();
         },
