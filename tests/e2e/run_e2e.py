@@ -45,6 +45,12 @@ class Case:
         self.runs.append(run)
         return run
 
+    def ready(self, emu_or_port, **kw):
+        """A run of vexlink() once it is ready (HPREADY)."""
+        run = self.vexlink(emu_or_port, **kw)
+        run.wait_ready()
+        return run
+
     def cleanup(self):
         for run in self.runs:
             run.kill()
@@ -148,8 +154,7 @@ def case_download_modes(c):
                       ("VEXUSR1.SMALL.DATA", "PS", "VB", 84, small)])
 
     # Text: one line per record, translated back to the PC code page.
-    run = c.vexlink(emu, work_dir="text")
-    run.wait_ready()
+    run = c.ready(emu, work_dir="text")
     for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
         m = run.request("PHGETFILE", name)
         check("text download of " + name, run.download(m, 120), records_text(records))
@@ -168,8 +173,7 @@ def case_download_modes(c):
     check("exit code of the text run", run.close()[0], 0)
 
     # Hexadecimal image: one line of upper-case digits per record.
-    run = c.vexlink(emu, work_dir="hex", extra_global=["DOWNLOAD_FORMAT=hex"])
-    run.wait_ready()
+    run = c.ready(emu, work_dir="hex", extra_global=["DOWNLOAD_FORMAT=hex"])
     for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
         m = run.request("PHGETFILE", name)
         check("hex download of " + name, run.download(m, 120), b"".join(r.hex().upper().encode() + b"\n" for r in records))
@@ -192,8 +196,7 @@ def download(run, name):
 def case_upload_modes(c):
     rng = random.Random(9)
     emu = c.emulator()
-    run = c.vexlink(emu, work_dir="text")
-    run.wait_ready()
+    run = c.ready(emu, work_dir="text")
 
     # Text with LF (more lines than two flushes of the queue take), with CR LF (the CR travels
     # with the record), and lines longer than a line to the host (cut into 31989 bytes).
@@ -218,8 +221,7 @@ def case_upload_modes(c):
 
 def case_local_and_odd_requests(c):
     emu = c.emulator()
-    run = c.vexlink(emu)
-    run.wait_ready()
+    run = c.ready(emu)
     up = c.scratch.file("never.txt")
     write(up, b"must not reach the host\n")
 
@@ -268,8 +270,7 @@ def case_rows_without_waiting(c):
     # An upload that drains the queue (over 10666 records) behind a request that passes the turn:
     # the drain must let the host's answer to that request in.
     emu = c.emulator()
-    run = c.vexlink(emu, t0=5)
-    run.wait_ready()
+    run = c.ready(emu, t0=5)
     path = write(c.scratch.file("long_upload"), records_text(b"L%05d" % i for i in range(11000)))
     before = len(run.hpmsgs())
     run.db.execute("BEGIN")
@@ -295,8 +296,7 @@ def case_rows_without_waiting(c):
     # An upload inserted while the host works on a delete (answers 1.5 s late): the delete's
     # "RC=0" is not the upload's acknowledgement.
     emu = c.emulator(faults=[("DELAY_MS", "1500")])
-    run = c.vexlink(emu, work_dir="late", t0=5)
-    run.wait_ready()
+    run = c.ready(emu, work_dir="late", t0=5)
     before = len(run.hpmsgs())
     run.request("PHDELETE", "VEXUSR1.OLD.DATA")
     wait_for("the delete taken", lambda: run.requests_left() == 0)
@@ -310,8 +310,7 @@ def case_rows_without_waiting(c):
 def case_download_cut_off(c):
     emu = c.emulator([("VEXUSR1.TEN.DATA", "PS", "VB", 84, [b"record %d" % i for i in range(10)])],
                      faults=[("FAIL_AFTER", "2"), ("REQUESTS", "PHGDSLST")])
-    run = c.vexlink(emu, t0=10)
-    run.wait_ready()
+    run = c.ready(emu, t0=10)
     # A list cut off by the host's error: HPEODFAIL under its MsgID, never HPEOD (which the host sends).
     m1 = run.request("PHGDSLST", "VEXUSR1.**")
     run.wait_end_of(m1)
@@ -336,8 +335,7 @@ def case_download_cut_off(c):
 
 def case_uploads_refused(c):
     emu = c.emulator()
-    run = c.vexlink(emu, t0=5, extra_global=["UPLOAD_FORMAT=HEX"])
-    run.wait_ready()
+    run = c.ready(emu, t0=5, extra_global=["UPLOAD_FORMAT=HEX"])
     # Only regular files; a hex line with an odd number of digits is refused with its line number.
     # Nothing reaches the host, the run goes on.
     fifo = c.scratch.file("fifo")

@@ -97,8 +97,7 @@ def case_drop_mid_download(c):
     """The host closes the connection after 20 records of a 500-record download."""
     records = random_records(random.Random(3), 500, 80, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 84, records)], faults=[("DROP_AFTER", "20")])
-    run = c.vexlink(emu.port)
-    run.wait_ready()
+    run = c.ready(emu.port)
     m = run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
     later = run.request("PHTXT", "after the drop")
     started = time.monotonic()
@@ -119,8 +118,7 @@ def case_drop_mid_upload(c):
     emu = c.emulator()
     proxy = CuttingProxy(emu.port, 300000)
     c.proxies.append(proxy)
-    run = c.vexlink(proxy.port)
-    run.wait_ready()
+    run = c.ready(proxy.port)
     lines = random_records(random.Random(5), 8000, 200, TEXT_ALPHABET)
     content = records_text(lines)
     path = write(c.scratch.file("upload.txt"), content)
@@ -142,8 +140,7 @@ def case_drop_mid_upload(c):
 def case_host_never_answers(c):
     """The host takes a download request and never answers: T0 ends the run."""
     emu = c.emulator(faults=[("NEVER_ANSWER", "YES"), ("REQUESTS", "PHGETFILE")])
-    run = c.vexlink(emu.port, t0=3)
-    run.wait_ready()
+    run = c.ready(emu.port, t0=3)
     m1 = run.request("PHGDSLST", "VEXUSR1.**")
     run.wait_response(m1, "HPEOD")
     listing = run.responses(m1, "HPDATA")[0][3]
@@ -167,8 +164,7 @@ def case_host_never_answers(c):
 def case_database_locked(c):
     """The front end holds a write lock beyond the busy timeout while requests wait and while an answer arrives."""
     emu = c.emulator(faults=[("DELAY_MS", "1500"), ("REQUESTS", "PHGDSLST")])
-    run = c.vexlink(emu.port, t0=60, sqlite_t0=1)
-    run.wait_ready()
+    run = c.ready(emu.port, t0=60, sqlite_t0=1)
 
     # Requests wait behind the lock.
     ids = [run.request("PING", "p1"), run.request("PHGPODIR", "VEXUSR1.JCL"), run.request("PING", "p2"),
@@ -211,8 +207,7 @@ def case_garbage_from_host(c):
     records = random_records(random.Random(11), 100, 120, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 124, records)],
                      faults=[("GARBAGE", "37"), ("GARBAGE_MODE", "BLOCK"), ("UNKNOWN_PREFIX", "YES")])
-    run = c.vexlink(emu.port)
-    run.wait_ready()
+    run = c.ready(emu.port)
     check("many records through the garbage", download(run, "VEXUSR1.MANY.DATA"), records_text(records))
     check("text answer", run.ask("PHTXT", "hello", "HPTXT")[0][2], b"TEXT RECEIVED BY EMU1: hello")
     check_true("unknown items logged and dropped",
@@ -226,8 +221,7 @@ def case_garbage_outside_frames(c):
     for faults in ([("GARBAGE", "16"), ("GARBAGE_MODE", "RAW"), ("REQUESTS", "PHGETFILE")],
                    [("OVERSIZE", "YES")]):
         emu = c.emulator(faults=faults)
-        run = c.vexlink(emu.port, work_dir="w%d" % len(c.emulators))
-        run.wait_ready()
+        run = c.ready(emu.port, work_dir="w%d" % len(c.emulators))
         m = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
         started = time.monotonic()
         check("exit code (%s)" % faults[0][0], run.wait(40), 16)
@@ -240,8 +234,7 @@ def case_garbage_outside_frames(c):
 def case_odd_request_rows(c):
     """Request rows with NUL bytes, quotes and 1 MB of Data."""
     emu = c.emulator()
-    run = c.vexlink(emu.port)
-    run.wait_ready()
+    run = c.ready(emu.port)
     quoted = b"it's \"quoted\" ''; DROP TABLE Response; --"
     check("quotes come back unchanged", run.ask("PING", quoted, "PING")[0][2], quoted)
     # Line ends in Data reach the log (MSGLEVEL 5) escaped, never as a line of their own.
@@ -273,8 +266,7 @@ def case_odd_request_rows(c):
 def case_thousand_requests(c):
     """1000 requests of one transaction (10 answered by the host) are all answered, in order."""
     emu = c.emulator()
-    run = c.vexlink(emu.port, t0=60)
-    run.wait_ready()
+    run = c.ready(emu.port, t0=60)
     expected = []
     run.db.execute("BEGIN")
     for i in range(1000):
@@ -381,8 +373,7 @@ def case_secrets(c):
     # A rejected password, and a run ended by T0 (which leaves its database).
     run = c.vexlink(emu.port, work_dir="wrong", password=SECRET + "x", msglevel=5, extra_tcp=["TCPDEBUG=YES"])
     check("exit code of the rejected password", run.wait(30), 16)
-    run = c.vexlink(emu.port, work_dir="t0", password=SECRET, msglevel=5, t0=2, extra_tcp=["TCPDEBUG=YES"])
-    run.wait_ready()
+    run = c.ready(emu.port, work_dir="t0", password=SECRET, msglevel=5, t0=2, extra_tcp=["TCPDEBUG=YES"])
     check("exit code at T0", run.wait(30), 6)
     check_true("database left by T0", os.path.exists(run.db_path))
     # Crypt mode 3 with a key against a plain host: the key is logged masked; the connection is refused.
@@ -445,8 +436,7 @@ def case_password_line(c):
             pass
     finally:
         listener.close()
-    run = c.vexlink(emu.port, work_dir="trim", line=base64.b64encode(SECRET.encode()) + b" \t\r\n")
-    run.wait_ready()
+    run = c.ready(emu.port, work_dir="trim", line=base64.b64encode(SECRET.encode()) + b" \t\r\n")
     check("exit code of the trimmed line", run.close()[0], 0)
 
 
@@ -476,8 +466,7 @@ def case_signals(c):
     check_true("the partial download is deleted", not os.path.exists(path), path)
     check_true("the signal is logged", "MODUL_FTP: signal 15 received, the run ends" in run.log_lines())
     for sig in (signal.SIGINT, signal.SIGHUP):
-        run = c.vexlink(emu.port, work_dir="s%d" % sig)
-        run.wait_ready()
+        run = c.ready(emu.port, work_dir="s%d" % sig)
         run.proc.send_signal(sig)
         check("exit code after %s" % sig.name, run.wait(30), 16)
         check("System after %s" % sig.name, sorted(run.system()), [-int(sig), -1])
@@ -517,8 +506,7 @@ def case_tls_mode4_checks(c):
                "\n".join(log)[-1500:])
     check_true("no 'password rejected'", not any("rejected the userid or password" in t for t in log))
     check_true("the logon never reached the host", "accepted" not in emu.log_text(), emu.log_text())
-    run = c.vexlink(emu.port, work_dir="good", extra_tcp=tls + ["TCPCOMMONNAME=localhost"])
-    run.wait_ready()
+    run = c.ready(emu.port, work_dir="good", extra_tcp=tls + ["TCPCOMMONNAME=localhost"])
     check("exit code against the right name", run.close()[0], 0)
 
 
