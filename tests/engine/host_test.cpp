@@ -21,8 +21,7 @@
 
 namespace {
 
-// Sends one record and writes it out at once: a scripted host acts between
-// its records (pauses, falls silent), so none may wait in the send buffer.
+// Sends one record at once: the scripted host acts between its records, none may wait in a buffer.
 bool Send(wch_conv* conv, std::string text, int32_t handOver = 0)
 {
     Translate::Instance()->TranslateToHost(&text[0], static_cast<int>(text.size()));
@@ -68,8 +67,7 @@ protected:
         EngineTest::TearDown();
     }
 
-    // Runs the engine against the host body. The engine has made its
-    // tables before it sends the opening: the front end's rows go in then.
+    // Runs the engine against the host body; the front end's rows go in once the opening arrives.
     void Run(std::function<void(wch_conv*)> body, const std::vector<std::string>& requests,
              const std::string& dbName = "q.db")
     {
@@ -117,10 +115,8 @@ protected:
 
 TEST_F(ScriptedHostTest, HostThatKeepsTheTurnAfterAnsweringBreaksTheRun)
 {
-    // The host answers the options and then keeps the turn for longer than
-    // T0: talking on, or silent. Either way the text behind cannot be sent
-    // and the conversation is out of step: a failed run (16, the failure
-    // row), not the communication timeout (6), which is for a silent host.
+    // The host answers the options, then keeps the turn beyond T0, talking or silent: the text behind
+    // cannot be sent, a failed run (16), not the communication timeout (6) of a silent host.
     for (const bool talks : {true, false}) {
         SCOPED_TRACE(talks ? "talks on" : "falls silent");
         EngineLog log;
@@ -173,8 +169,7 @@ TEST_F(ScriptedHostTest, HostThatStopsTheConversationEndsBothThreads)
 
 TEST_F(ScriptedHostTest, RequestRowThatCannotBeRemovedIsNotServed)
 {
-    // The front end's trigger refuses the DELETE: the row must wait, and be
-    // served once when the removal goes through, never before.
+    // A trigger refuses the DELETE: the row waits, served once when the removal goes through.
     SetParm("FTP.T0", "10");
     EngineLog log;
     size_t pingsWhileKept = 99;

@@ -109,8 +109,7 @@ TEST_F(ItemsTest, HostMessagesCloseOrKeepTheExchange)
     // "RC=0" after a request that is not the end of an upload: unchanged.
     m_pLine->QueueFTPItem(3, "PHSUBMIT", Text("JOB"), 0);
     m_flags.LinePassedTurn(33, 3);
-    // An upload queued while the host still works on the request does not
-    // make its "RC=0" the upload's acknowledgement.
+    // An upload queued while the host works on the request: its "RC=0" is not the upload's receipt.
     m_pLine->QueueFTPItem(4, "PHMODIFY", Text("DSN"), 0);
     m_pLine->QueueFTPItem(0, "PHEOD", nullptr, 0);
     Receive("HPMSG", "RC=0 SUBMITTED");

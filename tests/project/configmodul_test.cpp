@@ -21,8 +21,7 @@ std::string Get(ConfigModul& config, const std::string& key)
     return config.GetParm(key, value) ? value : "(absent)";
 }
 
-// Runs Parse over the arguments with the given standard input; stdout is
-// captured into *out when out is given.
+// Parse with the given standard input; its output into *out when given.
 int RunParse(ConfigModul& config, const ScratchDir& dir, const std::string& input, std::string* out = nullptr)
 {
     StdinFrom in(dir, input);

@@ -1,6 +1,4 @@
-// BlockSocket's reading of its settings. Its conversation on 127.0.0.1 runs
-// in the engine's tests (tests/engine/host_test.cpp) and end to end; the
-// library's block limit is wirecomm_test.cpp's.
+// BlockSocket's reading of its settings (its conversation: tests/engine/host_test.cpp and end to end).
 
 #include "blockSocket.h"
 #include "configmodul.h"
@@ -21,8 +19,7 @@ class BlockSocketTest : public ::testing::Test {
 protected:
     void SetUp() override { fresh(); }
     void TearDown() override { g_pConfigModul = nullptr; }
-    // An empty configuration (SetParm does not replace keys before an INI
-    // file is loaded).
+    // An empty configuration (SetParm replaces no key before an INI file is loaded).
     void fresh()
     {
         m_store.reset(new ConfigModul(0, nullptr));
@@ -57,9 +54,8 @@ TEST_F(BlockSocketTest, ConstructionValues)
     EXPECT_EQ(s.m_iT1, 1);
 }
 
-// Modes 3 and 4 both hand over common name, CA and key; the key reaches the
-// log only masked; a level 1 line names the active server checks (none in
-// mode 1), and a common name "*" is warned about.
+// Modes 3 and 4 hand over common name, CA and key (logged masked); a level 1 line names the server
+// checks (none in mode 1); a common name "*" is warned about.
 TEST_F(BlockSocketTest, TlsModesSettingsServerChecksAndMaskedKey)
 {
     const std::string key = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
