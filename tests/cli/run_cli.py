@@ -94,19 +94,15 @@ def case_help_variants(cwd):
     usage = expected("usage.txt")
     expect_run("no arguments", [], cwd, 8, TOO_FEW)
     expect_run("-h", ["-h"], cwd, 4, usage)
-    expect_run("/h", ["/h"], cwd, 4, usage)
     check("-h: no files", listing(cwd), [])
     write(os.path.join(cwd, "v.ini"), b"[TCP]\nUSERID=U\n")
-    # Before -c: the INI file is never opened, so a missing one is no error.
-    expect_run("-h -c missing", ["-h", "-c", "missing.ini"], cwd, 4, usage)
-    # After -c: the file is read first; later arguments are never examined.
-    expect_run("-c v.ini -h", ["-c", "v.ini", "-h", "--bad--"], cwd, 4, usage, stdin=b"pw\n")
-    expect_run("-c missing -h", ["-c", "missing.ini", "-h"], cwd, 8, b"")
-    # An invalid argument before -h wins.
-    expect_run("-C -h", ["-C", "-h"], cwd, 8, b"")
-    # Only the first informational option runs.
-    expect_run("-h -g", ["-h", "-g"], cwd, 4, usage)
-    check("-h -g: no file written", sorted(listing(cwd)), ["v.ini"])
+    # /h is -h; an INI file after -h is never opened; one before it is read first and later arguments
+    # are never examined; an invalid argument before -h wins; only the first informational option runs.
+    for args, rc, out in ((["/h"], 4, usage), (["-h", "-c", "missing.ini"], 4, usage),
+                          (["-c", "v.ini", "-h", "--bad--"], 4, usage), (["-c", "missing.ini", "-h"], 8, b""),
+                          (["-C", "-h"], 8, b""), (["-h", "-g"], 4, usage)):
+        expect_run(" ".join(args), args, cwd, rc, out, stdin=b"pw\n")
+    check("-h -g: no file written", listing(cwd), ["v.ini"])
 
 
 def case_table_list(cwd):
@@ -171,12 +167,10 @@ def case_odd_arguments(cwd):
 
 
 def case_unreadable_ini(cwd):
-    expect_run("missing ini", ["-c", os.path.join(cwd, "none.ini")], cwd, 8, b"", stdin=b"pw\n")
-    expect_run("empty name", ["-c", ""], cwd, 8, b"", stdin=b"pw\n")
     os.mkdir(os.path.join(cwd, "dir.ini"))
-    expect_run("directory as ini", ["-c", "dir.ini"], cwd, 8, b"", stdin=b"pw\n")
     write(os.path.join(cwd, "ok.ini"), b"[TCP]\nUSERID=U\n")
-    expect_run("second ini missing", ["-c", "ok.ini", "-c", "none.ini"], cwd, 8, b"", stdin=b"pw\n")
+    for args in (["-c", os.path.join(cwd, "none.ini")], ["-c", ""], ["-c", "dir.ini"], ["-c", "ok.ini", "-c", "none.ini"]):
+        expect_run("unreadable %r" % args, args, cwd, 8, b"", stdin=b"pw\n")
 
 
 def case_full_configuration(cwd):
@@ -221,15 +215,11 @@ def case_password_input(cwd):
 
 
 def case_binary_ini(cwd):
-    noise = bytes(((i * 151 + 7) & 0xFF) for i in range(65536))
-    write(os.path.join(cwd, "noise.ini"), noise)
-    expect_config_ok("binary ini", ["-c", "noise.ini"], cwd, stdin=b"pw\n")
-    write(os.path.join(cwd, "nul.ini"), b"\0" * 1000 + b"\n[TCP]\0\nUSERID=\0U\n" + b"\0")
-    expect_config_ok("NUL ini", ["-c", "nul.ini"], cwd, stdin=b"pw\n")
-    write(os.path.join(cwd, "long.ini"), b"[" + b"S" * 300000 + b"]\n" + b"K=" + b"v" * 300000)
-    expect_config_ok("long lines ini", ["-c", "long.ini"], cwd, stdin=b"pw\n")
-    write(os.path.join(cwd, "empty.ini"), b"")
-    expect_config_ok("empty ini", ["-c", "empty.ini"], cwd, stdin=b"pw\n")
+    for name, content in (("noise.ini", bytes(((i * 151 + 7) & 0xFF) for i in range(65536))),
+                          ("nul.ini", b"\0" * 1000 + b"\n[TCP]\0\nUSERID=\0U\n" + b"\0"),
+                          ("long.ini", b"[" + b"S" * 300000 + b"]\n" + b"K=" + b"v" * 300000), ("empty.ini", b"")):
+        write(os.path.join(cwd, name), content)
+        expect_config_ok(name, ["-c", name], cwd, stdin=b"pw\n")
 
 
 def case_log_configuration(cwd):
