@@ -141,36 +141,24 @@ def case_generate_xml(cwd):
     check("-x: only tcplogger.xml", listing(cwd), ["tcplogger.xml"])
 
 
-def case_invalid_arguments(cwd):
+def case_refused_arguments(cwd):
+    """Invalid or odd arguments and unreadable INI files: exit 8, no output, no files."""
     write(os.path.join(cwd, "v.ini"), b"[TCP]\nUSERID=U\n")
+    os.mkdir(os.path.join(cwd, "dir.ini"))
+    long_arg = "A" * 100000
     # A file name without -c, -c last, a value missing, case-sensitive letters, an unknown one, ..., no -c.
     bad = [["v.ini"], ["-c"], ["-c", "v.ini", "-U"], ["-C", "v.ini"], ["-c", "v.ini", "-z"], ["--c", "v.ini"],
            ["-cv.ini"], ["-:"], ["-"], ["/"], ["-c", "v.ini", "extra"], ["-U", "user", "-d", "work", "-l", "0"]]
-    for args in bad:
-        expect_run("invalid %r" % args, args, cwd, 8, b"", stdin=b"pw\n")
-    check("invalid: no files", listing(cwd), ["v.ini"])
-
-
-def case_odd_arguments(cwd):
-    write(os.path.join(cwd, "v.ini"), b"[TCP]\nUSERID=U\n")
-    long_arg = "A" * 100000
     odd = [[""], ["", ""], ["-c", "v.ini", ""], [long_arg], ["-" + long_arg], ["-c", "v.ini", b"\xff\xfe\x80"],
            [b"-\xc4"], [b"\x01\x02\x1b[2J"]]
-    for args in odd:
-        expect_run("odd argument", args, cwd, 8, b"", stdin=b"pw\n")
+    unreadable = [["-c", "none.ini"], ["-c", ""], ["-c", "dir.ini"], ["-c", "v.ini", "-c", "none.ini"]]
+    # The last: a work directory that cannot be created, refused at once.
+    for args in bad + odd + unreadable + [["-c", "v.ini", "-d", long_arg] + no_host()]:
+        expect_run("refused %.60r" % args, args, cwd, 8, b"", stdin=b"pw\n")
     # Odd but valid values are simply stored.
     for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
         expect_config_ok("odd value", args, cwd, stdin=b"pw\n")
-    # A work directory that cannot be created: no database, refused at once.
-    expect_run("work directory too long", ["-c", "v.ini", "-d", long_arg] + no_host(), cwd, 8, b"", stdin=b"pw\n")
-    check("odd: no files", listing(cwd), ["v.ini"])
-
-
-def case_unreadable_ini(cwd):
-    os.mkdir(os.path.join(cwd, "dir.ini"))
-    write(os.path.join(cwd, "ok.ini"), b"[TCP]\nUSERID=U\n")
-    for args in (["-c", os.path.join(cwd, "none.ini")], ["-c", ""], ["-c", "dir.ini"], ["-c", "ok.ini", "-c", "none.ini"]):
-        expect_run("unreadable %r" % args, args, cwd, 8, b"", stdin=b"pw\n")
+    check("refused: no files", listing(cwd), ["dir.ini", "v.ini"])
 
 
 def case_full_configuration(cwd):
