@@ -1,32 +1,19 @@
 // BlockSocket's reading of its settings (its conversation: tests/engine/host_test.cpp and end to end).
 
 #include "blockSocket.h"
-#include "configmodul.h"
-#include "logcapture.h"
+#include "queuetest.h"
 
 #include "wctest.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-class BlockSocketTest : public ::testing::Test {
-protected:
-    void SetUp() override { fresh(); }
-    void TearDown() override { g_pConfigModul = nullptr; }
-    // An empty configuration (SetParm replaces no key before an INI file is loaded).
-    void fresh()
-    {
-        m_store.reset(new ConfigModul(0, nullptr));
-        g_pConfigModul = m_store.get();
-    }
-    std::unique_ptr<ConfigModul> m_store;
-};
+class BlockSocketTest : public QueueTest {};
 
 } // namespace
 
@@ -41,14 +28,13 @@ TEST_F(BlockSocketTest, ConstructionValues)
         EXPECT_EQ(s.m_iPasChk, 0) << pw;
     }
     for (auto c : std::vector<std::pair<const char*, uint16_t>>{{"YES", 1}, {"", 1}, {"yes", 0}, {"NO", 0}}) {
-        m_store->SetParm("TCP.PASCHK", c.first);
+        SetParm("TCP.PASCHK", c.first);
         BlockSocket s("h", "pw", "M", "U");
         EXPECT_EQ(s.m_iPasChk, c.second) << c.first;
-        fresh();
     }
     // Time-outs are held in 1..65535 seconds, never cut to 16 bits.
-    m_store->SetParm("FTP.T0", "65536");
-    m_store->SetParm("FTP.T1", "-1");
+    SetParm("FTP.T0", "65536");
+    SetParm("FTP.T1", "-1");
     BlockSocket s("h", "pw", "M", "U");
     EXPECT_EQ(s.m_iT0, 65535);
     EXPECT_EQ(s.m_iT1, 1);
@@ -80,13 +66,14 @@ TEST_F(BlockSocketTest, TlsModesSettingsServerChecksAndMaskedKey)
           "E200 WARNING: TCPCOMMONNAME=* accepts any certificate that the CA signed"}},
     };
     for (const Case& c : cases) {
-        fresh();
-        m_store->SetParm("TCP.TCPCRYPT", c.mode);
+        TearDown();
+        SetUp();
+        SetParm("TCP.TCPCRYPT", c.mode);
         if (c.commonName)
-            m_store->SetParm("TCP.TCPCOMMONNAME", c.commonName);
+            SetParm("TCP.TCPCOMMONNAME", c.commonName);
         if (c.caAndKey) {
-            m_store->SetParm("TCP.TCPPEMCA", "ca.pem");
-            m_store->SetParm("TCP.TCPCRYPTKEY", key);
+            SetParm("TCP.TCPPEMCA", "ca.pem");
+            SetParm("TCP.TCPCRYPTKEY", key);
         }
         LogCapture log;
         BlockSocket s("h", "pw", "M", "U");
