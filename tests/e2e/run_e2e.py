@@ -156,12 +156,10 @@ def case_download_modes(c):
     # Text: one line per record, translated back to the PC code page.
     run = c.ready(emu, work_dir="text")
     for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
-        m = run.request("PHGETFILE", name)
-        check("text download of " + name, run.download(m, 120), records_text(records))
+        check("text download of " + name, download(run, name), records_text(records))
     # Binary mode: the host's bytes, records concatenated.
     run.ask("PHSETOPT", "FTTRAIL=Y", "HPTXT")
-    m = run.request("PHGETFILE", "VEXUSR1.SMALL.DATA")
-    binary = run.download(m, 120)
+    binary = download(run, "VEXUSR1.SMALL.DATA")
     check("binary download: the records without separators", len(binary), sum(len(r) for r in small))
     # Each PC byte of the text stands for one host byte, always the same; letters and digits as in EBCDIC.
     mapping = {}
@@ -175,8 +173,7 @@ def case_download_modes(c):
     # Hexadecimal image: one line of upper-case digits per record.
     run = c.ready(emu, work_dir="hex", extra_global=["DOWNLOAD_FORMAT=hex"])
     for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
-        m = run.request("PHGETFILE", name)
-        check("hex download of " + name, run.download(m, 120), b"".join(r.hex().upper().encode() + b"\n" for r in records))
+        check("hex download of " + name, download(run, name), b"".join(r.hex().upper().encode() + b"\n" for r in records))
     check("exit code of the hex run", run.close()[0], 0)
 
 

@@ -350,18 +350,14 @@ def case_secrets(c):
 
     def inspect(run, what):
         for name, data in proc_texts(run.proc.pid):
-            leaks = leaks_in(data)
-            check("%s of the %s run" % (name, what), leaks, [])
+            check("%s of the %s run" % (name, what), leaks_in(data), [])
             seen.append(name)
 
     # Level 5 logs all that the others do; level 1 the least.
     for level in (1, 5):
-        run = c.vexlink(emu.port, work_dir="lvl%d" % level, password=SECRET, msglevel=level,
-                        extra_tcp=["TCPDEBUG=YES"])
-        run.wait_ready()
+        run = c.ready(emu.port, work_dir="lvl%d" % level, password=SECRET, msglevel=level, extra_tcp=["TCPDEBUG=YES"])
         inspect(run, "MSGLEVEL %d" % level)
-        m = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
-        run.download(m)
+        download(run, "VEXUSR1.DEMO.DATA")
         up = write(c.scratch.file("up%d.txt" % level), b"one\n")
         run.request("PHMODIFY", "VEXUSR1.S%d.DATA RECFM(VB) LRECL(255)" % level, up)
         run.wait_hpmsg(2)
