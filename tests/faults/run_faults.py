@@ -93,24 +93,30 @@ class CuttingProxy:
 
 # ---------------------------------------------------------------- cases
 
-def case_drop_mid_download(c):
-    """The host closes the connection after 20 records of a 500-record download."""
+def case_broken_downloads(c):
+    """The host drops the connection after 20 of 500 records (-27), or sends bytes outside any frame or
+    a block of 32768 bytes (-26): exit 16 at once, no HPEOD, files deleted, the request behind kept."""
     records = random_records(random.Random(3), 500, 80, TEXT_ALPHABET)
-    emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 84, records)], faults=[("DROP_AFTER", "20")])
-    run = c.ready(emu.port)
-    m = run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
-    later = run.request("PHTXT", "after the drop")
-    started = time.monotonic()
-    check("exit code", run.wait(40), 16)
-    check_true("ends without waiting for T0 (20 s)", time.monotonic() - started < 15)
-    check("System rows: the run ended (-1) and the conversation lost (-27)", sorted(run.system()), [-27, -1])
-    check("no HPEOD for the broken download", run.responses(m, "HPEOD"), [])
-    files = [r[3] for r in run.responses(m, "HPDATA")]
-    check_true("one file row for the broken download, its file deleted at the end",
-               len(files) == 1 and not os.path.exists(files[0]), repr(files))
-    check_true("the database is deleted at the end of the run", not os.path.exists(run.db_path))
-    check("the request after the drop stays unserved in Request", run.requests_left(), 1)
-    check("its row", run.db.execute("SELECT Id FROM Request").fetchall(), [(later,)])
+    for faults, lost in (([("DROP_AFTER", "20")], -27),
+                         ([("GARBAGE", "16"), ("GARBAGE_MODE", "RAW"), ("REQUESTS", "PHGETFILE")], -26),
+                         ([("OVERSIZE", "YES")], -26)):
+        what = faults[0][0]
+        emu = c.emulator([("VEXUSR1.MANY.DATA", "PS", "VB", 84, records)], faults=faults)
+        run = c.ready(emu.port, work_dir="w%d" % len(c.emulators))
+        m = run.request("PHGETFILE", "VEXUSR1.MANY.DATA")
+        later = run.request("PHTXT", "after the drop")
+        started = time.monotonic()
+        check("exit code (%s)" % what, run.wait(40), 16)
+        check_true("ends without waiting for T0 (%s)" % what, time.monotonic() - started < 15)
+        check("System rows: the run ended, the conversation lost (%s)" % what, sorted(run.system()), [lost, -1])
+        check("no HPEOD (%s)" % what, run.responses(m, "HPEOD"), [])
+        files = [r[3] for r in run.responses(m, "HPDATA")]
+        check_true("one file row (none possible before the first record) (%s)" % what,
+                   len(files) == 1 or (lost == -26 and not files), repr(files))
+        check_true("its file deleted at the end (%s)" % what, not any(os.path.exists(f) for f in files), repr(files))
+        check_true("the database deleted at the end (%s)" % what, not os.path.exists(run.db_path))
+        check("the request behind stays in Request (%s)" % what,
+              run.db.execute("SELECT Id FROM Request").fetchall(), [(later,)])
 
 
 def case_drop_mid_upload(c):
@@ -214,21 +220,6 @@ def case_garbage_from_host(c):
                run.log_lines().count("ERROR: unrecognized FTP data item with prefix: HPBOGUS   ") >= 3)
     check("no row of the unknown item", run.responses(cmd="HPBOGUS"), [])
     check("exit code", run.close()[0], 0)
-
-
-def case_garbage_outside_frames(c):
-    """Bytes outside any frame, or a block of 32768 bytes: refused, exit 16, System -26."""
-    for faults in ([("GARBAGE", "16"), ("GARBAGE_MODE", "RAW"), ("REQUESTS", "PHGETFILE")],
-                   [("OVERSIZE", "YES")]):
-        emu = c.emulator(faults=faults)
-        run = c.ready(emu.port, work_dir="w%d" % len(c.emulators))
-        m = run.request("PHGETFILE", "VEXUSR1.DEMO.DATA")
-        started = time.monotonic()
-        check("exit code (%s)" % faults[0][0], run.wait(40), 16)
-        check_true("ends at once", time.monotonic() - started < 15)
-        check("System rows (%s)" % faults[0][0], sorted(run.system()), [-26, -1])
-        check("no HPEOD", run.responses(m, "HPEOD"), [])
-        check_true("nothing left behind", not os.path.exists(run.db_path))
 
 
 def case_odd_request_rows(c):
