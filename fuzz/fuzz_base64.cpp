@@ -1,7 +1,5 @@
-// The password's Base64 decoder. Arbitrary text must decode or be refused
-// without harm, to at most three bytes per four characters; and the input
-// taken as bytes must come back unchanged from its Base64 text, written
-// with and without "=" padding.
+// The password's Base64 decoder: any text decodes or is refused to at most 3 bytes per 4
+// characters; the input's Base64 text, padded or not, decodes back to it.
 #include "fuzzcheck.h"
 #include "ftpmodul.h"
 

@@ -1,8 +1,6 @@
-// Ini::IniFile and Xml::ConfigFile together. The input is an XML text and an
-// INI text split at the first NUL. The INI text is read from memory in each
-// duplicate mode and looked up, then written to "x.ini" in a private current
-// directory, and the XML text is loaded twice as "<dir>/cfg.xml" with the
-// substitution "x" (so "*.ini" names that file). Every node must be released.
+// Ini::IniFile and Xml::ConfigFile: the input is XML and INI text split at the first NUL; the INI
+// text is read in each duplicate mode and looked up, then the XML loaded twice with "x.ini" as
+// its substitution. Every node must be released.
 #include "fuzzcheck.h"
 #include "xml/configfile.h"
 #include "xml/inifile.h"
@@ -32,8 +30,7 @@ void lookups(Ini::IniFile& ini)
 
 } // namespace
 
-// Relative corpus and artifact paths are made absolute before the change of
-// directory, as libFuzzer reads them after this call.
+// Relative corpus and artifact paths made absolute before the change of directory (libFuzzer reads them later).
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     static std::vector<std::string> paths;

@@ -1,6 +1,5 @@
-// The program's own INI reader over arbitrary file contents: no crash, and
-// every stored entry has a non-empty key and value, no NUL byte, no line
-// end inside a value, and no more than the line pieces it was read from.
+// The program's INI reader over any file: stored entries have a non-empty key and value, no NUL,
+// no line end in a value, and no more than the line pieces they came from.
 #include "fuzzcheck.h"
 #include "iniparser.h"
 

@@ -1,10 +1,6 @@
-// CSimpleOptions over random argument vectors. The first byte picks case
-// sensitivity and whether the option string is the program's own or the
-// first piece; the rest, cut at NULs, is the vector (each argument in a heap
-// block of its own size, so a read past its end is caught). Checks: the scan
-// ends within argc steps, each letter stands in the option string, a value
-// comes exactly for letters marked ':' and is the argument before the next
-// index, and a refusal names an argument.
+// CSimpleOptions over argument vectors cut at NULs (each in a heap block of its size); the first byte
+// picks case sensitivity and whether the first piece is the option string. Checks: at most argc
+// steps, each letter in the option string, a value exactly for ':' letters, refusals name an argument.
 #include "fuzzcheck.h"
 #include "simpleoptions.h"
 

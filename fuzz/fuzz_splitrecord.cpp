@@ -1,9 +1,6 @@
-// The read thread's record splitter. The input is cut into received blocks
-// (a length byte, then that many bytes), appended to a buffer that is split
-// after each, as the read thread does. Checks: every record carries an "HP"
-// prefix with a blank in its tenth byte and a payload inside the buffer, no
-// more bytes are consumed than arrived, and what stays is nothing or an
-// incomplete header ("H" and fewer than ten bytes).
+// The read thread's record splitter over blocks (a length byte, then the bytes): every record has
+// an "HP" header and a payload inside the buffer, no more is consumed than arrived, and what stays
+// is nothing or an incomplete header.
 #include "fuzzcheck.h"
 #include "ftpline.h"
 

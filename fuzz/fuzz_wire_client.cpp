@@ -1,11 +1,6 @@
-// The PC side of the conversation library (the cm_* calls the program uses)
-// reading what a host sends. A fake host on 127.0.0.1 answers with the input
-// after its first byte (the receive buffer size times 128; 0 for a full
-// block) and ends its sending direction; the PC allocates, receives until the
-// end, answers each turn with one block, and deallocates. Checks: no crash,
-// leak or hang; a failed allocation never gives a code of the PC's own call or
-// of an existing conversation; every block within the buffer, with
-// data_received and status_received consistent.
+// The PC side of the conversation library reading a fake host that sends the input after its first
+// byte (the receive buffer size / 128) and ends its direction. Checks: a failed allocation never
+// gives a code of the PC's own call; every block within the buffer, its flags consistent.
 #include "fuzzcheck.h"
 #include "wirecomm.h"
 
@@ -21,8 +16,7 @@ namespace {
 int g_listener = -1;
 uint16_t g_port = 0;
 
-// One connection: send the bytes, end the sending direction, read until the
-// PC closes (bounded), close.
+// One connection: the bytes, the end of the sending direction, then read until the PC closes.
 void fakeHost(const uint8_t* data, size_t size)
 {
     struct pollfd p = {g_listener, POLLIN, 0};

@@ -1,9 +1,6 @@
-// The host side of the conversation library reading what a PC sends, on one
-// end of a socket pair (the host's source is compiled in). The first byte
-// picks the starting step (bit 0: greeting and allocation, or an open
-// conversation) and the receive buffer (bit 1: 100 bytes instead of a full
-// block); the rest is the PC's byte stream, then its end. Each hand-over is
-// answered as the emulator does (a block and the acknowledgement).
+// The host side of the conversation library reading the input as the PC's bytes on a socket pair.
+// First byte: bit 0 starts at the greeting or in an open conversation, bit 1 a 100-byte buffer;
+// each hand-over is answered as the emulator does.
 #include "fuzzcheck.h"
 #include "host.cpp"
 

@@ -1,8 +1,6 @@
-// The XML reader and printer over arbitrary text: no crash, leak or undefined
-// behaviour; a cleanly parsed document prints to a text that parses to the
-// same print (unless a text holds an unclosed quote, a name a quote or a value
-// an apostrophe: those are printed as they are and swallow what follows when
-// read back); copies and entity decoding stay consistent.
+// The XML reader and printer over any text: a cleanly parsed document prints to a text that parses
+// to the same print (unless an open quote or a quote in a name or value swallows what follows);
+// copies and entity decoding stay consistent.
 #include "fuzzcheck.h"
 #include "xml/document.h"
 #include "xml/node.h"

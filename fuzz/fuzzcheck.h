@@ -1,7 +1,6 @@
 #pragma once
-// Shared pieces of the fuzz targets: a failed property aborts with its text
-// (libFuzzer keeps the input as a finding), a private directory removed at
-// exit, whole writes to files and sockets, and a trace that goes nowhere.
+// Shared pieces of the fuzz targets: a failed property aborts (libFuzzer keeps the input), a private
+// directory removed at exit, whole writes, and a trace that goes nowhere.
 
 #include <cstdint>
 #include <cstdio>

@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""Runs one command-line case against the vexlink binary.
-
-usage: run_cli.py <vexlink> <expected-dir> <case>
-
-Every case runs the program in a fresh scratch directory (removed at the
-end), with a bounded run time, and compares the whole standard output, the
-exit code, an empty standard error and, where the program writes files,
-their whole content with the files in <expected-dir>.
-"""
+"""Command-line cases of vexlink, each in a fresh scratch directory: whole standard output, exit
+code, empty standard error, and written files against <expected-dir>.
+usage: run_cli.py <vexlink> <expected-dir> <case>"""
+import contextlib
 import datetime
 import fcntl
 import os
@@ -24,9 +19,7 @@ from testrun import FAILURES, Scratch, check, check_true, closed_port, main, rea
 EXE = None
 EXPECTED = None
 
-# Exit code of a run whose configuration step went through: it goes on to
-# the transfer, pointed (no_host) at a port of 127.0.0.1 where nothing
-# listens, so the connection is refused at once and the run ends with 16.
+# Exit code of a run whose configuration went through: its connection (no_host) is refused at once.
 RUN_OK = 16
 
 TOO_FEW = b"too few entry arguments, use -h for more details\n"
@@ -71,9 +64,8 @@ FRAME = [STARS, rb".+", rb"VEXLINK: FTP client, x64, supporting TLS",
 
 
 def log_texts(directory, workdir, prefix=""):
-    """The text part of every line of the run's log in directory (date, time
-    and the program name column checked and cut off), or None when there is
-    no log file. Checks the frame: prologue, the VEXLINK lines, epilogue."""
+    """(texts after date, time and program name, whole log) of the run's log in directory, the
+    frame (prologue, VEXLINK lines, epilogue) checked; (None, b"") when there is none."""
     today = datetime.date.today()
     for d in (today, today - datetime.timedelta(days=1)):  # a run may cross midnight
         path = os.path.join(directory, "%svexlink.%s.%s.log" % (prefix, d.isoformat(), workdir))
@@ -102,19 +94,15 @@ def case_help_variants(cwd):
     usage = expected("usage.txt")
     expect_run("no arguments", [], cwd, 8, TOO_FEW)
     expect_run("-h", ["-h"], cwd, 4, usage)
-    expect_run("/h", ["/h"], cwd, 4, usage)
     check("-h: no files", listing(cwd), [])
     write(os.path.join(cwd, "v.ini"), b"[TCP]\nUSERID=U\n")
-    # Before -c: the INI file is never opened, so a missing one is no error.
-    expect_run("-h -c missing", ["-h", "-c", "missing.ini"], cwd, 4, usage)
-    # After -c: the file is read first; later arguments are never examined.
-    expect_run("-c v.ini -h", ["-c", "v.ini", "-h", "--bad--"], cwd, 4, usage, stdin=b"pw\n")
-    expect_run("-c missing -h", ["-c", "missing.ini", "-h"], cwd, 8, b"")
-    # An invalid argument before -h wins.
-    expect_run("-C -h", ["-C", "-h"], cwd, 8, b"")
-    # Only the first informational option runs.
-    expect_run("-h -g", ["-h", "-g"], cwd, 4, usage)
-    check("-h -g: no file written", sorted(listing(cwd)), ["v.ini"])
+    # /h is -h; an INI file after -h is never opened; one before it is read first and later arguments
+    # are never examined; an invalid argument before -h wins; only the first informational option runs.
+    for args, rc, out in ((["/h"], 4, usage), (["-h", "-c", "missing.ini"], 4, usage),
+                          (["-c", "v.ini", "-h", "--bad--"], 4, usage), (["-c", "missing.ini", "-h"], 8, b""),
+                          (["-C", "-h"], 8, b""), (["-h", "-g"], 4, usage)):
+        expect_run(" ".join(args), args, cwd, rc, out, stdin=b"pw\n")
+    check("-h -g: no file written", listing(cwd), ["v.ini"])
 
 
 def case_table_list(cwd):
@@ -128,15 +116,13 @@ def case_generate_ini(cwd):
     expect_run("-g", ["-g"], cwd, 4, INI_DONE)
     check("-g: vexlink.ini", read(ini), expected("vexlink.ini"))
     check("-g: only vexlink.ini", listing(cwd), ["vexlink.ini"])
-    # Its TEMP_PATH (a Windows path) does not exist here: no place for the
-    # database, refused before the host is contacted.
+    # Its TEMP_PATH (a Windows path) does not exist here: refused before the host is contacted.
     expect_run("-c generated", ["-c", "vexlink.ini", "-U", "USER"] + no_host(), cwd, 8, b"", stdin=b"cGFzcw==\n")
     check("-c generated: nothing created", listing(cwd), ["vexlink.ini"])
 
 
 def case_generate_ini_unwritable(cwd):
-    # A directory in the way: the file cannot be created, which is not
-    # reported; the completion message and exit code 4 still come.
+    # A directory in the way: not reported; the completion message and exit code 4 still come.
     os.mkdir(os.path.join(cwd, "vexlink.ini"))
     expect_run("-g blocked", ["-g"], cwd, 4, INI_DONE)
     os.mkdir(os.path.join(cwd, "tcplogger.xml"))
@@ -155,57 +141,24 @@ def case_generate_xml(cwd):
     check("-x: only tcplogger.xml", listing(cwd), ["tcplogger.xml"])
 
 
-def case_invalid_arguments(cwd):
+def case_refused_arguments(cwd):
+    """Invalid or odd arguments and unreadable INI files: exit 8, no output, no files."""
     write(os.path.join(cwd, "v.ini"), b"[TCP]\nUSERID=U\n")
-    bad = [
-        ["v.ini"],                 # a file name without -c
-        ["-c"],                    # -c as the last argument
-        ["-c", "v.ini", "-U"],     # value missing after other options
-        ["-C", "v.ini"],           # letters are case-sensitive
-        ["-c", "v.ini", "-z"],     # unknown letter
-        ["--c", "v.ini"],
-        ["-cv.ini"],
-        ["-:"],
-        ["-"],
-        ["/"],
-        ["-c", "v.ini", "extra"],
-        ["-U", "user", "-d", "work", "-l", "0"],  # no -c
-    ]
-    for args in bad:
-        expect_run("invalid %r" % args, args, cwd, 8, b"", stdin=b"pw\n")
-    check("invalid: no files", listing(cwd), ["v.ini"])
-
-
-def case_odd_arguments(cwd):
-    write(os.path.join(cwd, "v.ini"), b"[TCP]\nUSERID=U\n")
+    os.mkdir(os.path.join(cwd, "dir.ini"))
     long_arg = "A" * 100000
-    odd = [
-        [""],
-        ["", ""],
-        ["-c", "v.ini", ""],
-        [long_arg],
-        ["-" + long_arg],
-        ["-c", "v.ini", b"\xff\xfe\x80"],
-        [b"-\xc4"],
-        [b"\x01\x02\x1b[2J"],
-    ]
-    for args in odd:
-        expect_run("odd argument", args, cwd, 8, b"", stdin=b"pw\n")
+    # A file name without -c, -c last, a value missing, case-sensitive letters, an unknown one, ..., no -c.
+    bad = [["v.ini"], ["-c"], ["-c", "v.ini", "-U"], ["-C", "v.ini"], ["-c", "v.ini", "-z"], ["--c", "v.ini"],
+           ["-cv.ini"], ["-:"], ["-"], ["/"], ["-c", "v.ini", "extra"], ["-U", "user", "-d", "work", "-l", "0"]]
+    odd = [[""], ["", ""], ["-c", "v.ini", ""], [long_arg], ["-" + long_arg], ["-c", "v.ini", b"\xff\xfe\x80"],
+           [b"-\xc4"], [b"\x01\x02\x1b[2J"]]
+    unreadable = [["-c", "none.ini"], ["-c", ""], ["-c", "dir.ini"], ["-c", "v.ini", "-c", "none.ini"]]
+    # The last: a work directory that cannot be created, refused at once.
+    for args in bad + odd + unreadable + [["-c", "v.ini", "-d", long_arg] + no_host()]:
+        expect_run("refused %.60r" % args, args, cwd, 8, b"", stdin=b"pw\n")
     # Odd but valid values are simply stored.
     for args in (["-c", "v.ini", "-U", ""], ["-c", "v.ini", "-A", b"\xff\x00"[:1]], ["-U", "-c", "-c", "v.ini"]):
         expect_config_ok("odd value", args, cwd, stdin=b"pw\n")
-    # A work directory that cannot be created: no database, refused at once.
-    expect_run("work directory too long", ["-c", "v.ini", "-d", long_arg] + no_host(), cwd, 8, b"", stdin=b"pw\n")
-    check("odd: no files", listing(cwd), ["v.ini"])
-
-
-def case_unreadable_ini(cwd):
-    expect_run("missing ini", ["-c", os.path.join(cwd, "none.ini")], cwd, 8, b"", stdin=b"pw\n")
-    expect_run("empty name", ["-c", ""], cwd, 8, b"", stdin=b"pw\n")
-    os.mkdir(os.path.join(cwd, "dir.ini"))
-    expect_run("directory as ini", ["-c", "dir.ini"], cwd, 8, b"", stdin=b"pw\n")
-    write(os.path.join(cwd, "ok.ini"), b"[TCP]\nUSERID=U\n")
-    expect_run("second ini missing", ["-c", "ok.ini", "-c", "none.ini"], cwd, 8, b"", stdin=b"pw\n")
+    check("refused: no files", listing(cwd), ["dir.ini", "v.ini"])
 
 
 def case_full_configuration(cwd):
@@ -218,8 +171,7 @@ def case_full_configuration(cwd):
 
 
 def case_password_input(cwd):
-    """The password line: trimmed; empty or "*" is the passwordless logon;
-    no line at all or a line that is not Base64 refuses the run (exit 8)."""
+    """The password line is trimmed; empty or "*" logs on without password; none or not Base64: exit 8."""
     write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nPASSWORD=INI\n")
     empty = b'Password line empty or "*": logon without password, password check off'
     decoded = b"Password successfully decoded"
@@ -240,12 +192,9 @@ def case_password_input(cwd):
         ("m", bytes(range(256)) * 64, 8, refused),
     ]
     for workdir, data, rc, line in rows:
-        code, stdout, stderr = run(["-c", "v.ini", "-l", "1", "-D", cwd + "/", "-d", workdir] + no_host(), cwd, data)
+        code, texts = run_logged(cwd, workdir, ["-c", "v.ini"] + no_host(), data)
         check("password %s: exit code" % workdir, code, rc)
-        check("password %s: output" % workdir, stdout + stderr, b"")
-        texts, _ = log_texts(cwd, workdir)
-        if texts is not None:
-            check("password %s: line %r" % (workdir, line), line in texts, True)
+        check("password %s: line %r" % (workdir, line), line in texts, True)
     # Standard input closed entirely.
     proc = subprocess.run([EXE, "-c", "v.ini"] + no_host(), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
@@ -254,21 +203,15 @@ def case_password_input(cwd):
 
 
 def case_binary_ini(cwd):
-    noise = bytes(((i * 151 + 7) & 0xFF) for i in range(65536))
-    write(os.path.join(cwd, "noise.ini"), noise)
-    expect_config_ok("binary ini", ["-c", "noise.ini"], cwd, stdin=b"pw\n")
-    write(os.path.join(cwd, "nul.ini"), b"\0" * 1000 + b"\n[TCP]\0\nUSERID=\0U\n" + b"\0")
-    expect_config_ok("NUL ini", ["-c", "nul.ini"], cwd, stdin=b"pw\n")
-    write(os.path.join(cwd, "long.ini"), b"[" + b"S" * 300000 + b"]\n" + b"K=" + b"v" * 300000)
-    expect_config_ok("long lines ini", ["-c", "long.ini"], cwd, stdin=b"pw\n")
-    write(os.path.join(cwd, "empty.ini"), b"")
-    expect_config_ok("empty ini", ["-c", "empty.ini"], cwd, stdin=b"pw\n")
+    for name, content in (("noise.ini", bytes(((i * 151 + 7) & 0xFF) for i in range(65536))),
+                          ("nul.ini", b"\0" * 1000 + b"\n[TCP]\0\nUSERID=\0U\n" + b"\0"),
+                          ("long.ini", b"[" + b"S" * 300000 + b"]\n" + b"K=" + b"v" * 300000), ("empty.ini", b"")):
+        write(os.path.join(cwd, name), content)
+        expect_config_ok(name, ["-c", name], cwd, stdin=b"pw\n")
 
 
 def case_log_configuration(cwd):
-    # What the configuration step writes to the log, in order, and that no
-    # secret reaches it: a PASSWORD key before any section, the INI file's
-    # TCP.PASSWORD and TCP.TCPCRYPTKEY, and the password line.
+    # The configuration's log lines in order, and no secret of the INI file or the password line.
     secrets = [b"toplevelsecret", b"inisecret", b"cryptsecret", b"c2VjcmV0"]
     write(os.path.join(cwd, "v.ini"),
           b"PASSWORD=toplevelsecret\n SPACED =x\n[GLOBAL]\nMSGLEVEL=2\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nUSERID=INIUSER\n"
@@ -321,43 +264,46 @@ def case_log_failures(cwd):
         ("e", ["-c", "missing.ini"], 8, b"INI file can't be read, check a file name and path (missing.ini)"),
         ("f", [], 8, b"-c argument with .INI file missing"),
         ("g", ["-c", "v2.ini"] + no_host(), 8, b"Password is empty!"),
-        # Too long for one log message: the logger writes its own
-        # replacement line naming the format.
+        # Too long for one log message: the logger's replacement line naming the format.
         ("h", [long_arg], 8, b"CANNOT PRINTF, format=Invalid argument: %s"),
         ("i", [long_arg[:900]], 8, b"Invalid argument: " + long_arg.encode()[:900]),
     ]
     for workdir, extra, rc, line in cases:
-        code, stdout, stderr = run(["-l", "1", "-D", cwd + "/", "-d", workdir] + extra, cwd, b"")
+        code, texts = run_logged(cwd, workdir, extra, b"")
         check("log failure %s: exit code" % workdir, code, rc)
-        check("log failure %s: output" % workdir, stdout + stderr, b"")
-        texts, _ = log_texts(cwd, workdir)
-        if texts is not None:
-            check("log failure %s: line %r" % (workdir, line[:60]),
-                  any(t.startswith(line) for t in texts), True)
-            check("log failure %s: the exit code in the epilogue" % workdir, texts[-2].endswith(b"RC=8"), True)
+        check("log failure %s: line %r" % (workdir, line[:60]), any(t.startswith(line) for t in texts), True)
+        check_true("log failure %s: the exit code in the epilogue" % workdir,
+                   texts[-2:-1] and texts[-2].endswith(b"RC=8"))
 
 
-def run_logged(cwd, workdir, ini, extra=(), stdin=b"cGFzcw==\n"):
-    """A run with its own log (MSGLEVEL from the INI text); (exit code, log texts)."""
-    write(os.path.join(cwd, "r.ini"), ini)
-    code, stdout, stderr = run(["-c", "r.ini", "-l", "1", "-D", cwd + "/", "-d", workdir] + no_host() + list(extra),
-                               cwd, stdin)
+def run_logged(cwd, workdir, args, stdin=b"cGFzcw==\n"):
+    """A run logging to cwd, its output empty; (exit code, log texts)."""
+    code, stdout, stderr = run(["-l", "1", "-D", cwd + "/", "-d", workdir] + list(args), cwd, stdin)
     check(workdir + ": output", stdout + stderr, b"")
-    texts, _ = log_texts(cwd, workdir)
-    return code, texts or []
+    return code, log_texts(cwd, workdir)[0] or []
+
+
+def sql(path, script):
+    """Runs the statements of script on the database at path; the rows of the last."""
+    with contextlib.closing(sqlite3.connect(path)) as db, db:
+        return [db.execute(statement).fetchall() for statement in script.split(";")][-1]
+
+
+def run_ini(cwd, workdir, ini, extra=()):
+    """run_logged with the INI text ini (its MSGLEVEL applies)."""
+    write(os.path.join(cwd, "r.ini"), ini)
+    return run_logged(cwd, workdir, ["-c", "r.ini"] + no_host() + list(extra))
 
 
 def case_paths_and_files(cwd):
-    """The database is a plain file name in the work directory; nothing is
-    reached through a link; a file that is not SQLite is left alone; one run
-    per work directory; what the run creates is owner-only."""
+    """DBNAME is a plain name; no link followed; non-SQLite left alone; one run per work directory; files owner-only."""
     tmp = os.path.join(cwd, "tmp")
     os.mkdir(tmp)
     victim = os.path.join(cwd, "victim.txt")
     write(victim, b"not a database\n")
     base = b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + tmp.encode() + b"\n[SQLITE]\n"
     for n, name in enumerate([b"../../victim.txt", b"sub/q.db", b"..", b"c:q.db", b"a\\b.db"]):
-        code, texts = run_logged(cwd, "d%d" % n, base + b"DBNAME=" + name + b"\n")
+        code, texts = run_ini(cwd, "d%d" % n, base + b"DBNAME=" + name + b"\n")
         check("DBNAME %r: exit code" % name, code, 8)
         check("DBNAME %r: refused" % name,
               ("SQLITE.DBNAME '%s' refused: it must be a plain file name" % name.decode()).encode() in texts, True)
@@ -368,51 +314,39 @@ def case_paths_and_files(cwd):
     os.mkdir(os.path.join(tmp, "n"))
     write(os.path.join(tmp, "n", "q.db"), b"precious text\n")
     os.mkdir(os.path.join(tmp, "l"))
-    other = sqlite3.connect(os.path.join(cwd, "other.db"))
-    other.execute("CREATE TABLE Keep (x)")
-    other.commit()
-    other.close()
+    sql(os.path.join(cwd, "other.db"), "CREATE TABLE Keep (x)")
     os.symlink(os.path.join(cwd, "other.db"), os.path.join(tmp, "l", "q.db"))
     for workdir, line in (("n", "is not an SQLite database: refused and left alone"),
                           ("l", "is not a regular file: refused")):
-        code, texts = run_logged(cwd, workdir, plain)
+        code, texts = run_ini(cwd, workdir, plain)
         check("%s: exit code" % workdir, code, 8)
         check("%s: line" % workdir, any(line.encode() in t for t in texts), True)
     check("the text file is left alone", read(os.path.join(tmp, "n", "q.db")), b"precious text\n")
-    other = sqlite3.connect(os.path.join(cwd, "other.db"))
-    check("the linked database keeps its table",
-          other.execute("SELECT name FROM sqlite_master").fetchall(), [("Keep",)])
-    other.close()
+    check("the linked database keeps its table", sql(os.path.join(cwd, "other.db"), "SELECT name FROM sqlite_master"),
+          [("Keep",)])
 
     # A work directory that is a link.
     os.mkdir(os.path.join(cwd, "elsewhere"))
     os.symlink(os.path.join(cwd, "elsewhere"), os.path.join(tmp, "s"))
-    code, texts = run_logged(cwd, "s", plain)
+    code, texts = run_ini(cwd, "s", plain)
     check("linked work directory: exit code", code, 8)
     check("linked work directory: nothing put there", listing(os.path.join(cwd, "elsewhere")), [])
 
     # Another process holds the work directory: refused before any table.
     os.mkdir(os.path.join(tmp, "busy"))
-    held = sqlite3.connect(os.path.join(tmp, "busy", "q.db"))
-    held.execute("CREATE TABLE System (PID)")
-    held.execute("INSERT INTO System VALUES (4711)")
-    held.commit()
-    held.close()
+    sql(os.path.join(tmp, "busy", "q.db"), "CREATE TABLE System (PID); INSERT INTO System VALUES (4711)")
     lock = open(os.path.join(tmp, "busy", "vexlink.lock"), "w")
     fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    code, texts = run_logged(cwd, "busy", plain)
+    code, texts = run_ini(cwd, "busy", plain)
     lock.close()
     check("busy: exit code", code, 8)
     check("busy: line", ("Work directory '%s/busy' is in use by another run: refused" % tmp).encode() in texts, True)
-    held = sqlite3.connect(os.path.join(tmp, "busy", "q.db"))
-    check("busy: tables untouched", held.execute("SELECT PID FROM System").fetchall(), [(4711,)])
-    held.close()
+    check("busy: tables untouched", sql(os.path.join(tmp, "busy", "q.db"), "SELECT PID FROM System"), [(4711,)])
 
-    # Whatever the umask: the work directory 0700, the database and the log
-    # 0600 (the refused connection leaves the database with its row).
+    # Whatever the umask: work directory 0700, database and log 0600.
     old = os.umask(0)
     try:
-        code, texts = run_logged(cwd, "m", plain)
+        code, texts = run_ini(cwd, "m", plain)
     finally:
         os.umask(old)
     check("modes: exit code", code, RUN_OK)
@@ -424,8 +358,7 @@ def case_paths_and_files(cwd):
 
 
 def case_timeouts_and_ports(cwd):
-    """Out-of-range time-outs are clamped (SQLITE.T0 below 1 s: its default)
-    with a level 1 line; a port above 65535 or below 0 refuses the run."""
+    """Out-of-range time-outs are clamped with a level 1 line; a port outside 0..65535 refuses the run."""
     rows = [
         ("a", b"[FTP]\nT1=65536\nT0=-1\n", RUN_OK,
          [b"FTP.T1=65536 is outside 1..65535 seconds: 65535 used", b"FTP.T0=-1 is outside 1..65535 seconds: 1 used"]),
@@ -434,23 +367,21 @@ def case_timeouts_and_ports(cwd):
     ]
     glob = b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n"
     for workdir, ini, rc, lines in rows:
-        code, texts = run_logged(cwd, workdir, glob + ini)
+        code, texts = run_ini(cwd, workdir, glob + ini)
         check("%s: exit code" % workdir, code, rc)
         for line in lines:
             check("%s: line %r" % (workdir, line), line in texts, True)
     # -O after the INI file; an empty -S leaves the key to its default.
-    code, texts = run_logged(cwd, "d", glob, ["-O", "65536"])
+    code, texts = run_ini(cwd, "d", glob, ["-O", "65536"])
     check("-O 65536: exit code", code, 8)
-    code, texts = run_logged(cwd, "e", glob + b"[TCP]\nTCPTLSSECLEVEL=3\n", ["-S", ""])
+    code, texts = run_ini(cwd, "e", glob + b"[TCP]\nTCPTLSSECLEVEL=3\n", ["-S", ""])
     check("-S '': exit code", code, RUN_OK)
     check("-S '': the default level", b"\tTLS security level set to: 1" in texts, True)
 
 
 def case_log_escaping_and_literal_paths(cwd):
-    """Control characters from the command line do not start a log line;
-    "*" and "?" in -c and -d are taken literally; XML's special characters
-    in the INI path, the log path and the work directory reach the logger's
-    configuration escaped (MSGLEVEL 0 from that INI: no log file at all)."""
+    """Control characters from the command line start no log line; "*" and "?" in -c and -d are
+    literal; XML's special characters in the paths reach the logger's configuration escaped."""
     odd = os.path.join(cwd, "it's & <odd>")
     os.mkdir(odd)
     workdir = "w*?'&<"
@@ -474,10 +405,8 @@ def case_log_escaping_and_literal_paths(cwd):
 
 
 def case_log_levels_off_and_place(cwd):
-    """MSGLEVEL 1 writes information, not warnings or details; 2 adds
-    warnings. Without -l 1 nothing is logged. -D is glued to the file name
-    and the later of -D and -c decides; with neither -D, LOG_PATH nor -d the
-    log is ".vexlink.<date>..log" in the current directory."""
+    """MSGLEVEL 1 logs information, 2 adds warnings; without -l 1 nothing. -D is a file name prefix,
+    the later of -D and -c decides; with neither -D, LOG_PATH nor -d the log is ".vexlink.<date>..log"."""
     def ini(level, log_path=None):
         write(os.path.join(cwd, "l.ini"), "[GLOBAL]\nMSGLEVEL=%d\nTEMP_PATH=%s\n%s" % (
             level, cwd, "" if log_path is None else "LOG_PATH=%s\n" % log_path))

@@ -1,6 +1,5 @@
 #pragma once
-// A command line owned by the test ("vexlink" first) and standard input read
-// from a file for one scope.
+// A command line owned by the test ("vexlink" first) and standard input from a file for one scope.
 
 #include "scratchdir.h"
 
@@ -22,8 +21,7 @@ struct Args {
     std::vector<char*> pointers;
 };
 
-// Standard input comes from the given bytes until the end of the scope, then
-// from /dev/null, so a later read never waits on the terminal.
+// Standard input from the given bytes for the scope, then /dev/null (a later read never waits).
 class StdinFrom {
 public:
     StdinFrom(const ScratchDir& dir, const std::string& content)

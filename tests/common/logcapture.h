@@ -1,8 +1,6 @@
 #pragma once
-// The program log switched on into the logger's test sender for one scope:
-// one line per message with the fields given in include (by default the type
-// letter E W I X T for levels 1 to 5 and the message number). Needs the
-// program's classes (g_bLogOn).
+// The program log into the logger's test sender for one scope: a line per message with the fields
+// of include (by default the type letter E W I X T for levels 1 to 5 and the message number).
 
 #include "elog.h"
 #include "logger/logger.h"

@@ -1,7 +1,5 @@
 #pragma once
-// Shared test helpers without dependencies: a scratch directory removed with
-// everything in it, a scoped working directory, whole-file reading and the
-// lines of a text.
+// Test helpers without dependencies: a scratch directory, a scoped working directory, whole files, lines.
 
 #include <cerrno>
 #include <filesystem>

@@ -1,11 +1,5 @@
-"""Helpers of the Python test runners: failures collected per case, file
-reading and writing, a port of 127.0.0.1 on which nothing listens, a
-scratch directory, polling, a program run, and the runner's main.
-
-A closed port is kept bound (without listening) until the runner ends: a
-connection to it is refused at once, and no other test can take it in the
-meantime, as it could after a bind-and-close.
-"""
+"""Helpers of the Python test runners: failures collected per case, file reading and writing, a
+closed port of 127.0.0.1, a scratch directory, polling, a program run, and the runner's main."""
 import os
 import shutil
 import signal
@@ -41,7 +35,7 @@ def check_true(what, condition, detail="", fatal=False):
 
 
 def closed_port():
-    """A port of 127.0.0.1 on which nothing listens, reserved until exit."""
+    """A port of 127.0.0.1 that refuses connections at once: bound, not listening, until exit."""
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.bind(("127.0.0.1", 0))
     _RESERVED.append(s)
@@ -104,9 +98,8 @@ class Scratch:
 
 
 def main(cases, arg_names, context, bounds=None, default_bound=90):
-    """Runs the case named by the last argument within its time bound (in
-    seconds) on context(other arguments): an object with cleanup() and,
-    optionally, dump() (called when the case failed). Returns the exit code."""
+    """Runs the case named by the last argument within its time bound (seconds) on context(other
+    arguments), an object with cleanup() and optionally dump() (on failure); the exit code."""
     args = sys.argv[1:]
     if len(args) != len(arg_names) + 1 or args[-1] not in cases:
         print("usage: %s %s <%s>" % (os.path.basename(sys.argv[0]), " ".join("<%s>" % a for a in arg_names),

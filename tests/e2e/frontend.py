@@ -1,6 +1,5 @@
-"""A test front end for vexlink, working as the PHP front end does: it starts
-the host emulator on 127.0.0.1 and vexlink with an INI file and the Base64
-password line, then talks to the run through the SQLite database only."""
+"""A test front end working as the PHP one does: the host emulator on 127.0.0.1, vexlink with an
+INI file and the Base64 password line, then the run's SQLite database only."""
 import base64
 import functools
 import os
@@ -23,9 +22,8 @@ MEMBER = "VEXSTC"
 
 
 def write_seed(directory, datasets):
-    """A seed for the emulator's catalogue: (name, dsorg, recfm, lrecl,
-    content), content the records (bytes, PC code page) of a PS data set or
-    a dict member -> records of a PO one."""
+    """The emulator's catalogue seed from (name, dsorg, recfm, lrecl, content): content the records
+    (bytes, PC code page) of a PS data set, or a dict member -> records of a PO one."""
     os.makedirs(directory, exist_ok=True)
     for name, dsorg, recfm, lrecl, content in datasets:
         members = {"": content} if dsorg == "PS" else content
@@ -81,8 +79,7 @@ def ini_text(port, temp_path, log_path, dbname="q.db", t0=20, msglevel=5, extra_
     lines = ["[GLOBAL]", "MSGLEVEL=%d" % msglevel, "TEMP_PATH=" + temp_path, "LOG_PATH=" + log_path,
              "CODEPAGE=17"] + list(extra_global)
     tcp = ["IP_ADDR=127.0.0.1", "HOST_PORT=%d" % port, "MEMBER=" + member, "USERID=" + user, "TCPCRYPT=1"]
-    # A key given in extra_tcp replaces the default one (an INI file keeps
-    # the first of two equal keys).
+    # A key in extra_tcp replaces the default (an INI file keeps the first of two equal keys).
     given = {kv.split("=", 1)[0] for kv in extra_tcp}
     lines += ["[TCP]"] + [kv for kv in tcp if kv.split("=", 1)[0] not in given] + list(extra_tcp)
     lines += ["[FTP]", "T0=%d" % t0, "T1=10", "[SQLITE]", "T0=%d" % sqlite_t0]
@@ -109,8 +106,7 @@ class Vexlink:
         self.proc = subprocess.Popen([exe, "-c", self.ini, "-d", work_dir, "-l", "5"] + list(args),
                                      stdin=subprocess.PIPE, stdout=self.out, stderr=subprocess.STDOUT,
                                      cwd=scratch.path)
-        # The line ends as a front end on Windows ends it: CR LF; line: the
-        # raw password line instead.
+        # The line ends in CR LF as a Windows front end's does; line: the raw password line instead.
         self.proc.stdin.write(base64.b64encode(password.encode()) + b"\r\n" if line is None else line)
         self.proc.stdin.close()
         self.db = None
@@ -180,13 +176,22 @@ class Vexlink:
         return [r for r in rows if msg_id in (None, r[0]) and cmd in (None, r[1])]
 
     def system(self):
-        return [r[0] for r in self.db.execute("SELECT PID FROM System ORDER BY ROWID").fetchall()]
+        """The System rows, also of a run whose database the front end never opened."""
+        db = self.db or sqlite3.connect(self.db_path)
+        rows = [r[0] for r in db.execute("SELECT PID FROM System ORDER BY ROWID").fetchall()]
+        if db is not self.db:
+            db.close()
+        return rows
 
     def requests_left(self):
         return self.db.execute("SELECT COUNT(*) FROM Request").fetchone()[0]
 
     def wait_response(self, msg_id, cmd, timeout=30):
         return wait_for("%s for request %d" % (cmd, msg_id), lambda: self.responses(msg_id, cmd), timeout)
+
+    def ask(self, cmd, data, answer, timeout=30):
+        """Inserts a request and waits for its rows of Cmd answer."""
+        return self.wait_response(self.request(cmd, data), answer, timeout)
 
     def wait_end_of(self, msg_id, timeout=30):
         """Waits until the exchange of a request has ended: HPEOD or HPEODFAIL."""

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""End-to-end cases of vexlink against the host emulator on loopback
-(usage: run_e2e.py <vexlink> <vexlink-hostemu> <case>), each within a time
-bound; every process a case started is killed at its end."""
+"""End-to-end cases of vexlink against the host emulator on loopback, each within a time bound.
+usage: run_e2e.py <vexlink> <vexlink-hostemu> <case>"""
 import os
 import random
-import sqlite3
 import sys
 import time
 
@@ -47,6 +45,12 @@ class Case:
         self.runs.append(run)
         return run
 
+    def ready(self, emu_or_port, **kw):
+        """A run of vexlink() once it is ready (HPREADY)."""
+        run = self.vexlink(emu_or_port, **kw)
+        run.wait_ready()
+        return run
+
     def cleanup(self):
         for run in self.runs:
             run.kill()
@@ -55,9 +59,12 @@ class Case:
         self.scratch.cleanup()
 
     def dump(self):
-        for run in self.runs:
-            print("--- vexlink log (%s), last lines:\n  %s" % (run.work_dir, "\n  ".join(run.log_lines()[-25:])))
-        for emu in self.emulators:
+        for run in self.runs[-3:]:
+            run.out.flush()
+            print("--- vexlink (%s): exit code %s, last log lines:\n  %s\n--- its output:\n%s"
+                  % (run.work_dir, run.proc.poll(), "\n  ".join(run.log_lines()[-25:]),
+                     read(run.out.name)[-2000:].decode("latin-1")))
+        for emu in self.emulators[-2:]:
             print("--- emulator log:\n" + emu.log_text()[-3000:])
 
 
@@ -73,17 +80,15 @@ def random_records(rng, count, max_len, alphabet):
     return out
 
 
-# Characters of the PC code page (ISO 8859-1, table 17) that survive the way
-# to the host and back; the currency sign is left out because table 17
-# (IBM-1141) places the euro where cp273 has it.
+# PC characters (table 17) that survive the way to the host and back; not the currency sign,
+# where IBM-1141 has the euro.
 TEXT_ALPHABET = [c for c in range(0x20, 0x7F)] + [c for c in range(0xA0, 0x100) if c != 0xA4]
 
 
 # ---------------------------------------------------------------- cases
 
 def case_request_kinds(c):
-    """The opening, the requests the other cases do not send, answers filed
-    under their own requests, and the close."""
+    """The opening, requests no other case sends, answers filed under their own requests, the close."""
     emu = c.emulator()
     run = c.vexlink(emu)
     check("System row: the process id", run.wait_ready(), [run.proc.pid])
@@ -95,17 +100,12 @@ def case_request_kinds(c):
              in emu.log_text())
 
     # Options: answered with text, no exchange.
-    m = run.request("PHSETOPT", "FTTRAIL=N")
-    txt = run.wait_response(m, "HPTXT")
+    txt = run.ask("PHSETOPT", "FTTRAIL=N", "HPTXT")
     check_true("PHSETOPT answer", b"FTTRAIL=N" in txt[0][2], repr(txt))
 
     # Text to the host.
-    m = run.request("PHTXT", "hello host")
-    txt = run.wait_response(m, "HPTXT")
+    txt = run.ask("PHTXT", "hello host", "HPTXT")
     check_true("PHTXT answer", txt[0][2].endswith(b"hello host"), repr(txt))
-
-    # (The lists' contents: faults.database_locked and the PHP client's
-    # sessions; deletion: rows_without_waiting; uploads: upload_modes.)
 
     # Download of a member, into the work directory.
     m = run.request("PHGETFILE", "VEXUSR1.JCL(HELLO)")
@@ -115,8 +115,7 @@ def case_request_kinds(c):
 
     # Job submission: HPMSG with RC=0 (filed under 0), then HPEOD.
     before = len(run.hpmsgs())
-    m = run.request("PHSUBMIT", "VEXUSR1.JCL(HELLO)")
-    eod = run.wait_response(m, "HPEOD")
+    eod = run.ask("PHSUBMIT", "VEXUSR1.JCL(HELLO)", "HPEOD")
     check_true("job id", eod[0][2].startswith(b"JOBID="), repr(eod))
     msgs = run.hpmsgs()
     check_true("submit message", len(msgs) == before + 1 and msgs[-1].startswith(b"RC=0"), repr(msgs))
@@ -128,8 +127,7 @@ def case_request_kinds(c):
     check_true("allocation answered", msgs[-1].startswith(b"RC="), repr(msgs[-1]))
     check("no row left behind", run.requests_left(), 0)
 
-    # Several requests in one go: each answer is filed under its own request,
-    # not under the last one queued.
+    # Several requests in one go: each answer filed under its own request, not the last one queued.
     run.db.execute("BEGIN")
     first = run.request("PHTXT", "one")
     second = run.request("PHTXT", "two")
@@ -140,8 +138,7 @@ def case_request_kinds(c):
     check("first answer", [r[2] for r in run.responses(first)], [b"TEXT RECEIVED BY EMU1: one"])
     check("second answer", [r[2] for r in run.responses(second)], [b"TEXT RECEIVED BY EMU1: two"])
     check("PING answer", [r[2] for r in run.responses(ping)], [b"three"])
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
     # The connection kept by the front end still reads the file's last state.
     check("System row after the run", run.system(), [-1])
     check_true("database deleted", not os.path.exists(run.db_path), run.db_path)
@@ -150,44 +147,34 @@ def case_request_kinds(c):
 
 def case_download_modes(c):
     rng = random.Random(8)
-    # The longest record a line to the PC holds, and enough short ones to
-    # meet every byte of the code page.
+    # The longest record a line to the PC holds, and enough short ones to meet every byte.
     big = random_records(rng, 40, 31989, TEXT_ALPHABET[:40]) + [b"B" * 31989]
     small = random_records(rng, 3000, 80, TEXT_ALPHABET)
     emu = c.emulator([("VEXUSR1.BIG.DATA", "PS", "VB", 32756, big),
                       ("VEXUSR1.SMALL.DATA", "PS", "VB", 84, small)])
 
     # Text: one line per record, translated back to the PC code page.
-    run = c.vexlink(emu, work_dir="text")
-    run.wait_ready()
+    run = c.ready(emu, work_dir="text")
     for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
-        m = run.request("PHGETFILE", name)
-        check("text download of " + name, run.download(m, 120), records_text(records))
+        check("text download of " + name, download(run, name), records_text(records))
     # Binary mode: the host's bytes, records concatenated.
-    m = run.request("PHSETOPT", "FTTRAIL=Y")
-    run.wait_response(m, "HPTXT")
-    m = run.request("PHGETFILE", "VEXUSR1.SMALL.DATA")
-    binary = run.download(m, 120)
+    run.ask("PHSETOPT", "FTTRAIL=Y", "HPTXT")
+    binary = download(run, "VEXUSR1.SMALL.DATA")
     check("binary download: the records without separators", len(binary), sum(len(r) for r in small))
-    # Every PC byte of the text stands for one host byte, the same each
-    # time; letters and digits are those of the EBCDIC code page.
+    # Each PC byte of the text stands for one host byte, always the same; letters and digits as in EBCDIC.
     mapping = {}
     clashes = {pc for pc, host in zip(b"".join(small), binary) if mapping.setdefault(pc, host) != host}
     check("PC bytes with more than one host byte", clashes, set())
     check("host bytes of letters, digits and blank", bytes(mapping.get(ch, 0) for ch in b"AZaz09 "),
           "AZaz09 ".encode("cp273"))
     check_true("all PC bytes seen", len(mapping) > 150, str(len(mapping)))
-    rc, _ = run.close()
-    check("exit code of the text run", rc, 0)
+    check("exit code of the text run", run.close()[0], 0)
 
     # Hexadecimal image: one line of upper-case digits per record.
-    run = c.vexlink(emu, work_dir="hex", extra_global=["DOWNLOAD_FORMAT=hex"])
-    run.wait_ready()
+    run = c.ready(emu, work_dir="hex", extra_global=["DOWNLOAD_FORMAT=hex"])
     for name, records in (("VEXUSR1.BIG.DATA", big), ("VEXUSR1.SMALL.DATA", small)):
-        m = run.request("PHGETFILE", name)
-        check("hex download of " + name, run.download(m, 120), b"".join(r.hex().upper().encode() + b"\n" for r in records))
-    rc, _ = run.close()
-    check("exit code of the hex run", rc, 0)
+        check("hex download of " + name, download(run, name), b"".join(r.hex().upper().encode() + b"\n" for r in records))
+    check("exit code of the hex run", run.close()[0], 0)
 
 
 def upload(run, c, name, content):
@@ -206,60 +193,45 @@ def download(run, name):
 def case_upload_modes(c):
     rng = random.Random(9)
     emu = c.emulator()
-    run = c.vexlink(emu, work_dir="text")
-    run.wait_ready()
+    run = c.ready(emu, work_dir="text")
 
-    # Text with LF: more lines than two flushes of the queue take.
+    # Text with LF (more lines than two flushes of the queue take), with CR LF (the CR travels
+    # with the record), and lines longer than a line to the host (cut into 31989 bytes).
     lines = random_records(rng, 25000, 120, TEXT_ALPHABET)
-    rows = upload(run, c, "VEXUSR1.UP.LF", records_text(lines))
-    check("rows stored (LF)", rows, len(lines))
-    check("LF upload read back", download(run, "VEXUSR1.UP.LF"), records_text(lines))
-
-    # Text with CR LF: the carriage return travels with the record.
-    crlf = b"".join(l + b"\r\n" for l in lines[:500])
-    rows = upload(run, c, "VEXUSR1.UP.CRLF", crlf)
-    check("rows stored (CR LF)", rows, 500)
-    check("CR LF upload read back", download(run, "VEXUSR1.UP.CRLF"), crlf)
-
-    # Lines longer than a line to the host: cut into pieces of 31989 bytes.
-    long_lines = [b"a" * 31989, b"b" * 31990, b"c" * 70000, b""]
-    rows = upload(run, c, "VEXUSR1.UP.LONG", records_text(long_lines))
-    check("rows of the long lines", rows, 1 + 2 + 3 + 1)
-    check("long lines read back", download(run, "VEXUSR1.UP.LONG"),
-          records_text([b"a" * 31989, b"b" * 31989, b"b", b"c" * 31989, b"c" * 31989, b"c" * 6022, b""]))
+    crlf = b"".join(line + b"\r\n" for line in lines[:500])
+    for name, content, rows, back in [
+            ("VEXUSR1.UP.LF", records_text(lines), len(lines), records_text(lines)),
+            ("VEXUSR1.UP.CRLF", crlf, 500, crlf),
+            ("VEXUSR1.UP.LONG", records_text([b"a" * 31989, b"b" * 31990, b"c" * 70000, b""]), 1 + 2 + 3 + 1,
+             records_text([b"a" * 31989, b"b" * 31989, b"b", b"c" * 31989, b"c" * 31989, b"c" * 6022, b""]))]:
+        check("rows stored in " + name, upload(run, c, name, content), rows)
+        check(name + " read back", download(run, name), back)
 
     # Binary: records as read, line feeds included, untranslated.
-    m = run.request("PHSETOPT", "FTTRAIL=Y")
-    run.wait_response(m, "HPTXT")
+    run.ask("PHSETOPT", "FTTRAIL=Y", "HPTXT")
     blob = bytes(rng.randrange(256) for _ in range(300000)) + b"\n" * 3 + b"x" * 40000
     rows = upload(run, c, "VEXUSR1.UP.BIN", blob)
     check_true("binary pieces", rows >= len(blob) // 31989, str(rows))
     check("binary upload read back", download(run, "VEXUSR1.UP.BIN"), blob)
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
 
 
 def case_local_and_odd_requests(c):
     emu = c.emulator()
-    run = c.vexlink(emu)
-    run.wait_ready()
+    run = c.ready(emu)
     up = c.scratch.file("never.txt")
     write(up, b"must not reach the host\n")
 
     # PING: the payload comes back at once, nothing reaches the host.
-    m = run.request("PING", "echo 'quoted' text", up)
-    ping = run.wait_response(m, "PING")
+    ping = run.wait_response(run.request("PING", "echo 'quoted' text", up), "PING")
     check("PING echo", ping[0][2], b"echo 'quoted' text")
-    m = run.request("PING", "")
-    check("PING with empty data", run.wait_response(m, "PING")[0][2], b"")
+    check("PING with empty data", run.ask("PING", "", "PING")[0][2], b"")
 
     # An unknown Cmd: logged, nothing sent, its file not uploaded.
     run.request("PHBOGUS", "x", up)
-    m = run.request(" PHTXT ", "blanks around the Cmd")
-    run.wait_response(m, "HPTXT")
+    run.ask(" PHTXT ", "blanks around the Cmd", "HPTXT")
     check_true("unknown Cmd logged", "ERROR: unrecognized FTP data item with prefix: PHBOGUS" in run.log_lines())
-    rc, _ = run.close()
-    check("exit code", rc, 0)
+    check("exit code", run.close()[0], 0)
     host = emu.log_text()
     check_true("nothing of PING, PHBOGUS or the file at the host",
                "PING" not in host and "PHBOGUS" not in host and "PHDATA" not in host and "PHEOD" not in host, host)
@@ -277,9 +249,7 @@ def case_runs_that_end_at_the_start(c):
 
     run = c.vexlink(emu, work_dir="pw", password="WRONG")
     check("exit code of a rejected password", run.wait(30), 16)
-    db = sqlite3.connect(run.db_path)
-    check("failure row", [r[0] for r in db.execute("SELECT PID FROM System")], [-6])
-    db.close()
+    check("failure row", run.system(), [-6])
 
     accepted = emu.log_text().count("accepted")
     for work_dir in ("..", "../escape", "a/../../b", "/abs"):
@@ -294,12 +264,10 @@ def case_runs_that_end_at_the_start(c):
 
 
 def case_rows_without_waiting(c):
-    # Rows inserted without waiting for the answers. An upload that drains the
-    # queue on its way (over 10666 records) behind a request that passes the
-    # turn: the drain must let the host's answer to that request in.
+    # An upload that drains the queue (over 10666 records) behind a request that passes the turn:
+    # the drain must let the host's answer to that request in.
     emu = c.emulator()
-    run = c.vexlink(emu, t0=5)
-    run.wait_ready()
+    run = c.ready(emu, t0=5)
     path = write(c.scratch.file("long_upload"), records_text(b"L%05d" % i for i in range(11000)))
     before = len(run.hpmsgs())
     run.db.execute("BEGIN")
@@ -309,8 +277,7 @@ def case_rows_without_waiting(c):
     msgs = run.wait_hpmsg(before + 2, timeout=20)
     check_true("the long upload was stored", any(b"ROWS=11000" in m for m in msgs[before:]), repr(msgs[before:]))
 
-    # CLOSE in one transaction with rows before and behind it: those
-    # before go out, those behind stay in Request untouched.
+    # CLOSE between rows of one transaction: those before go out, those behind stay in Request.
     run.db.execute("BEGIN")
     run.request("PHTXT", "before the close")
     run.request("CLOSE")
@@ -323,12 +290,10 @@ def case_rows_without_waiting(c):
           ["<- PHTXT 'before the close'" in host, "<- PHDELETE" in host, "<- PHGETFILE" in host], [True, False, False])
     check("the rows behind CLOSE stay", run.requests_left(), 2)
 
-    # An upload inserted while the host still works on a delete (its
-    # answers come 1.5 s late): the delete's "RC=0" is the delete's answer,
-    # not the upload's acknowledgement.
+    # An upload inserted while the host works on a delete (answers 1.5 s late): the delete's
+    # "RC=0" is not the upload's acknowledgement.
     emu = c.emulator(faults=[("DELAY_MS", "1500")])
-    run = c.vexlink(emu, work_dir="late", t0=5)
-    run.wait_ready()
+    run = c.ready(emu, work_dir="late", t0=5)
     before = len(run.hpmsgs())
     run.request("PHDELETE", "VEXUSR1.OLD.DATA")
     wait_for("the delete taken", lambda: run.requests_left() == 0)
@@ -342,10 +307,8 @@ def case_rows_without_waiting(c):
 def case_download_cut_off(c):
     emu = c.emulator([("VEXUSR1.TEN.DATA", "PS", "VB", 84, [b"record %d" % i for i in range(10)])],
                      faults=[("FAIL_AFTER", "2"), ("REQUESTS", "PHGDSLST")])
-    run = c.vexlink(emu, t0=10)
-    run.wait_ready()
-    # A list cut off by the host's error: HPEODFAIL under its MsgID,
-    # never HPEOD, although the host closes it with HPEOD.
+    run = c.ready(emu, t0=10)
+    # A list cut off by the host's error: HPEODFAIL under its MsgID, never HPEOD (which the host sends).
     m1 = run.request("PHGDSLST", "VEXUSR1.**")
     run.wait_end_of(m1)
     # The row naming the download file cannot be written.
@@ -369,10 +332,9 @@ def case_download_cut_off(c):
 
 def case_uploads_refused(c):
     emu = c.emulator()
-    run = c.vexlink(emu, t0=5, extra_global=["UPLOAD_FORMAT=HEX"])
-    run.wait_ready()
-    # Only regular files are uploaded; a hex line with an odd number of digits is refused with its line number. Nothing reaches the host,
-    # the run goes on.
+    run = c.ready(emu, t0=5, extra_global=["UPLOAD_FORMAT=HEX"])
+    # Only regular files; a hex line with an odd number of digits is refused with its line number.
+    # Nothing reaches the host, the run goes on.
     fifo = c.scratch.file("fifo")
     os.mkfifo(fifo)
     odd = write(c.scratch.file("odd.hex"), b"4142\n414\n43\n")

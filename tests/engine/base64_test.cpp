@@ -1,5 +1,4 @@
-// The password's Base64 decoder; the round trip of arbitrary bytes is the
-// fuzz target's (fuzz/fuzz_base64.cpp).
+// The password's Base64 decoder (the round trip of arbitrary bytes: fuzz/fuzz_base64.cpp).
 #include "enginetest.h"
 
 #include "ftpmodul.h"
@@ -17,9 +16,8 @@ TEST(Base64Test, DecodesWithOrWithoutPaddingAndRefusesOtherText)
     for (const auto& g : good)
         EXPECT_EQ(g.second, MODUL_FTP::DecodeBase64(g.first)) << g.first;
     EXPECT_EQ(0u, log.CountPrefix("E120 "));
-    // A carriage return left on the password line is no Base64 either; "="
-    // inside the text, a single character left over, too much padding and
-    // the empty text are refused too, not read as zero bits.
+    // A CR left on the line, "=" inside, one character left over, too much padding, the empty text:
+    // refused, not read as zero bits.
     for (const char* text : {"@@@@", "QUJD QUJD", "QUJD\r", "\xc3\xa4QUJ", "QU-D", "QUJD\n", "QQ==QUJD", "Q",
                              "QUJD===", "", "===="})
         EXPECT_EQ("", MODUL_FTP::DecodeBase64(text)) << text;

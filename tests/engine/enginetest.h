@@ -1,31 +1,22 @@
 #pragma once
-// Shared pieces of the engine tests: a configuration store published in
-// g_pConfigModul over a scratch directory, and the front end's own reading
-// of a database file. Scratch directory and log capture come from tests/common.
+// The engine tests' fixture: the queue tests' one, and a run's work directory lock released with the test.
 
-#include "logcapture.h"
-#include "scratchdir.h"
+#include "queuetest.h"
+#include "workdir.h"
 
-#include <gtest/gtest.h>
-
-#include <sqlite3.h>
-
-#include <string>
-#include <vector>
-
-class ConfigModul;
-
-class EngineTest : public ::testing::Test {
+class EngineTest : public QueueTest {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-    void SetParm(const std::string& key, const std::string& value);
-
-    ScratchDir m_dir;
-    ConfigModul* m_pConfig = nullptr;
+    void TearDown() override
+    {
+        WorkDir::Release();
+        QueueTest::TearDown();
+    }
 };
 
 using EngineLog = LogCapture;
 
 // Every row of a query, each column as text (integers in decimal).
-std::vector<std::vector<std::string>> QueryRows(const std::string& dbPath, const std::string& sql);
+inline std::vector<std::vector<std::string>> QueryRows(const std::string& dbPath, const std::string& sql)
+{
+    return FrontEnd(dbPath).Rows(sql);
+}

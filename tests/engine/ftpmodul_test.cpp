@@ -1,14 +1,12 @@
 #include "enginetest.h"
 
 #include "ftpmodul.h"
-#include "workdir.h"
 #include "globals.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
 
 namespace {
 
@@ -52,32 +50,10 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     SetParm("TCP.USERID", "U");
     SetParm("TCP.MEMBER", "M");
     SetParm("TCP.PASSWORD", "VkVYUFdEMQ");
-    EngineLog log;
     { MODUL_FTP modul; }
     EXPECT_EQ(16, g_iRC.load());
     // The refused connection (return code 1) is the row -1, written without the engine.
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
-              QueryRows(m_dir.file("w/q.db"), "SELECT CAST(PID AS TEXT) FROM System"));
-
-    // While this run holds the work directory, a second one is refused
-    // before it touches a table.
-    g_iRC = 0;
-    { MODUL_FTP second; }
-    EXPECT_EQ(8, g_iRC.load());
-    EXPECT_EQ(1u, log.CountPrefix("E120 Work directory '" + m_dir.file("w") + "' is in use by another run"));
-    EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
-              QueryRows(m_dir.file("w/q.db"), "SELECT CAST(PID AS TEXT) FROM System"));
-
-    // A password line that is not Base64: nothing reaches the host, the
-    // front end reads -8.
-    WorkDir::Release();
-    g_iRC = 0;
-    SetParm("TCP.PASSWORD", "@@@@");
-    { MODUL_FTP refused; }
-    EXPECT_EQ(8, g_iRC.load());
-    EXPECT_EQ(1u, log.Count("E120 Error decoding Base64"));
-    EXPECT_EQ(1u, log.Count("I120 MODUL_FTP running..ok"));
-    EXPECT_EQ((std::vector<std::vector<std::string>>{{"-8"}}),
               QueryRows(m_dir.file("w/q.db"), "SELECT CAST(PID AS TEXT) FROM System"));
     close(fd);
 }
@@ -90,14 +66,9 @@ TEST_F(ModulFtpTest, FailureRowIsAddedWhereverTheTableStands)
               QueryRows(fresh, "SELECT CAST(PID AS TEXT) FROM System"));
     // A database whose engine wrote its rows already keeps them.
     const std::string used = m_dir.file("used.db");
-    sqlite3* db = nullptr;
-    sqlite3_open(used.c_str(), &db);
-    sqlite3_exec(db,
-                 "CREATE TABLE System (  PID   INTEGER NOT NULL); INSERT INTO System VALUES (4711);"
-                 "CREATE TABLE Response (Id INTEGER NOT NULL, Cmd BLOB NOT NULL, Data BLOB NOT NULL,"
-                 " File BLOB NOT NULL); INSERT INTO Response VALUES (1,'HPREADY','x','');",
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    FrontEnd(used).Exec("CREATE TABLE System (  PID   INTEGER NOT NULL); INSERT INTO System VALUES (4711);"
+                        "CREATE TABLE Response (Id INTEGER NOT NULL, Cmd BLOB NOT NULL, Data BLOB NOT NULL,"
+                        " File BLOB NOT NULL); INSERT INTO Response VALUES (1,'HPREADY','x','');");
     EXPECT_TRUE(MODUL_FTP::WriteFailureRow(used.c_str(), 18));
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"4711"}, {"-18"}}),
               QueryRows(used, "SELECT CAST(PID AS TEXT) FROM System ORDER BY ROWID"));

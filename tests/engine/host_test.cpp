@@ -21,8 +21,7 @@
 
 namespace {
 
-// Sends one record and writes it out at once: a scripted host acts between
-// its records (pauses, falls silent), so none may wait in the send buffer.
+// Sends one record at once: the scripted host acts between its records, none may wait in a buffer.
 bool Send(wch_conv* conv, std::string text, int32_t handOver = 0)
 {
     Translate::Instance()->TranslateToHost(&text[0], static_cast<int>(text.size()));
@@ -42,16 +41,6 @@ std::string Receive(wch_conv* conv)
     std::string text(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length));
     Translate::Instance()->TranslateToPC(&text[0], static_cast<int>(text.size()));
     return text;
-}
-
-// The front end's statements on its own connection.
-void Exec(const std::string& path, const std::string& sql)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_busy_timeout(db, 5000);
-    EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr)) << sql;
-    sqlite3_close(db);
 }
 
 class ScriptedHostTest : public EngineTest {
@@ -78,8 +67,7 @@ protected:
         EngineTest::TearDown();
     }
 
-    // Runs the engine against the host body. The engine has made its
-    // tables before it sends the opening: the front end's rows go in then.
+    // Runs the engine against the host body; the front end's rows go in once the opening arrives.
     void Run(std::function<void(wch_conv*)> body, const std::vector<std::string>& requests,
              const std::string& dbName = "q.db")
     {
@@ -94,7 +82,7 @@ protected:
             std::string sql = "BEGIN;";
             for (const std::string& r : requests)
                 sql += r;
-            Exec(m_dir.file(dbName), sql + "COMMIT;");
+            FrontEnd(m_dir.file(dbName)).Exec(sql + "COMMIT;");
             Send(conv, "HPREADY   SCRIPTED HOST");
             wch_send_ack(conv);
             body(conv);
@@ -127,10 +115,8 @@ protected:
 
 TEST_F(ScriptedHostTest, HostThatKeepsTheTurnAfterAnsweringBreaksTheRun)
 {
-    // The host answers the options and then keeps the turn for longer than
-    // T0: talking on, or silent. Either way the text behind cannot be sent
-    // and the conversation is out of step: a failed run (16, the failure
-    // row), not the communication timeout (6), which is for a silent host.
+    // The host answers the options, then keeps the turn beyond T0, talking or silent: the text behind
+    // cannot be sent, a failed run (16), not the communication timeout (6) of a silent host.
     for (const bool talks : {true, false}) {
         SCOPED_TRACE(talks ? "talks on" : "falls silent");
         EngineLog log;
@@ -183,8 +169,7 @@ TEST_F(ScriptedHostTest, HostThatStopsTheConversationEndsBothThreads)
 
 TEST_F(ScriptedHostTest, RequestRowThatCannotBeRemovedIsNotServed)
 {
-    // The front end's trigger refuses the DELETE: the row must wait, and be
-    // served once when the removal goes through, never before.
+    // A trigger refuses the DELETE: the row waits, served once when the removal goes through.
     SetParm("FTP.T0", "10");
     EngineLog log;
     size_t pingsWhileKept = 99;
@@ -199,10 +184,10 @@ TEST_F(ScriptedHostTest, RequestRowThatCannotBeRemovedIsNotServed)
         [&](wch_conv* conv) {
             waitFor([&]() { return log.CountPrefix("W120 SocketFTP-Send-Thread Request row 1 not removed") >= 2; });
             pingsWhileKept = pings();
-            Exec(db, "DROP TRIGGER keep");
+            FrontEnd(db).Exec("DROP TRIGGER keep");
             waitFor([&]() { return pings() != 0; });
             // CLOSE ends the run once the row has been served.
-            Exec(db, "INSERT INTO Request VALUES (3,'CLOSE','','')");
+            FrontEnd(db).Exec("INSERT INTO Request VALUES (3,'CLOSE','','')");
             Receive(conv);
             pingsAfter = pings();
         },

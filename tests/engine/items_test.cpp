@@ -10,7 +10,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -48,8 +47,7 @@ protected:
         return line;
     }
 
-    // A record from the host: the PC text in the host code page, to the
-    // item of the fixture's registry or of another.
+    // A record from the host (PC text, translated) to the item of the fixture's registry or of line.
     void Receive(const char* item, std::string payload, FTPLine* line = nullptr)
     {
         Translate::Instance()->TranslateToHost(&payload[0], static_cast<int>(payload.size()));
@@ -75,25 +73,6 @@ TEST_F(ItemsTest, OpeningLineHoldsAtMost99CharactersOfProcessAndLogFile)
     g_strLogFileName.clear();
     EXPECT_EQ(10u + 13 + 16 + 99, line.size());
     EXPECT_EQ('L', line.back());
-}
-
-TEST_F(ItemsTest, BusyResponseWriteIsRunAgain)
-{
-    // The front end holds a write lock past the busy timeout (1 s): the
-    // first run of the row's INSERT fails, a later one writes it.
-    sqlite3* other = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(m_dbPath.c_str(), &other));
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-    std::thread release([other]() {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-    });
-    EngineLog log;
-    Receive("HPTXT", "AFTER THE LOCK");
-    release.join();
-    sqlite3_close(other);
-    EXPECT_LE(1u, log.CountPrefix("W160 SQLITE_QUERY: " + m_dbPath + ": database busy, run again"));
-    EXPECT_EQ("AFTER THE LOCK", Responses().back()[2]);
 }
 
 TEST_F(ItemsTest, OptionsSwitchBinaryMode)
@@ -130,8 +109,7 @@ TEST_F(ItemsTest, HostMessagesCloseOrKeepTheExchange)
     // "RC=0" after a request that is not the end of an upload: unchanged.
     m_pLine->QueueFTPItem(3, "PHSUBMIT", Text("JOB"), 0);
     m_flags.LinePassedTurn(33, 3);
-    // An upload queued while the host still works on the request does not
-    // make its "RC=0" the upload's acknowledgement.
+    // An upload queued while the host works on the request: its "RC=0" is not the upload's receipt.
     m_pLine->QueueFTPItem(4, "PHMODIFY", Text("DSN"), 0);
     m_pLine->QueueFTPItem(0, "PHEOD", nullptr, 0);
     Receive("HPMSG", "RC=0 SUBMITTED");
@@ -159,8 +137,7 @@ TEST_F(ItemsTest, HostMessagesCloseOrKeepTheExchange)
 
 TEST_F(ItemsTest, DownloadStillOpenAtTheEndIsClosedByItsItem)
 {
-    // Its stream buffer belongs to the item, so the item closes the file (a
-    // stream left open would be flushed at exit from freed memory).
+    // The item owns the stream's buffer, so it closes the file (else flushed at exit from freed memory).
     SetParm("GLOBAL.DOWNLOAD_FORMAT", "Hex");
     m_pLine->QueueFTPItem(5, "PHGETFILE", Text("DSN"), 0);
     Receive("HPDATA", "open");

@@ -7,9 +7,7 @@
 
 namespace {
 
-// What one line to the host holds: a block of 31999 bytes less the item's
-// 10-byte prefix. Named here rather than taken from UploadReader, so that
-// raising its limit past a line fails these tests.
+// A line to the host: 31999 bytes less the 10-byte prefix (not UploadReader's, so raising it fails here).
 const size_t kLine = 31989;
 
 struct Pieces {
@@ -76,8 +74,7 @@ TEST(UploadReaderTest, BinaryPiecesKeepTheirLineFeedsAndAreNeverDecoded)
               Cut(std::string("41\n\n\xff\x00z", 7), false, true).pieces);
     // Hexadecimal mode does not apply in binary mode.
     EXPECT_EQ((Texts{"4142\r\n"}), Cut("4142\r\n", true, true).pieces);
-    // The line feed counts into the piece: a line of the largest size is
-    // followed by a piece holding only its line feed.
+    // The line feed counts into the piece: after a line of the largest size, a piece of its line feed.
     EXPECT_EQ((Texts{std::string(kLine, 'x'), "\n"}), Cut(std::string(kLine, 'x') + "\n", false, true).pieces);
 }
 
@@ -91,8 +88,7 @@ TEST(UploadReaderTest, HexLinesAreDecodedPairwise)
     EXPECT_EQ((Texts{"\nA"}), Cut("0A41\n", true, false).pieces);
     // An empty line is an empty record, with LF or CR LF.
     EXPECT_EQ((Texts{"", "", "A"}), Cut("\n\r\n41", true, false).pieces);
-    // A line with a digit left over cannot form a record: reported with
-    // its line number rather than cut short.
+    // A line with a digit left over: reported with its line number, not cut short.
     for (const char* odd : {"41\n414\n42\n", "41\r\n414", "\n414\r\n"}) {
         const Pieces p = Cut(odd, true, false);
         EXPECT_EQ(-2, p.end) << odd;

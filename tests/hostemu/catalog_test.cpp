@@ -1,5 +1,4 @@
-// The catalogue, names and filters, the record files, JCL, the spool and
-// the allocation strings, without a conversation.
+// Catalogue, names and filters, record files, JCL, spool and allocation strings, without a conversation.
 
 #include "testutil.h"
 

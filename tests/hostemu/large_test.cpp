@@ -1,7 +1,5 @@
-// A generated catalogue of 20,000 data sets and a library of 100,000 members
-// (more than a 16-bit count holds): the lists through a conversation stay
-// exact, every name in order. (Filters, changes and a reopen of a library:
-// catalog_test.cpp.)
+// 20,000 data sets and a library of 100,000 members (beyond a 16-bit count): the lists through a
+// conversation stay exact, every name in order.
 
 #include "testutil.h"
 

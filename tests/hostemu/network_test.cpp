@@ -1,8 +1,5 @@
-// Conversations with the emulator over loopback for what the end-to-end runs
-// through vexlink do not reach: allocation checks, unparsable requests and
-// the fault switches only a real conversation shows. (Refused uploads: the
-// catalogue and session units and the PHP client's run; binary records and
-// many conversations at once: tests/e2e and tests/faults.)
+// Conversations with the emulator over loopback for what runs through vexlink do not reach:
+// allocation checks, unparsable requests and the fault switches only a conversation shows.
 
 #include "testutil.h"
 

@@ -1,6 +1,5 @@
-// Answer sequences of a session without a network: the turn rules and the
-// upload protocol (what each fault switch makes of an answer is seen end to
-// end by tests/faults), the fault switches' own syntax, the listen address.
+// A session's answers without a network: turn rules, the upload protocol, fault switch syntax, the
+// listen address (what each switch makes of an answer: tests/faults).
 
 #include "testutil.h"
 

@@ -1,18 +1,16 @@
 #pragma once
-// Helpers of the emulator tests: an answer sink that records what a session
-// sends, the PC side of a conversation over the library's cm_* calls, and an
-// emulator running in the test process on 127.0.0.1 over a scratch copy of
-// the sample catalogue.
+// Helpers of the emulator tests: an answer sink recording what a session sends, the PC side of a
+// conversation, and an emulator in the test process on 127.0.0.1 over a copy of the sample catalogue.
 
 #include "codec.h"
 #include "server.h"
 #include "session.h"
-#include "wirecomm.h"
-
 #include "scratchdir.h"
+#include "wctest.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -62,23 +60,15 @@ public:
         if (m_bOpen)
             Close();
     }
-    // cm_init .. cm_allc; the rc of the first call that failed.
+    // cm_init .. cm_allc with the user as tag; the rc of the first call that failed.
     int32_t Connect(uint16_t port, const std::string& user, const std::string& password,
                     const std::string& member = "VEXSTC", int passwordCheck = 1, int timeoutSeconds = 10) {
-        int32_t rc = 0;
-        cm_init(m_cid, member.c_str(), &rc);
-        if (rc != CM_OK)
-            return rc;
+        const wctest::PcConv pc = wctest::allocate(port, user.c_str(), password.c_str(), member.c_str(),
+                                                   user.c_str(), timeoutSeconds, passwordCheck);
+        std::memcpy(m_cid, pc.cid, sizeof m_cid);
         cm_set_rcv_timeout(m_cid, timeoutSeconds);
-        cm_scsu(m_cid, user.c_str(), &rc);
-        if (rc == CM_OK)
-            cm_scsp(m_cid, password.c_str(), &rc);
-        if (rc == CM_OK)
-            cm_set_tag(m_cid, user.c_str(), &rc);
-        if (rc == CM_OK)
-            cm_allc(m_cid, "127.0.0.1", port, 0, timeoutSeconds, passwordCheck, &rc);
         m_bOpen = true;
-        return rc;
+        return pc.rc;
     }
     // Prefix and payload translated as vexlink does.
     int32_t Send(const std::string& name, const std::string& payload, bool handOver = true) {
@@ -86,21 +76,16 @@ public:
         rec.resize(10, ' ');
         return SendBytes(m_codec.ToHost(rec + payload), handOver);
     }
-    int32_t SendBytes(const std::string& rec, bool handOver) {
-        int32_t len = static_cast<int32_t>(rec.size()), status = 0, rc = 0;
-        cm_send_bin(m_cid, reinterpret_cast<const unsigned char*>(rec.data()), &len, 0, &status, &rc, handOver ? 1 : 0);
-        return rc;
-    }
+    int32_t SendBytes(const std::string& rec, bool handOver) { return wctest::sendText(m_cid, rec, handOver ? 1 : 0); }
     // Receives blocks until one returns the turn; the library's rc.
     int32_t Answer(std::vector<Block>& blocks) {
-        std::vector<unsigned char> buf(WC_MAX_BLOCK);
         for (;;) {
-            int32_t rc = 0, data = 0, status = 0;
-            const int32_t n = cm_rcv_bin(m_cid, buf.data(), 0, &rc, &data, &status);
+            int32_t rc = 0, handOver = 0;
+            const std::string bytes = wctest::receiveText(m_cid, rc, &handOver);
             if (rc != CM_OK)
                 return rc;
-            blocks.push_back({std::string(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n)), status == 1});
-            if (status == 1)
+            blocks.push_back({bytes, handOver == 1});
+            if (handOver == 1)
                 return CM_OK;
         }
     }
@@ -134,10 +119,8 @@ public:
         return out;
     }
     int32_t Close() {
-        int32_t rc = 0;
-        cm_deal(m_cid, &rc);
         m_bOpen = false;
-        return rc;
+        return wctest::deal(m_cid);
     }
 
 private:

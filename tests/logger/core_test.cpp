@@ -1,7 +1,5 @@
-// The logger core: configuration, level rules, templates and ids, pending
-// lines, message bounds, re-entry, threads. (Records received from other
-// processes and the database record callback are framework parts vexlink
-// does not use; they have no tests here.)
+// The logger core: configuration, level rules, templates and ids, pending lines, message bounds,
+// re-entry, threads.
 
 #include "scratchdir.h"
 

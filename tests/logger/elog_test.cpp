@@ -1,6 +1,5 @@
-// The program log: the pre-scan of the arguments, ELOG's argument counts,
-// levels, assertions and serialisation. The log file itself is checked on
-// the running program by tests/cli.
+// The program log: the arguments' pre-scan, ELOG's argument counts, levels, assertions and
+// serialisation (the log file itself: tests/cli).
 
 #include "args.h"
 #include "logcapture.h"

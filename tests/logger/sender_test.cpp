@@ -1,5 +1,4 @@
-// The file senders: path masks, directory creation, truncation and append,
-// flushing, the cyclic ring and its first index.
+// The file senders: path masks, directories, truncation and append, flushing, the cyclic ring.
 
 #include "scratchdir.h"
 

@@ -1,9 +1,6 @@
-"""The packages as a user gets them: cpack builds them, dpkg -x unpacks them
-into a scratch root, and the installed programs run from there without any
-library path set, so they find libwirecomm-2.so.2 through their RUNPATH.
-
-usage: run_package_test.py <cpack> <build dir> <tests/e2e dir>
-"""
+"""The packages as a user gets them, unpacked into a scratch root: the installed programs run
+without a library path, finding libwirecomm-2.so.2 through their RUNPATH.
+usage: run_package_test.py <cpack> <build dir> <tests/e2e dir>"""
 import glob
 import os
 import subprocess
@@ -70,8 +67,7 @@ def main():
         # Fixed records lose their trailing blanks on a text download.
         want = b"\n".join(l.rstrip(b" ") for l in seed.split(b"\n"))
         check("download equals the installed sample data set", run_.download(m), want)
-        rc, _ = run_.close()
-        check("exit code after CLOSE", rc, 0)
+        check("exit code after CLOSE", run_.close()[0], 0)
     finally:
         if run_ is not None:
             run_.kill()

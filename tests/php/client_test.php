@@ -40,8 +40,7 @@ function fetchText(Client $c, string $name, TransferMode $mode = TransferMode::T
 
 function session_lists_and_transfers(array $paths): void
 {
-    $env = new Env($paths);
-    try {
+    withEnv($paths, [], function (Env $env) use ($paths): void {
         $c = $env->started();
         // Data set list: value objects taken from the host's lines, sorted by name.
         $catalog = [];
@@ -142,15 +141,12 @@ function session_lists_and_transfers(array $paths): void
         checkSame(fbText($seed), fetchText($h, 'VEXUSR1.DEMO.DATA'), 'a text download in a hex run is decoded');
         check(in_array('VEXUSR1.DEMO.DATA', $h->listDatasetNames('VEXUSR1.**'), true), 'lists are decoded too');
         checkSame(0, $h->close(), 'close');
-    } finally {
-        $env->stop();
-    }
+    });
 }
 
 function session_requests_and_jobs(array $paths): void
 {
-    $env = new Env($paths);
-    try {
+    withEnv($paths, [], function (Env $env) use ($paths): void {
         // A quiet time that long would show if a delete or an allocation waited for it.
         $q = $env->started(['settleMs' => 20000]);
         $t = microtime(true);
@@ -199,16 +195,13 @@ function session_requests_and_jobs(array $paths): void
         $e = expectThrow(HostRefusedException::class, fn() => $c->submit('NO JCL AT ALL'), 'no job card');
         check($e->returnCode > 0, $e->getMessage());
         checkSame(0, $c->close(), 'close');
-    } finally {
-        $env->stop();
-    }
+    });
 }
 
 function session_failures(array $paths): void
 {
     // Settings: unknown options, wrong types and unusable files are refused before any start.
-    $env = new Env($paths);
-    try {
+    withEnv($paths, [], function (Env $env) use ($paths): void {
         $e = expectThrow(InvalidArgumentException::class, fn() => $env->client(['userid' => 'NOSUCH']),
             'an unknown option');
         check(str_contains($e->getMessage(), "'userid'"), $e->getMessage());
@@ -228,37 +221,28 @@ function session_failures(array $paths): void
         expectThrow(InvalidArgumentException::class, fn() => $long->start(str_repeat('p', 193)),
             'a password whose Base64 line the program would cut');
         check($long->pid() === null, 'the program was not started');
-    } finally {
-        $env->stop();
-    }
+    });
 
     // A download that fails on the host: refused; the late HPEOD is not taken for the next answer.
-    $env = new Env($paths, ['--fault', 'FAIL_AFTER=2', '--fault', 'REQUESTS=PHGETFILE']);
-    try {
+    withEnv($paths, ['--fault', 'FAIL_AFTER=2', '--fault', 'REQUESTS=PHGETFILE'], function (Env $env): void {
         $c = $env->started();
         $e = expectThrow(HostRefusedException::class, fn() => fetchText($c, 'VEXUSR1.DEMO.DATA'), 'FAIL_AFTER');
         checkSame(12, $e->returnCode, $e->getMessage());
         checkSame('next', $c->ping('next'), 'the next request gets its own answer');
         checkSame(0, $c->close(), 'close');
-    } finally {
-        $env->stop();
-    }
+    });
 
     // The host drops the connection in the middle of a download: the run ends, never a success.
-    $env = new Env($paths, ['--fault', 'DROP_AFTER=2', '--fault', 'REQUESTS=PHGETFILE']);
-    try {
+    withEnv($paths, ['--fault', 'DROP_AFTER=2', '--fault', 'REQUESTS=PHGETFILE'], function (Env $env): void {
         $c = $env->started([], ['FTP' => ['T0' => '3']]);
         $e = expectThrow(RunEndedException::class, fn() => fetchText($c, 'VEXUSR1.DEMO.DATA'), 'a dropped line');
         checkSame(-27, $e->systemValue, 'the host closed the connection: ' . $e->getMessage());
         check(!str_contains($e->getMessage(), 'return code 1 '), 'the end mark -1 is no return code');
-    } finally {
-        $env->stop();
-    }
+    });
 
     // A host that never answers: the communication timeout ends the run (exit code 6), and the
     // client removes what the program left behind.
-    $env = new Env($paths, ['--fault', 'NEVER_ANSWER=YES', '--fault', 'REQUESTS=PHGDSLST']);
-    try {
+    withEnv($paths, ['--fault', 'NEVER_ANSWER=YES', '--fault', 'REQUESTS=PHGDSLST'], function (Env $env): void {
         $c = $env->started(['timeout' => 30], ['FTP' => ['T0' => '2']]);
         $e = expectThrow(RunEndedException::class, fn() => $c->listDatasetNames('VEXUSR1.**'), 'no answer');
         checkSame(6, $e->exitCode, $e->getMessage());
@@ -269,21 +253,16 @@ function session_failures(array $paths): void
         gc_collect_cycles();
         clearstatcache();
         check(!file_exists($work), 'the client removed what the program left');
-    } finally {
-        $env->stop();
-    }
+    });
 
     // Nobody listens on the port: the conversation cannot be opened.
-    $env = new Env($paths, [], false);
-    try {
+    withEnv($paths, [], function (Env $env): void {
         $sock = stream_socket_server('tcp://127.0.0.1:0');
         $env->port = (int)substr(strrchr(stream_socket_get_name($sock, false), ':'), 1);
         fclose($sock);
         $e = expectThrow(RunEndedException::class, fn() => $env->client()->start(Env::PASSWORD), 'refused');
         check($e->exitCode === 16 && $e->systemValue < 0, $e->getMessage());
-    } finally {
-        $env->stop();
-    }
+    }, false);
 }
 
 // ---------------------------------------------------------------- runner

@@ -193,6 +193,17 @@ final class Env
     }
 }
 
+/** Runs $body with a fresh environment, stopped whatever happens. */
+function withEnv(array $paths, array $emuArgs, callable $body, bool $startEmulator = true): void
+{
+    $env = new Env($paths, $emuArgs, $startEmulator);
+    try {
+        $body($env);
+    } finally {
+        $env->stop();
+    }
+}
+
 // A warning or notice in the client is a fault: make it fail the test.
 set_error_handler(function (int $no, string $msg, string $file, int $line): bool {
     if (!(error_reporting() & $no)) {

@@ -21,8 +21,7 @@ std::string Get(ConfigModul& config, const std::string& key)
     return config.GetParm(key, value) ? value : "(absent)";
 }
 
-// Runs Parse over the arguments with the given standard input; stdout is
-// captured into *out when out is given.
+// Parse with the given standard input; its output into *out when given.
 int RunParse(ConfigModul& config, const ScratchDir& dir, const std::string& input, std::string* out = nullptr)
 {
     StdinFrom in(dir, input);
@@ -157,36 +156,24 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0);
 }
 
-// Which command lines fail is the command-line suite's (tests/cli); here:
-// what a failed scan leaves in the store, and that it never reads the
-// password line.
-TEST(ConfigModul, ParseFailureKeepsEarlierOptionsAndLeavesThePasswordUnread)
+// A failed scan or an informational option stops before the password line; what came before
+// is stored (which command lines fail is tests/cli's).
+TEST(ConfigModul, FailedOrInformationalScanLeavesThePasswordUnread)
 {
     ScratchDir dir;
     const std::string ini = dir.write("v.ini", "[TCP]\nUSERID=INIUSER\n");
-    Args args({"-U", "u1", "-c", ini, "-A", "1.2.3.4", "-X"});
-    ConfigModul config(args.argc(), args.argv());
-    EXPECT_EQ(RunParse(config, dir, "pw\n"), 8);
-    EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER");
-    EXPECT_EQ(Get(config, "TCP.IP_ADDR"), "1.2.3.4");
-    EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)");
-}
-
-// After -h nothing more is read: the INI file named before it is merged,
-// the password line stays on standard input.
-TEST(ConfigModul, InformationalOptionsStopTheScan)
-{
-    ScratchDir dir;
-    const std::string ini = dir.write("v.ini", "[TCP]\nUSERID=INIUSER\n");
-    Args args({"-U", "ARG", "-c", ini, "-h"});
-    ConfigModul config(args.argc(), args.argv());
-    StdinFrom in(dir, "pw\n");
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(config.Parse(), 1);
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER");
-    EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)");
-    EXPECT_EQ(Rest(stdin), "pw\n");
+    for (const char* last : {"-X", "-h"}) {
+        Args args({"-U", "u1", "-c", ini, "-A", "1.2.3.4", last});
+        ConfigModul config(args.argc(), args.argv());
+        StdinFrom in(dir, "pw\n");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(config.Parse(), last[1] == 'h' ? 1 : 8);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER") << last;
+        EXPECT_EQ(Get(config, "TCP.IP_ADDR"), "1.2.3.4") << last;
+        EXPECT_EQ(Get(config, "TCP.PASSWORD"), "(absent)") << last;
+        EXPECT_EQ(Rest(stdin), "pw\n") << last;
+    }
 }
 
 TEST(ConfigModul, SecondIniFileMergesOverTheFirst)

@@ -123,9 +123,7 @@ TEST(Task, SelfJoinRefusedSelfDeleteAndDestructorWait)
 
 TEST(Wakeup, ChangeBetweenLookAndWaitIsNotMissed)
 {
-    // A waiter notes the generation, looks at the state, then waits: a
-    // change announced in between ends the wait at once (else the waiter
-    // would sleep its whole limit with the change unseen).
+    // A change announced between noting the generation and waiting ends the wait at once.
     Wakeup wake;
     const uint64_t seen = wake.Generation();
     wake.Notify();
@@ -136,9 +134,8 @@ TEST(Wakeup, ChangeBetweenLookAndWaitIsNotMissed)
 #if defined(__linux__)
 TEST(FileChangeWatch, WakesForTheDatabaseFilesOnly)
 {
-    // The engine's send thread wakes on the database, its journal or WAL;
-    // a download written into the same directory must not wake it, and a
-    // change seen once is not reported again.
+    // The send thread wakes on the database, journal or WAL, not on a download beside them, and
+    // a change seen once is not reported again.
     ScratchDir dir;
     Platform::FileChangeWatch watch;
     ASSERT_TRUE(watch.start(dir.path(), "q.db"));

@@ -30,8 +30,7 @@ TEST_F(MySqliteTest, BusyTimeoutFollowsSqliteT0)
 
 TEST_F(MySqliteTest, RetriesCoverThirtySecondsWhateverTheBusyTimeout)
 {
-    // One second of busy timeout and 12 attempts would give up after 12 s:
-    // a front end that holds the write lock for 13 s must not lose the row.
+    // 1 s busy timeout and 12 attempts: a write lock held for 13 s must not lose the row.
     SetParm("SQLITE.T0", "1");
     MySqlite db(DbPath().c_str());
     ASSERT_EQ(1, db.Create(g_pszDbCreateScript));

@@ -1,35 +1,19 @@
-// BlockSocket's reading of its settings. Its conversation on 127.0.0.1 runs
-// in the engine's tests (tests/engine/host_test.cpp) and end to end; the
-// library's block limit is wirecomm_test.cpp's.
+// BlockSocket's reading of its settings (its conversation: tests/engine/host_test.cpp and end to end).
 
 #include "blockSocket.h"
-#include "configmodul.h"
-#include "logcapture.h"
+#include "queuetest.h"
 
 #include "wctest.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-class BlockSocketTest : public ::testing::Test {
-protected:
-    void SetUp() override { fresh(); }
-    void TearDown() override { g_pConfigModul = nullptr; }
-    // An empty configuration (SetParm does not replace keys before an INI
-    // file is loaded).
-    void fresh()
-    {
-        m_store.reset(new ConfigModul(0, nullptr));
-        g_pConfigModul = m_store.get();
-    }
-    std::unique_ptr<ConfigModul> m_store;
-};
+class BlockSocketTest : public QueueTest {};
 
 } // namespace
 
@@ -44,22 +28,20 @@ TEST_F(BlockSocketTest, ConstructionValues)
         EXPECT_EQ(s.m_iPasChk, 0) << pw;
     }
     for (auto c : std::vector<std::pair<const char*, uint16_t>>{{"YES", 1}, {"", 1}, {"yes", 0}, {"NO", 0}}) {
-        m_store->SetParm("TCP.PASCHK", c.first);
+        SetParm("TCP.PASCHK", c.first);
         BlockSocket s("h", "pw", "M", "U");
         EXPECT_EQ(s.m_iPasChk, c.second) << c.first;
-        fresh();
     }
     // Time-outs are held in 1..65535 seconds, never cut to 16 bits.
-    m_store->SetParm("FTP.T0", "65536");
-    m_store->SetParm("FTP.T1", "-1");
+    SetParm("FTP.T0", "65536");
+    SetParm("FTP.T1", "-1");
     BlockSocket s("h", "pw", "M", "U");
     EXPECT_EQ(s.m_iT0, 65535);
     EXPECT_EQ(s.m_iT1, 1);
 }
 
-// Modes 3 and 4 both hand over common name, CA and key; the key reaches the
-// log only masked; a level 1 line names the active server checks (none in
-// mode 1), and a common name "*" is warned about.
+// Modes 3 and 4 hand over common name, CA and key (logged masked); a level 1 line names the server
+// checks (none in mode 1); a common name "*" is warned about.
 TEST_F(BlockSocketTest, TlsModesSettingsServerChecksAndMaskedKey)
 {
     const std::string key = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
@@ -84,13 +66,14 @@ TEST_F(BlockSocketTest, TlsModesSettingsServerChecksAndMaskedKey)
           "E200 WARNING: TCPCOMMONNAME=* accepts any certificate that the CA signed"}},
     };
     for (const Case& c : cases) {
-        fresh();
-        m_store->SetParm("TCP.TCPCRYPT", c.mode);
+        TearDown();
+        SetUp();
+        SetParm("TCP.TCPCRYPT", c.mode);
         if (c.commonName)
-            m_store->SetParm("TCP.TCPCOMMONNAME", c.commonName);
+            SetParm("TCP.TCPCOMMONNAME", c.commonName);
         if (c.caAndKey) {
-            m_store->SetParm("TCP.TCPPEMCA", "ca.pem");
-            m_store->SetParm("TCP.TCPCRYPTKEY", key);
+            SetParm("TCP.TCPPEMCA", "ca.pem");
+            SetParm("TCP.TCPCRYPTKEY", key);
         }
         LogCapture log;
         BlockSocket s("h", "pw", "M", "U");

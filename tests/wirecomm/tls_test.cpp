@@ -31,8 +31,7 @@ protected:
         unsetenv("WIRECOMM_COMMON_NAME");
     }
 
-    // One allocation against a host with config; returns the PC's rc and
-    // the host's accept rc.
+    // One allocation and exchange against a host with config: the PC's rc (and the host's accept rc).
     int32_t tryAllocate(const wch_config* config, int32_t* hostRc = nullptr,
                         wch_alloc_info* info = nullptr)
     {
@@ -52,15 +51,11 @@ protected:
         });
         PcConv pc = allocate(host.port(), "TLSUSER", "tls-password", "TLXJOBSV", "TLSUSER", 5);
         if (pc.rc == CM_OK) {
-            int32_t rc, status, len = 13;
-            cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("PHREADY   tls"), &len, 0,
-                        &status, &rc, 1);
-            EXPECT_EQ(rc, CM_OK);
-            unsigned char buf[WC_MAX_BLOCK];
+            EXPECT_EQ(sendText(pc.cid, "PHREADY   tls", 1), CM_OK);
             cm_set_rcv_timeout(pc.cid, 5);
-            EXPECT_EQ(cm_rcv_bin(pc.cid, buf, 0, &rc, nullptr, nullptr), 12);
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 12), "HPREADY   ok");
-            EXPECT_EQ(cm_rcv_bin(pc.cid, buf, 0, &rc, nullptr, nullptr), 0);
+            int32_t rc = -1;
+            EXPECT_EQ(receiveText(pc.cid, rc), "HPREADY   ok");
+            EXPECT_EQ(receiveText(pc.cid, rc), "");
             EXPECT_EQ(rc, CM_OK);
         }
         if (pc.rc == CM_PARAMETER_ERROR) {
@@ -69,9 +64,7 @@ protected:
             if (fd >= 0)
                 ::close(fd);
         }
-        int32_t rc;
-        cm_deal(pc.cid, &rc);
-        EXPECT_EQ(rc, CM_OK);
+        EXPECT_EQ(deal(pc.cid), CM_OK);
         EXPECT_TRUE(host.join());
         if (hostRc)
             *hostRc = accepted;
@@ -86,8 +79,7 @@ protected:
 
 } // namespace
 
-// Mode 3: the CA file verifies the host, the common name and the key pin
-// are checked; everything on the wire is encrypted.
+// Mode 3: the CA file verifies the host, common name and key pin are checked; the wire is encrypted.
 TEST_F(Tls, Mode3VerifiesTheHost)
 {
     cm_set_crypt_mode(3);
@@ -106,8 +98,7 @@ TEST_F(Tls, Mode3VerifiesTheHost)
         EXPECT_EQ(tryAllocate(&server), CM_OK) << name;
     }
 
-    // nothing readable on the wire; blocks buffered beyond a TLS record
-    // (40 of 3000 bytes, then the hand-over) arrive whole and in order
+    // nothing readable on the wire; buffered blocks beyond a TLS record arrive whole and in order
     cm_set_common_name("host.example.test");
     std::vector<std::string> got;
     HostPeer host(&server, [&](wch_listener* l) {
@@ -124,18 +115,13 @@ TEST_F(Tls, Mode3VerifiesTheHost)
     PcConv pc = allocate(relay.port(), "TLSUSER", "tls-password");
     ASSERT_EQ(pc.rc, CM_OK);
     std::vector<std::string> sent;
-    int32_t rc, status, len;
     for (int i = 0; i < 40; ++i) {
         sent.push_back("PHDATA    " + std::string(2990, static_cast<char>('a' + i % 26)));
-        len = static_cast<int32_t>(sent.back().size());
-        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>(sent.back().data()), &len, 0, &status, &rc, 0);
-        EXPECT_EQ(rc, CM_OK);
+        EXPECT_EQ(sendText(pc.cid, sent.back()), CM_OK);
     }
     sent.push_back("PHREADY   secret");
-    len = 16;
-    cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("PHREADY   secret"), &len, 0, &status, &rc, 1);
-    EXPECT_EQ(rc, CM_OK);
-    cm_deal(pc.cid, &rc);
+    EXPECT_EQ(sendText(pc.cid, sent.back(), 1), CM_OK);
+    deal(pc.cid);
     ASSERT_TRUE(host.join());
     EXPECT_EQ(got, sent);
     std::string up = relay.pcToHost();
@@ -171,8 +157,7 @@ TEST_F(Tls, Mode3RefusesAnUnverifiedHost)
     EXPECT_EQ(tryAllocate(&server), CM_PARAMETER_ERROR) << "CA file missing";
 }
 
-// A host key too weak for the security level is refused; the same host is
-// accepted at level 1.
+// A host key too weak for security level 2 is refused; the same host is accepted at level 1.
 TEST_F(Tls, SecurityLevelTooLow)
 {
     Pki weak = makePki(dir.path(), "weak", "weak.host", "weak.client", "rsa1024");
@@ -186,8 +171,7 @@ TEST_F(Tls, SecurityLevelTooLow)
     EXPECT_EQ(tryAllocate(&weakServer), CM_SECURITY_MUTUAL_FAILED);
 }
 
-// Plain PC against a TLS host and TLS PC against a plain host: refused on
-// both sides, no hang.
+// Plain PC against a TLS host and TLS PC against a plain host: refused on both sides, no hang.
 TEST_F(Tls, ModeMismatchIsRefused)
 {
     int32_t hostRc = -1;
@@ -204,9 +188,8 @@ TEST_F(Tls, ModeMismatchIsRefused)
     EXPECT_LT(nowMs() - start, 3000);
 }
 
-// Mode 4: the client certificate named by the environment; the host learns
-// its common name. Missing files, a certificate of another CA, or a host
-// that checks no client certificates refuse the conversation.
+// Mode 4: the client certificate named by the environment, its common name seen by the host;
+// missing files, another CA, or a host that checks no client certificates refuse.
 TEST_F(Tls, Mode4ClientCertificate)
 {
     wch_config mutual{1, pki.serverCert.c_str(), pki.serverKey.c_str(), pki.caCert.c_str(), -1};

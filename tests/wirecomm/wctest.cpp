@@ -1,5 +1,7 @@
 #include "wctest.h"
 
+#include <gtest/gtest.h>
+
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -15,6 +17,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace wctest {
 
@@ -186,6 +189,32 @@ PcConv allocate(uint16_t port, const char* user, const char* password, const cha
     if (pc.rc == CM_OK)
         cm_allc(pc.cid, "127.0.0.1", port, pcPort, t1, passwordCheck, &pc.rc);
     return pc;
+}
+
+int32_t sendText(unsigned char* cid, const std::string& text, int32_t handOver)
+{
+    int32_t len = static_cast<int32_t>(text.size());
+    int32_t status = -1, rc = -1;
+    cm_send_bin(cid, reinterpret_cast<const unsigned char*>(text.data()), &len, 0, &status, &rc, handOver);
+    if (rc == CM_OK) {
+        EXPECT_EQ(status, 0);
+    }
+    return rc;
+}
+
+std::string receiveText(unsigned char* cid, int32_t& rc, int32_t* handOver)
+{
+    std::vector<unsigned char> buf(WC_MAX_BLOCK);
+    int32_t data = -1;
+    const int32_t n = cm_rcv_bin(cid, buf.data(), 0, &rc, &data, handOver);
+    return std::string(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(n > 0 ? n : 0));
+}
+
+int32_t deal(unsigned char* cid)
+{
+    int32_t rc = -1;
+    cm_deal(cid, &rc);
+    return rc;
 }
 
 void resetDefaults()

@@ -1,7 +1,6 @@
 #pragma once
-// Helpers of the conversation tests: certificates made at test time with
-// OpenSSL, a host peer on its own thread on 127.0.0.1, raw sockets for
-// hostile input, and a recording relay. Scratch directory: tests/common.
+// Helpers of the conversation tests: certificates made with OpenSSL, a host peer on its own thread on
+// 127.0.0.1, raw sockets for hostile input, a recording relay.
 
 #include "scratchdir.h"
 
@@ -27,8 +26,7 @@ struct Pki {
 Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn,
             const std::string& clientCn, const std::string& keyKind = "ec");
 
-// A port of 127.0.0.1 that refuses connections: bound, not listening, and
-// kept so until the process ends, so that no other test can take it.
+// A port of 127.0.0.1 that refuses connections: bound, not listening, kept until the process ends.
 uint16_t unusedPort();
 // A listening socket of 127.0.0.1 (port set), -1 on failure.
 int listenLoopback(uint16_t& port);
@@ -40,8 +38,7 @@ inline int64_t nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// One host listener served by body on its own thread; join() (or the
-// destructor) waits for the body, which its own time limits bound.
+// One host listener served by body on its own thread; join() or the destructor waits for it.
 class HostPeer {
 public:
     HostPeer(const wch_config* config, std::function<void(wch_listener*)> body);
@@ -64,8 +61,7 @@ private:
 wch_conv* acceptAndReply(wch_listener* l, int32_t replyRc, wch_alloc_info* info = nullptr,
                          int32_t* acceptRc = nullptr);
 
-// A PC conversation opened with cm_init, cm_scsu, cm_scsp, cm_set_tag (when
-// tag is not null) and cm_allc.
+// A PC conversation opened with cm_init, cm_scsu, cm_scsp, cm_set_tag (tag not null) and cm_allc.
 struct PcConv {
     unsigned char cid[WC_CID_SIZE] = {0};
     int32_t rc = -1;
@@ -73,6 +69,13 @@ struct PcConv {
 PcConv allocate(uint16_t port, const char* user = "TESTUSER", const char* password = "secret12",
                 const char* member = "TLXJOBSV", const char* tag = "TESTUSER", int32_t t1 = 10,
                 int32_t passwordCheck = 1, uint16_t pcPort = 0);
+
+// One block of text (handOver 1 passes the turn); cm_send_bin's return code.
+int32_t sendText(unsigned char* cid, const std::string& text, int32_t handOver = 0);
+// The next block as text, empty when there is none; rc and the hand-over flag set.
+std::string receiveText(unsigned char* cid, int32_t& rc, int32_t* handOver = nullptr);
+// cm_deal's return code.
+int32_t deal(unsigned char* cid);
 
 // Resets the process-wide cm_set_* defaults.
 void resetDefaults();
@@ -82,8 +85,7 @@ int rawConnect(uint16_t port);
 // Reads exactly n bytes with a time limit; false on EOF, error or time-out.
 bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs);
 
-// A plain TCP server that accepts one connection and runs body(fd): a host
-// that answers the PC's hello with bytes of the test's choosing.
+// A plain TCP server running body(fd) on one connection: a host answering with the test's bytes.
 class RawServer {
 public:
     explicit RawServer(std::function<void(int fd)> body);
@@ -96,8 +98,7 @@ private:
     std::thread m_thread;
 };
 
-// Relays one connection between a PC and 127.0.0.1:target, recording both
-// directions.
+// Relays one connection between a PC and 127.0.0.1:target, recording both directions.
 class Relay {
 public:
     explicit Relay(uint16_t target);

@@ -1,6 +1,5 @@
-// The conversation library on 127.0.0.1: the PC calls against a host peer
-// built on the host-side API. Random and hostile input beyond the cases
-// below is the fuzz targets' (fuzz/fuzz_wire_client.cpp, fuzz_wire_host.cpp).
+// The conversation library on 127.0.0.1: PC calls against a host peer on the host-side API
+// (random input: fuzz/fuzz_wire_client.cpp, fuzz_wire_host.cpp).
 
 #include "wctest.h"
 
@@ -25,27 +24,10 @@ protected:
     void TearDown() override { resetDefaults(); }
 };
 
-std::string receiveText(unsigned char* cid, int32_t& rc, int32_t* handOver = nullptr)
-{
-    std::vector<unsigned char> buf(WC_MAX_BLOCK);
-    int32_t data = -1;
-    int32_t n = cm_rcv_bin(cid, buf.data(), 0, &rc, &data, handOver);
-    return std::string(reinterpret_cast<char*>(buf.data()), static_cast<size_t>(n > 0 ? n : 0));
-}
-
-void sendText(unsigned char* cid, const std::string& text, int32_t handOver, int32_t& rc)
-{
-    int32_t len = static_cast<int32_t>(text.size());
-    int32_t status = -1;
-    cm_send_bin(cid, reinterpret_cast<const unsigned char*>(text.data()), &len, 0, &status, &rc, handOver);
-    EXPECT_EQ(status, 0);
-}
-
 } // namespace
 
-// Mode 1: the host learns who asked, blocks travel both ways with the turn,
-// the password never shows on the wire, and the PC's deallocation reaches
-// the host as a normal end.
+// Mode 1: the host learns who asked, blocks travel with the turn, the password never shows
+// on the wire, and the PC's deallocation reaches the host as a normal end.
 TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
 {
     wch_alloc_info info;
@@ -72,19 +54,15 @@ TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
     const char* password = "Zz9-VerySecretPassphrase 42";
     PcConv pc = allocate(relay.port(), "USER01", password, "TLXJOBSV", "STEP01");
     ASSERT_EQ(pc.rc, CM_OK);
-    int32_t rc = -1;
-    sendText(pc.cid, "PHREADY   first", 0, rc);
-    ASSERT_EQ(rc, CM_OK);
-    sendText(pc.cid, "PHTXT     second", 1, rc);
-    ASSERT_EQ(rc, CM_OK);
-    int32_t handOver = -1;
+    ASSERT_EQ(sendText(pc.cid, "PHREADY   first"), CM_OK);
+    ASSERT_EQ(sendText(pc.cid, "PHTXT     second", 1), CM_OK);
+    int32_t rc = -1, handOver = -1;
     EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "HPREADY   hello");
     EXPECT_EQ(handOver, 0);
     EXPECT_EQ(receiveText(pc.cid, rc, &handOver), "");
     EXPECT_EQ(rc, CM_OK);
     EXPECT_EQ(handOver, 1) << "the empty block hands the turn back";
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
+    EXPECT_EQ(deal(pc.cid), CM_OK);
     host.join();
 
     EXPECT_STREQ(info.symdest, "TLXJOBSV");
@@ -99,28 +77,22 @@ TEST_F(Wirecomm, Mode1AllocationExchangeAndNormalEnd)
     const std::string up = relay.pcToHost();
     EXPECT_NE(up.find("USER01"), std::string::npos) << "the recording holds the allocation";
     EXPECT_EQ(up.find("VerySecret"), std::string::npos);
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_PROGRAM_PARAMETER_CHECK) << "the conversation id is gone after cm_deal";
+    EXPECT_EQ(deal(pc.cid), CM_PROGRAM_PARAMETER_CHECK) << "the conversation id is gone after cm_deal";
 }
 
-// The host's answer decides: 6 for a wrong password, 9 for an unknown member,
-// passed on unchanged, and the conversation cannot be used afterwards.
+// The host's refusal (6 wrong password, 9 unknown member) is passed on; the conversation is unusable.
 TEST_F(Wirecomm, RejectedAllocationGivesTheHostsCode)
 {
     for (int32_t answer : {CM_SECURITY_NOT_VALID, CM_TPN_NOT_RECOGNIZED}) {
         HostPeer host(nullptr, [&](wch_listener* l) { wch_conv_free(acceptAndReply(l, answer)); });
         PcConv pc = allocate(host.port());
         EXPECT_EQ(pc.rc, answer);
-        int32_t rc, status, len = 1;
-        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("x"), &len, 0, &status, &rc, 1);
-        EXPECT_EQ(rc, CM_PROGRAM_STATE_CHECK);
-        cm_deal(pc.cid, &rc);
-        EXPECT_EQ(rc, CM_OK);
+        EXPECT_EQ(sendText(pc.cid, "x", 1), CM_PROGRAM_STATE_CHECK);
+        EXPECT_EQ(deal(pc.cid), CM_OK);
     }
 }
 
-// A host that takes the connection but never answers: 2 after T1, not
-// before and not much later. (Nobody listening, 1, is the command line's.)
+// A host that takes the connection but never answers: 2 after T1, not before, not much later.
 TEST_F(Wirecomm, ConnectionRefusedAndHostSilentWithinT1)
 {
     uint16_t port = 0;
@@ -131,14 +103,11 @@ TEST_F(Wirecomm, ConnectionRefusedAndHostSilentWithinT1)
     EXPECT_EQ(pc.rc, CM_ALLOCATE_FAILURE_RETRY);
     EXPECT_GE(took, 900);
     EXPECT_LT(took, 2500);
-    int32_t rc;
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
+    EXPECT_EQ(deal(pc.cid), CM_OK);
     close(silent);
 }
 
-// Invalid calls and settings give their codes before anything is sent (the
-// port refuses connections: a connection tried would give 1).
+// Invalid calls and settings give their codes before anything is sent (a connection tried would give 1).
 TEST_F(Wirecomm, ParameterAndModeChecks)
 {
     int32_t rc = -1;
@@ -162,26 +131,25 @@ TEST_F(Wirecomm, ParameterAndModeChecks)
     EXPECT_EQ(rc, CM_PARAMETER_ERROR);
     cm_deal(cid, &rc);
 
-    // mode 2 is reserved, other unknown modes likewise refused; a crypt key
-    // that is not a fingerprint is a parameter error
+    // mode 2 is reserved, other unknown modes too; a crypt key that is not a fingerprint is a parameter error
     const uint16_t closed = unusedPort();
     for (int32_t mode : {2, 0, 5}) {
         cm_set_crypt_mode(mode);
         PcConv pc = allocate(closed);
         EXPECT_EQ(pc.rc, CM_SECURITY_NOT_SUPPORTED) << "mode " << mode;
-        cm_deal(pc.cid, &rc);
+        deal(pc.cid);
     }
     cm_set_crypt_mode(3);
     for (const char* key : {"not hex at all", "ab:cd"}) {
         cm_set_crypt_key(key);
         PcConv pc = allocate(closed);
         EXPECT_EQ(pc.rc, CM_PARAMETER_ERROR) << key;
-        cm_deal(pc.cid, &rc);
+        deal(pc.cid);
     }
 }
 
-// 31999 bytes travel intact; 32000 and -1 are refused without touching the
-// wire, and the conversation goes on; the host side has the same limit.
+// 31999 bytes travel intact; 32000 and -1 are refused off the wire and the conversation goes on;
+// the host side has the same limit.
 TEST_F(Wirecomm, BlockSizeLimit)
 {
     std::vector<unsigned char> got;
@@ -210,17 +178,15 @@ TEST_F(Wirecomm, BlockSizeLimit)
         cm_send_bin(pc.cid, block.data(), &n, 0, &status, &rc, len == 3 ? 1 : 0);
         EXPECT_EQ(rc, len == WC_MAX_BLOCK || len < 0 ? CM_PROGRAM_PARAMETER_CHECK : CM_OK) << len;
     }
-    std::vector<unsigned char> in(WC_MAX_BLOCK);
-    EXPECT_EQ(cm_rcv_bin(pc.cid, in.data(), 0, &rc, nullptr, nullptr), WC_MAX_BLOCK - 1);
+    EXPECT_EQ(receiveText(pc.cid, rc).size(), static_cast<size_t>(WC_MAX_BLOCK - 1));
     EXPECT_EQ(rc, CM_OK);
-    cm_deal(pc.cid, &rc);
+    deal(pc.cid);
     host.join();
     ASSERT_EQ(got.size(), static_cast<size_t>(WC_MAX_BLOCK - 1));
     EXPECT_TRUE(std::equal(got.begin(), got.end(), block.begin()));
 }
 
-// The receive time limit: 35 after the limit with nothing lost; a frame that
-// arrives in pieces across a time-out is delivered whole afterwards.
+// The receive time limit: 35 with nothing lost; a frame arriving in pieces across a time-out comes whole.
 TEST_F(Wirecomm, ReceiveTimeoutKeepsTheConversation)
 {
     std::promise<void> timedOut;
@@ -253,11 +219,10 @@ TEST_F(Wirecomm, ReceiveTimeoutKeepsTheConversation)
     cm_set_rcv_timeout(pc.cid, 5);
     EXPECT_EQ(receiveText(pc.cid, rc), "HPTXT  end");
     EXPECT_EQ(rc, CM_OK);
-    cm_deal(pc.cid, &rc);
+    deal(pc.cid);
 }
 
-// The host ends the conversation: normally (18), abnormally (17), or by
-// dropping the connection (27); each answer is final and comes at once.
+// The host ends normally (18), abnormally (17) or drops the connection (27): final, and at once.
 TEST_F(Wirecomm, HostEndsTheConversation)
 {
     for (int32_t expected : {CM_DEALLOCATED_NORMAL, CM_DEALLOCATED_ABEND, CM_RESOURCE_FAILURE_RETRY}) {
@@ -279,19 +244,13 @@ TEST_F(Wirecomm, HostEndsTheConversation)
         receiveText(pc.cid, rc);
         EXPECT_EQ(rc, expected);
         EXPECT_LT(nowMs() - start, 3000);
-        int32_t len = 2, status;
-        cm_send_bin(pc.cid, reinterpret_cast<const unsigned char*>("xy"), &len, 0, &status, &rc, 1);
-        EXPECT_EQ(rc, expected) << "the end is final";
-        cm_deal(pc.cid, &rc);
-        EXPECT_EQ(rc, CM_OK);
+        EXPECT_EQ(sendText(pc.cid, "xy", 1), expected) << "the end is final";
+        EXPECT_EQ(deal(pc.cid), CM_OK);
     }
 }
 
-// A hostile or broken host: a length of 4 GiB, a data block of 32000 bytes,
-// a bad magic, an unknown type, bad flags, a frame cut short by a close.
-// Each is refused with 26 at once, without waiting for the announced bytes;
-// every second one, the cut frame too, comes behind a good block in the same
-// write (it waits in the receive buffer while the good block is handed out).
+// Hostile frames (4 GiB length, a 32000-byte block, bad magic, type or flags, cut short by a
+// close) are refused with 26 at once; every second one comes behind a good block in one write.
 TEST_F(Wirecomm, HostileFramesAreRefused)
 {
     const std::vector<std::string> attacks = {
@@ -329,17 +288,14 @@ TEST_F(Wirecomm, HostileFramesAreRefused)
         EXPECT_EQ(rc, CM_RESOURCE_FAILURE_NO_RETRY) << "attack " << i;
         EXPECT_LT(nowMs() - start, 3000) << "attack " << i;
         refused.set_value();
-        cm_deal(pc.cid, &rc);
-        EXPECT_EQ(rc, CM_OK);
+        EXPECT_EQ(deal(pc.cid), CM_OK);
     }
 }
 
-// A mode 1 host whose key gives an all-zero (or no) shared secret: the PC
-// refuses it with its own code, never the host's 6, and sends no ALLOC frame.
+// A mode 1 host key giving an all-zero shared secret (X25519 points 0 and 1): the PC refuses
+// with its own code, never the host's 6, and sends no ALLOC frame.
 TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
 {
-    // The X25519 identity point (all zero) and the order-1 point (u = 1)
-    // both give an all-zero shared secret.
     std::string one(32, '\0');
     one[0] = 1;
     for (const std::string& hostKey : {std::string(32, '\0'), one}) {
@@ -355,15 +311,13 @@ TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
             });
             PcConv pc = allocate(server.port(), "U", "p", "M", nullptr, 20);
             EXPECT_EQ(pc.rc, CM_SECURITY_MUTUAL_FAILED);
-            int32_t rc;
-            cm_deal(pc.cid, &rc);
+            deal(pc.cid);
         } // the server's thread is joined here
         EXPECT_FALSE(allocSeen) << "the password left the PC";
     }
 }
 
-// An ALLOC with an empty user id (member and user id are 1..64 bytes): the
-// host closes without answering.
+// An ALLOC with an empty user id (1..64 bytes): the host closes without answering.
 TEST_F(Wirecomm, HostRefusesAnAllocWithoutUserId)
 {
     int32_t acceptRc = -1;
@@ -401,11 +355,8 @@ bool waitFor(std::future<void>& f)
 
 } // namespace
 
-// Blocks collect in each side's send buffer while it holds the turn. The
-// buffer is written when it is full, at the hand-over and by an explicit
-// flush: after each step the sender waits for the peer to confirm what it
-// got, so a block left in a buffer shows as the peer's time-out. On the wire
-// the frames are those of unbuffered sending, one by one.
+// Send buffers are written when full, at the hand-over and by a flush (a block left behind shows
+// as the peer's time-out); on the wire the frames are those of unbuffered sending.
 TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
 {
     const int kMany = 40; // 40 blocks of 2000 bytes: more than the 64 KiB buffer
@@ -458,17 +409,16 @@ TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
     int32_t rc = -1;
     std::string up, down;
     for (int i = 0; i < kMany; ++i) {
-        sendText(pc.cid, filled(i, kSize), 0, rc);
-        ASSERT_EQ(rc, CM_OK);
+        ASSERT_EQ(sendText(pc.cid, filled(i, kSize)), CM_OK);
         up += dataFrame(filled(i, kSize), 0);
     }
     EXPECT_TRUE(waitFor(gotFullF)) << "a full buffer is written without the hand-over";
-    sendText(pc.cid, "PHTXT     flushed", 0, rc);
+    sendText(pc.cid, "PHTXT     flushed");
     cm_flush(pc.cid, &rc);
     EXPECT_EQ(rc, CM_OK);
     EXPECT_TRUE(waitFor(gotFlushF)) << "cm_flush writes at once";
-    sendText(pc.cid, "PHTXT     one", 0, rc);
-    sendText(pc.cid, "PHTXT     two", 1, rc);
+    sendText(pc.cid, "PHTXT     one");
+    sendText(pc.cid, "PHTXT     two", 1);
     EXPECT_TRUE(waitFor(gotTurnF)) << "the hand-over writes the buffer";
     up += dataFrame("PHTXT     flushed", 0) + dataFrame("PHTXT     one", 0) + dataFrame("PHTXT     two", 1);
     int32_t handOver = -1;
@@ -486,8 +436,7 @@ TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
     EXPECT_EQ(rc, CM_OK);
     down += dataFrame("", 1) + dataFrame("HPMSG     flushed", 0) + dataFrame("", 1);
     up += frameHeader(0x11, 0, 0);
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
+    EXPECT_EQ(deal(pc.cid), CM_OK);
     ASSERT_TRUE(host.join());
     std::string wireUp = relay.pcToHost(), wireDown = relay.hostToPc();
     ASSERT_GE(wireUp.size(), up.size());
@@ -496,9 +445,8 @@ TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
     EXPECT_TRUE(wireDown.compare(wireDown.size() - down.size(), down.size(), down) == 0) << "host frames as sent";
 }
 
-// The receive buffer hands out one block at a time from pieces read in one
-// go: several frames in one piece, a block and a header that span two
-// reads (bad frames behind good ones: HostileFramesAreRefused).
+// The receive buffer hands out one block at a time: several frames in one piece, a block and a
+// header across two reads (bad frames behind good ones: HostileFramesAreRefused).
 TEST_F(Wirecomm, ReceiveBufferTakesBlocksOutOfPieces)
 {
     const std::string one = dataFrame("HPDATA    1", 0), two = dataFrame(filled(2, 3000), 0),
@@ -531,7 +479,6 @@ TEST_F(Wirecomm, ReceiveBufferTakesBlocksOutOfPieces)
     EXPECT_EQ(handOver, 1);
     EXPECT_EQ(rc, CM_OK);
     taken[2].set_value();
-    cm_deal(pc.cid, &rc);
-    EXPECT_EQ(rc, CM_OK);
+    EXPECT_EQ(deal(pc.cid), CM_OK);
     ASSERT_TRUE(host.join());
 }

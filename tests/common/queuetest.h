@@ -1,6 +1,6 @@
 #pragma once
-// The request queue tests' pieces: a configuration store published in
-// g_pConfigModul and the front end's own connection to the database file.
+// The queue and engine tests' pieces: a configuration store published in g_pConfigModul and
+// the front end's own connection to the database file.
 
 #include "configmodul.h"
 #include "logcapture.h"
