@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -68,8 +69,14 @@ std::string AscTimeNow()
 {
     std::tm local{};
     Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), local);
-    char text[64] = {0};
-    std::strftime(text, sizeof(text), "%a %b %e %H:%M:%S %Y", &local);
+    // The day is padded with a space by hand: %e is empty in the Windows C
+    // runtime.
+    char head[32] = {0};
+    char tail[32] = {0};
+    std::strftime(head, sizeof(head), "%a %b", &local);
+    std::strftime(tail, sizeof(tail), "%H:%M:%S %Y", &local);
+    char text[80] = {0};
+    std::snprintf(text, sizeof(text), "%s %2d %s", head, local.tm_mday, tail);
     return text;
 }
 

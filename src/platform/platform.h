@@ -60,7 +60,11 @@ bool isRegularFile(const std::string& path);
 // Current working directory, empty on failure.
 std::string currentDir();
 // The native path separator.
+#if defined(_WIN32)
+constexpr char pathSeparator = '\\';
+#else
 constexpr char pathSeparator = '/';
+#endif
 
 // Tells a waiter when a file of one directory whose name starts with a given
 // text changes (written, created, closed after writing, removed, renamed into
@@ -82,6 +86,9 @@ public:
 
 private:
     int m_fd = -1;
+#if defined(_WIN32)
+    void* m_change = nullptr; // the directory's change notification handle
+#endif
     std::string m_prefix;
 };
 

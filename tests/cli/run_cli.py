@@ -19,7 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import testrun  # noqa: E402
-from testrun import FAILURES, Scratch, check, closed_port, main, read, write  # noqa: E402
+from testrun import FAILURES, Scratch, check, closed_port, main, read, text, write  # noqa: E402
 
 EXE = None
 EXPECTED = None
@@ -70,7 +70,7 @@ def log_texts(directory, workdir):
     for d in (today, today - datetime.timedelta(days=1)):  # a run may cross midnight
         path = os.path.join(directory, "vexlink.%d-%02d-%02d.%s.log" % (d.year, d.month, d.day, workdir))
         if os.path.exists(path):
-            data = read(path)
+            data = text(read(path))
             matches = [(re.match(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d vexlink   (.*)$", line), line)
                        for line in data.split(b"\n")[:-1]]
             return [m.group(1) if m else line for m, line in matches], data
@@ -108,7 +108,7 @@ def case_generate_ini(cwd):
     ini = os.path.join(cwd, "vexlink.ini")
     write(ini, b"old content that is longer than nothing\n" * 1000)
     expect_run("-g", ["-g"], cwd, 4, INI_DONE)
-    check("-g: vexlink.ini", read(ini), expected("vexlink.ini"))
+    check("-g: vexlink.ini", text(read(ini)), expected("vexlink.ini"))
     check("-g: only vexlink.ini", listing(cwd), ["vexlink.ini"])
     # Its TEMP_PATH (a Windows path) does not exist here: no place for the
     # database, refused before the host is contacted.
@@ -131,7 +131,7 @@ def case_generate_xml(cwd):
     xml = os.path.join(cwd, "tcplogger.xml")
     write(xml, b"x" * 5000)
     expect_run("-x", ["-x"], cwd, 4, XML_DONE)
-    data = read(xml)
+    data = text(read(xml))
     check("-x: tcplogger.xml", data, expected("tcplogger.xml"))
     check("-x: no line end after the last line", data.endswith(b"</talverix>"), True)
     check("-x: only tcplogger.xml", listing(cwd), ["tcplogger.xml"])

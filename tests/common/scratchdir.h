@@ -11,16 +11,34 @@
 #include <system_error>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <stdlib.h>
+#endif
 
 class ScratchDir {
 public:
     ScratchDir()
     {
+#if defined(_WIN32)
+        // No mkdtemp: a name of the process id and a counter, created
+        // exclusively (create_directory is false when it exists).
+        static int counter = 0;
+        for (;;) {
+            const std::filesystem::path p = std::filesystem::temp_directory_path() /
+                ("vexlink-test-" + std::to_string(_getpid()) + "-" + std::to_string(++counter));
+            if (std::filesystem::create_directory(p)) {
+                m_path = p.string();
+                break;
+            }
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "vexlink-test-XXXXXX").string();
         if (mkdtemp(&pattern[0]) == nullptr)
             throw std::filesystem::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
         m_path = pattern;
+#endif
     }
     ~ScratchDir()
     {

@@ -170,7 +170,7 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
 
     dir.write("prog.ini", "k = fromProg\n");
     dir.write("any.ini", "[S]\nk = fromAny\n");
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
     const std::string cfgPath = dir.write("sub/c.xml", "<talverix><ini path='../*.ini' hook=':I:'/><ini path='" +
                                                            dir.write("second.ini", "k = fromSecond\n") +
                                                            "' hook=':I:'/><x v=':I:k'/></talverix>");
