@@ -360,12 +360,12 @@ std::string SocketFTP::ComposeDbPath(std::string* pDirectory)
     if (pDirectory != nullptr)
         pDirectory->clear();
     if (GetConfig("GLOBAL.WORK_DIR", value)) {
-        path += "/" + value;
+        path += Platform::pathSeparator + value;
         if (pDirectory != nullptr)
             *pDirectory = path;
     }
     if (GetConfig("SQLITE.DBNAME", value))
-        path += "/" + value;
+        path += Platform::pathSeparator + value;
     return path;
 }
 
@@ -409,7 +409,7 @@ void SocketFTP::Watch()
 
 void SocketFTP::StartDbWatch(const std::string& strDbPath)
 {
-    const std::string::size_type slash = strDbPath.find_last_of('/');
+    const std::string::size_type slash = strDbPath.find_last_of(Platform::pathSeparator);
     const std::string directory = slash == std::string::npos ? "." : strDbPath.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? strDbPath : strDbPath.substr(slash + 1);
     // Without the watch the send thread still looks every poll interval.

@@ -99,7 +99,7 @@ bool isSymlink(const std::string& path)
     return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append)
+std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append, bool)
 {
     int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
     flags |= exclusive ? O_EXCL : (append ? O_APPEND : O_TRUNC);

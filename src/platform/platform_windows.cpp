@@ -49,18 +49,17 @@ bool isSymlink(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append)
+std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append, bool text)
 {
     // Never through a link (a junction or symbolic link is a reparse point).
     if (isSymlink(path))
         return nullptr;
-    int flags = _O_WRONLY | _O_CREAT | _O_NOINHERIT;
+    int flags = _O_WRONLY | _O_CREAT | _O_NOINHERIT | (text ? _O_TEXT : _O_BINARY);
     flags |= exclusive ? _O_EXCL : (append ? _O_APPEND : _O_TRUNC);
     const int fd = _open(path.c_str(), flags, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
-    // Text mode: lines end in CR LF, as Windows tools expect.
-    std::FILE* file = _fdopen(fd, append ? "a" : "w");
+    std::FILE* file = _fdopen(fd, append ? (text ? "a" : "ab") : (text ? "w" : "wb"));
     if (file == nullptr)
         _close(fd);
     return file;

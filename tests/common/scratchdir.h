@@ -49,7 +49,15 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    // The path of name inside, with the native separator.
+    std::string file(const std::string& name) const
+    {
+#if defined(_WIN32)
+        return m_path + "\\" + name;
+#else
+        return m_path + "/" + name;
+#endif
+    }
 
     // Writes content byte for byte and returns the file's path.
     std::string write(const std::string& name, const std::string& content) const
@@ -89,6 +97,27 @@ inline std::string ReadFile(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A file written in text mode, with LF line ends: on Windows, where text
+// mode writes CR LF, every LF must follow a CR (else the bytes come back as
+// they are, so the comparison shows the fault) and CR LF becomes LF.
+inline std::string ReadTextFile(const std::string& path)
+{
+    std::string data = ReadFile(path);
+#if defined(_WIN32)
+    std::string text;
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (data[i] == '\n' && (i == 0 || data[i - 1] != '\r'))
+            return data;
+        if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+            continue;
+        text += data[i];
+    }
+    return text;
+#else
+    return data;
+#endif
 }
 
 inline bool FileExists(const std::string& path)

@@ -59,6 +59,17 @@ def check_true(what, condition, detail="", fatal=False):
         fail("%s %s" % (what, detail), fatal)
 
 
+def host_path(path):
+    """A path the program wrote (into the database) as this side finds it:
+    under Wine a Windows path of drive Z: (the Linux root) or without drive,
+    with backslashes."""
+    if not WINDOWS:
+        return path
+    if len(path) >= 2 and path[1] == ":" and path[0] in "Zz":
+        path = path[2:]
+    return path.replace("\\", "/")
+
+
 def closed_port():
     """A port of 127.0.0.1 on which nothing listens, reserved until exit."""
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -142,7 +153,8 @@ def main(cases, arg_names, context, bounds=None, default_bound=90, windows_skips
         raise TestFailure("case %s did not end within its time bound" % name)
 
     signal.signal(signal.SIGALRM, bound)
-    signal.alarm((bounds or {}).get(name, default_bound))
+    # Wine starts each program more slowly.
+    signal.alarm((bounds or {}).get(name, default_bound) * (3 if WINDOWS else 1))
     ctx = context(args[:-1])
     try:
         cases[name](ctx)
