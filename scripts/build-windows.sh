@@ -127,7 +127,7 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_6
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEXLINK_BENCH=OFF \
   -DCMAKE_PREFIX_PATH="$deps" -DOPENSSL_ROOT_DIR="$deps" \
   -DSQLite3_INCLUDE_DIR="$deps/include" -DSQLite3_LIBRARY="$deps/lib/libsqlite3.a" \
-  -DBoost_INCLUDE_DIR="$deps/boost-include" -DVEXLINK_BOOST_INCLUDE="$deps/boost-include" "$@" >/dev/null
+  -DVEXLINK_BOOST_INCLUDE="$deps/boost-include" "$@" >/dev/null
 cmake --build "$build" -j"$jobs"
 
 # dist/: the programs and every DLL they load that Windows does not bring.
