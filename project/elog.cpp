@@ -309,7 +309,7 @@ EventLog::EventLog(int argc, char** argv) : m_strLogPath(".")
                 if (parser.Parse()) {
                     const auto it = parser.m_mapParms.find("GLOBAL.LOG_PATH");
                     if (it != parser.m_mapParms.end())
-                        m_strLogPath = it->second + "/";
+                        m_strLogPath = it->second + Platform::pathSeparator;
                 }
                 break;
             }
@@ -328,7 +328,7 @@ EventLog::EventLog(int argc, char** argv) : m_strLogPath(".")
     }
 
     if (!m_strIniFile.empty()) {
-        std::FILE* file = Platform::isDirectory(m_strIniFile) ? nullptr : std::fopen(m_strIniFile.c_str(), "r");
+        std::FILE* file = Platform::isDirectory(m_strIniFile) ? nullptr : std::fopen(m_strIniFile.c_str(), "rb");
         if (file == nullptr)
             m_strIniFile.clear();
         else

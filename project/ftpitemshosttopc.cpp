@@ -182,7 +182,7 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
         if (m_pFileOUT == nullptr) {
             const std::string name = MakeTempFileName();
             ELOG(1, 5, 200, "File temp name: %s\n", name.c_str());
-            const std::string path = m_strTempPath + "/" + name;
+            const std::string path = m_strTempPath + Platform::pathSeparator + name;
             // Owner-only, a new file, never through a link.
             m_pFileOUT = Platform::openPrivateFile(path, true, false);
             ELOG_ASSERT(m_pFileOUT);

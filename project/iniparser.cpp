@@ -63,8 +63,11 @@ bool IniParser::Parse()
     const char* name = m_pszFileName ? m_pszFileName : "";
 
     std::FILE* file = nullptr;
+    // Binary, as on Linux: Windows' text mode would end the file at a
+    // Ctrl-Z byte and drop the lines after it without a word; carriage
+    // returns are trimmed with the other white space.
     if (!Platform::isDirectory(name))
-        file = std::fopen(name, "r");
+        file = std::fopen(name, "rb");
     if (file == nullptr) {
         ELOG(1, 1, 130, "INI file can't be read, check a file name and path (%s)\n", name);
         return false;

@@ -17,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -362,7 +363,7 @@ void SocketFTP::Watch()
 
 void SocketFTP::StartDbWatch(const std::string& strDbPath)
 {
-    const std::string::size_type slash = strDbPath.find_last_of('/');
+    const std::string::size_type slash = strDbPath.find_last_of(Platform::pathSeparator);
     const std::string directory = slash == std::string::npos ? "." : strDbPath.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? strDbPath : strDbPath.substr(slash + 1);
     // Without the watch the send thread still looks every poll interval.

@@ -23,6 +23,9 @@ stage build env BUILD_DIR="$build" "$root/scripts/build.sh" -DVEXLINK_BENCH=OFF 
 stage suite bash -c 'cd "$1" && ctest --output-on-failure -j2 --timeout 600' _ "$build"
 # The Debian packages, checked by lintian (the install test is in the suite).
 stage package env BUILD_DIR="$build" "$root/scripts/package.sh"
+# The Windows x64 build (MinGW) and its tests under Wine; the first run on a
+# machine builds OpenSSL, SQLite and GoogleTest for Windows into a cache.
+stage windows env BUILD_DIR="$build" "$root/scripts/test-windows.sh"
 # The whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the threaded tests under ThreadSanitizer, then the fuzz corpus replay and
 # the fuzz targets for a bounded time each.

@@ -91,7 +91,7 @@ bool Sender::placeInBaseDir(const String& name, String& place) const
     // base directory is put in front of a relative name instead of changing
     // into it.
     const String& baseDir = m_pCore->baseDir();
-    if (baseDir.isEmpty() || name.c_str()[0] == Platform::pathSeparator) {
+    if (baseDir.isEmpty() || Platform::isAbsolutePath(name.c_str())) {
         place = name;
         return true;
     }

@@ -134,7 +134,7 @@ void Sender2CyclicFiles::open()
     if (!fileName(fileIndex, name) || !placeInBaseDir(name, place))
         return;
     makeDirectories(place);
-    file = Platform::openPrivateFile(place.c_str(), false, false);
+    file = Platform::openPrivateFile(place.c_str(), false, false, true);
     reportOpened("sPath", name);
 }
 

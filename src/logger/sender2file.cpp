@@ -82,7 +82,7 @@ void Sender2File::open()
         return;
     makeDirectories(place);
     // Owner-only and never through a link: the log may hold request data.
-    file = Platform::openPrivateFile(place.c_str(), false, m_pCore->append());
+    file = Platform::openPrivateFile(place.c_str(), false, m_pCore->append(), true);
     reportOpened("path", name);
 }
 

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include <unistd.h>
 #if defined(__linux__)
 #include <sys/inotify.h>
+#endif
 #endif
 
 namespace Platform {
@@ -52,17 +54,20 @@ int64_t nowSeconds()
     return static_cast<int64_t>(std::time(nullptr));
 }
 
-void localTime(std::time_t t, std::tm& out)
-{
-    localtime_r(&t, &out);
-}
-
 void sleepMillis(uint32_t millis)
 {
     // sleep_until on the steady clock sleeps again when woken early.
     const auto wake = std::chrono::steady_clock::now() + std::chrono::milliseconds(millis);
     while (std::chrono::steady_clock::now() < wake)
         std::this_thread::sleep_until(wake);
+}
+
+// The rest differs on Windows: platform_windows.cpp.
+#if !defined(_WIN32)
+
+void localTime(std::time_t t, std::tm& out)
+{
+    localtime_r(&t, &out);
 }
 
 int processId()
@@ -94,7 +99,7 @@ bool isSymlink(const std::string& path)
     return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append)
+std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append, bool)
 {
     int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
     flags |= exclusive ? O_EXCL : (append ? O_APPEND : O_TRUNC);
@@ -289,5 +294,7 @@ bool FileChangeWatch::wait(uint32_t millis)
 }
 
 #endif
+
+#endif // !_WIN32
 
 } // namespace Platform

@@ -36,8 +36,9 @@ bool makeDir(const std::string& path);
 bool isSymlink(const std::string& path);
 // Opens a file for writing for the owner only (0600 whatever the umask),
 // never through a symbolic link. exclusive: the file must not exist yet;
-// otherwise append or truncate. Null on failure.
-std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append);
+// otherwise append or truncate. text: text mode, where the platform has one
+// (Windows: LF written as CR LF); otherwise bytes as written. Null on failure.
+std::FILE* openPrivateFile(const std::string& path, bool exclusive, bool append, bool text = false);
 // An exclusive lock on the file at path (created 0600 when missing, never
 // through a symbolic link), held until unlockFile or the end of the process.
 // The handle (>= 0), -1 when another process holds the lock, -2 when the
@@ -60,7 +61,26 @@ bool isRegularFile(const std::string& path);
 // Current working directory, empty on failure.
 std::string currentDir();
 // The native path separator.
+#if defined(_WIN32)
+constexpr char pathSeparator = '\\';
+#else
 constexpr char pathSeparator = '/';
+#endif
+
+// True when path does not depend on the current directory: on POSIX it
+// starts with "/"; on Windows it starts with a drive ("C:"), a backslash (the
+// current drive's root) or a slash.
+inline bool isAbsolutePath(const char* path)
+{
+    if (path == nullptr)
+        return false;
+#if defined(_WIN32)
+    const bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
+    return drive || path[0] == '\\' || path[0] == '/';
+#else
+    return path[0] == '/';
+#endif
+}
 
 // Tells a waiter when a file of one directory whose name starts with a given
 // text changes (written, created, closed after writing, removed, renamed into
@@ -82,6 +102,9 @@ public:
 
 private:
     int m_fd = -1;
+#if defined(_WIN32)
+    void* m_change = nullptr; // the directory's change notification handle
+#endif
     std::string m_prefix;
 };
 

@@ -108,7 +108,7 @@ void ConfigFile::computeBaseDir()
         return;
     }
     String dir(name, static_cast<int32_t>(slash == name ? 1 : slash - name));
-    if (name[0] == Platform::pathSeparator) {
+    if (Platform::isAbsolutePath(name)) {
         m_strBaseDir = dir;
         return;
     }
@@ -121,7 +121,7 @@ void ConfigFile::computeBaseDir()
 
 void ConfigFile::iniPathFor(const char* path, String& out) const
 {
-    if (path == nullptr || *path == '\0' || path[0] == Platform::pathSeparator) {
+    if (path == nullptr || *path == '\0' || Platform::isAbsolutePath(path)) {
         out = path ? path : "";
         return;
     }

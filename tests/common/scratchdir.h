@@ -9,16 +9,34 @@
 #include <system_error>
 #include <vector>
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <stdlib.h>
+#endif
 
 class ScratchDir {
 public:
     ScratchDir()
     {
+#if defined(_WIN32)
+        // No mkdtemp: a name of the process id and a counter, created
+        // exclusively (create_directory is false when it exists).
+        static int counter = 0;
+        for (;;) {
+            const std::filesystem::path p = std::filesystem::temp_directory_path() /
+                ("vexlink-test-" + std::to_string(_getpid()) + "-" + std::to_string(++counter));
+            if (std::filesystem::create_directory(p)) {
+                m_path = p.string();
+                break;
+            }
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "vexlink-test-XXXXXX").string();
         if (mkdtemp(&pattern[0]) == nullptr)
             throw std::filesystem::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
         m_path = pattern;
+#endif
     }
     ~ScratchDir()
     {
@@ -29,7 +47,15 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return m_path; }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    // The path of name inside, with the native separator.
+    std::string file(const std::string& name) const
+    {
+#if defined(_WIN32)
+        return m_path + "\\" + name;
+#else
+        return m_path + "/" + name;
+#endif
+    }
 
     // Writes content byte for byte and returns the file's path.
     std::string write(const std::string& name, const std::string& content) const
@@ -69,6 +95,27 @@ inline std::string ReadFile(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A file written in text mode, with LF line ends: on Windows, where text
+// mode writes CR LF, every LF must follow a CR (else the bytes come back as
+// they are, so the comparison shows the fault) and CR LF becomes LF.
+inline std::string ReadTextFile(const std::string& path)
+{
+    std::string data = ReadFile(path);
+#if defined(_WIN32)
+    std::string text;
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (data[i] == '\n' && (i == 0 || data[i - 1] != '\r'))
+            return data;
+        if (data[i] == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+            continue;
+        text += data[i];
+    }
+    return text;
+#else
+    return data;
+#endif
 }
 
 inline bool FileExists(const std::string& path)

@@ -12,6 +12,25 @@ import time
 FAILURES = []
 _RESERVED = []
 
+# The Windows build's tests run the program through Wine (the CMake file
+# sets VEXLINK_TEST_WRAPPER). Its standard output and error are text mode
+# there: every line ends in CR LF, which text() checks and takes off so the
+# expectations stay those of the Linux build.
+WRAPPER = os.environ.get("VEXLINK_TEST_WRAPPER", "").split()
+WINDOWS = bool(WRAPPER)
+# Exit code of a case that cannot mean anything on Windows (ctest: skipped).
+SKIPPED = 77
+
+
+def text(data):
+    """Output of a text-mode writer with LF line ends: on Windows, CR LF
+    required and turned into LF; elsewhere as it is."""
+    if not WINDOWS:
+        return data
+    if data.replace(b"\r\n", b"").count(b"\n"):
+        FAILURES.append("a line ends without CR in Windows text output: %.300r" % data)
+    return data.replace(b"\r\n", b"\n")
+
 
 class TestFailure(Exception):
     """A step a case cannot go on from."""
@@ -32,6 +51,17 @@ def check(what, actual, want, fatal=False):
 def check_true(what, condition, detail="", fatal=False):
     if not condition:
         fail("%s %s" % (what, detail), fatal)
+
+
+def host_path(path):
+    """A path the program wrote (into the database) as this side finds it:
+    under Wine a Windows path of drive Z: (the Linux root) or without drive,
+    with backslashes."""
+    if not WINDOWS:
+        return path
+    if len(path) >= 2 and path[1] == ":" and path[0] in "Zz":
+        path = path[2:]
+    return path.replace("\\", "/")
 
 
 def closed_port():
@@ -77,9 +107,9 @@ def wait_for(what, predicate, timeout=20.0, interval=0.05):
 
 def run(exe, args, cwd, stdin=b"", timeout=30):
     """Runs exe with args (str or bytes); (exit code, stdout, stderr)."""
-    proc = subprocess.run([exe] + list(args), cwd=cwd, input=stdin,
+    proc = subprocess.run(WRAPPER + [exe] + list(args), cwd=cwd, input=stdin,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-    return proc.returncode, proc.stdout, proc.stderr
+    return proc.returncode, text(proc.stdout), text(proc.stderr)
 
 
 class Scratch:
@@ -97,21 +127,28 @@ class Scratch:
     remove = cleanup
 
 
-def main(cases, arg_names, context, bounds=None, default_bound=90):
-    """Runs the case named by the last argument within its time bound (seconds) on context(other
-    arguments), an object with cleanup() and optionally dump() (on failure); the exit code."""
+def main(cases, arg_names, context, bounds=None, default_bound=90, windows_skips=None):
+    """Runs the case named by the last argument within its time bound (in
+    seconds) on context(other arguments): an object with cleanup() and,
+    optionally, dump() (called when the case failed). Returns the exit code.
+    windows_skips: case name -> why it cannot mean anything on Windows;
+    such a case is skipped there (exit code SKIPPED) with its reason."""
     args = sys.argv[1:]
     if len(args) != len(arg_names) + 1 or args[-1] not in cases:
         print("usage: %s %s <%s>" % (os.path.basename(sys.argv[0]), " ".join("<%s>" % a for a in arg_names),
                                       "|".join(sorted(cases))))
         return 2
     name = args[-1]
+    if WINDOWS and name in (windows_skips or {}):
+        print("%s: skipped on Windows: %s" % (name, windows_skips[name]))
+        return SKIPPED
 
     def bound(signum, frame):
         raise TestFailure("case %s did not end within its time bound" % name)
 
     signal.signal(signal.SIGALRM, bound)
-    signal.alarm((bounds or {}).get(name, default_bound))
+    # Wine starts each program more slowly.
+    signal.alarm((bounds or {}).get(name, default_bound) * (3 if WINDOWS else 1))
     ctx = context(args[:-1])
     try:
         cases[name](ctx)

@@ -103,7 +103,7 @@ class Vexlink:
         self.dir = os.path.join(self.temp_path, work_dir)
         self.db_path = os.path.join(self.dir, ini.get("dbname", "q.db") or "")
         self.out = open(scratch.file("vexlink-%d.out" % id(self)), "wb")
-        self.proc = subprocess.Popen([exe, "-c", self.ini, "-d", work_dir, "-l", "5"] + list(args),
+        self.proc = subprocess.Popen(testrun.WRAPPER + [exe, "-c", self.ini, "-d", work_dir, "-l", "5"] + list(args),
                                      stdin=subprocess.PIPE, stdout=self.out, stderr=subprocess.STDOUT,
                                      cwd=scratch.path)
         # The line ends in CR LF as a Windows front end's does; line: the raw password line instead.
@@ -113,6 +113,14 @@ class Vexlink:
         self.next_id = 2
 
     # -- the process
+
+    def pid(self):
+        """The process id the run sees. Under Wine that is the Windows
+        process id, which Linux does not show: there the System row's."""
+        if not testrun.WINDOWS:
+            return self.proc.pid
+        pids = self.system()
+        return pids[0] if pids else None
 
     def wait(self, timeout=30):
         return self.proc.wait(timeout=timeout)  # subprocess.TimeoutExpired fails the case
@@ -133,7 +141,7 @@ class Vexlink:
         if not names:
             return []
         # "YYYY-MM-DD HH:MM:SS vexlink   text"
-        lines = read(os.path.join(self.log_dir, names[0])).decode("latin-1").split("\n")
+        lines = testrun.text(read(os.path.join(self.log_dir, names[0]))).decode("latin-1").split("\n")
         return [line[30:] if len(line) >= 30 else line for line in lines]
 
     # -- the database
@@ -213,7 +221,7 @@ class Vexlink:
         if not files:
             return None
         check("one download file per request", len(files), 1)
-        return read(files[0])
+        return read(testrun.host_path(files[0]))
 
     def close(self, timeout=30):
         msg_id = self.request("CLOSE")

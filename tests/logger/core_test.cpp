@@ -174,9 +174,9 @@ TEST(Core, PendingLinesClassMethodAndMessageBounds)
                                   "'/></target>"),
               1);
     LOGT(core, 3, "first\nsecond");
-    EXPECT_EQ(ReadFile(dir.file("p.log")), "first\n");
+    EXPECT_EQ(ReadTextFile(dir.file("p.log")), "first\n");
     core.reset();
-    EXPECT_EQ(ReadFile(dir.file("p.log")), "first\nsecond\n");
+    EXPECT_EQ(ReadTextFile(dir.file("p.log")), "first\nsecond\n");
 }
 
 TEST(Core, CallsFromInsideTheCoreAreDropped)
@@ -208,7 +208,7 @@ TEST(Core, CallsFromInsideTheCoreAreDropped)
                                      "'/></loggerCallback>");
     EXPECT_EQ(reporter.restart, 2);
     LOGT(core, 1, "after\n");
-    EXPECT_EQ(ReadFile(dir.file("cb.log")), "outside\nafter\n");
+    EXPECT_EQ(ReadTextFile(dir.file("cb.log")), "outside\nafter\n");
 
 }
 
@@ -228,7 +228,7 @@ TEST(Core, ThreadsLogWholeLines)
     for (std::thread& th : threads)
         th.join();
     core.reset();
-    const std::vector<std::string> lines = SplitLines(ReadFile(dir.file("t.log")));
+    const std::vector<std::string> lines = SplitLines(ReadTextFile(dir.file("t.log")));
     ASSERT_EQ(lines.size(), 4000u);
     const std::regex first(R"(thread (\d) line (\d+))");
     for (size_t i = 0; i + 1 < lines.size(); i += 2) {

@@ -6,6 +6,7 @@
 
 #include "elog.h"
 #include "globals.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ TEST(EventLog, PreScanOfTheArguments)
         int logOn;
     };
     const std::vector<Case> cases = {
-        {{"-D", "/x", "-c", ini, "-d", "wd", "-l", "1"}, "/logs/", ini, "wd", 1},
+        {{"-D", "/x", "-c", ini, "-d", "wd", "-l", "1"}, std::string("/logs") + Platform::pathSeparator, ini, "wd", 1},
         {{"-c", ini, "-D", "/x", "-l", "0"}, "/x", ini, "", 0},          // the later of -c and -D wins
         {{"-c", dir.file("no.ini"), "-l", "yes", "-h"}, ".", "", "", 1}, // unreadable INI forgotten
         {{"-d", "wd", "bogus", "-l", "1"}, ".", "", "wd", 0},            // an invalid argument ends the scan

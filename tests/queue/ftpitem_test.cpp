@@ -52,9 +52,10 @@ TEST_F(FTPItemTest, TempPathFromConfiguration)
 {
     EXPECT_EQ("", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
     SetParm("GLOBAL.WORK_DIR", "w");
-    EXPECT_EQ("/w", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
+    const std::string w = std::string(1, Platform::pathSeparator) + "w";
+    EXPECT_EQ(w, FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
     SetParm("GLOBAL.TEMP_PATH", "/var/tmp");
-    EXPECT_EQ("/var/tmp/w", FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
+    EXPECT_EQ("/var/tmp" + w, FTPItem("HPDATA", 13, 0, nullptr, nullptr).GetTempPath());
     TearDown();
     SetUp();
     SetParm("GLOBAL.TEMP_PATH", "/var/tmp");

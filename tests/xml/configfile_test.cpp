@@ -1,6 +1,7 @@
 #include "xml/configfile.h"
 
 #include "scratchdir.h"
+#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
@@ -170,8 +171,9 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
 
     dir.write("prog.ini", "k = fromProg\n");
     dir.write("any.ini", "[S]\nk = fromAny\n");
-    ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0700), 0);
-    const std::string cfgPath = dir.write("sub/c.xml", "<talverix><ini path='../*.ini' hook=':I:'/><ini path='" +
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
+    const std::string sep(1, Platform::pathSeparator);
+    const std::string cfgPath = dir.write("sub" + sep + "c.xml", "<talverix><ini path='../*.ini' hook=':I:'/><ini path='" +
                                                            dir.write("second.ini", "k = fromSecond\n") +
                                                            "' hook=':I:'/><x v=':I:k'/></talverix>");
     // Later ini elements come first; "*" takes the program name; relative paths start at the file.
@@ -179,10 +181,10 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
     ASSERT_TRUE(file.load()) << file.messages();
     EXPECT_EQ(file.baseDir().c_str(), dir.file("sub"));
     EXPECT_EQ(attr(child(file.root(), "x"), "v"), "fromSecond");
-    EXPECT_STREQ(file.firstHook()->next()->iniFile()->path().c_str(), (dir.file("sub") + "/../prog.ini").c_str());
+    EXPECT_STREQ(file.firstHook()->next()->iniFile()->path().c_str(), (dir.file("sub") + sep + "../prog.ini").c_str());
     {
         ChangeDir cd(dir.path());
-        ConfigFile relative("sub/c.xml", "prog");
+        ConfigFile relative(("sub" + sep + "c.xml").c_str(), "prog");
         ASSERT_TRUE(relative.load()) << relative.messages();
         EXPECT_EQ(relative.baseDir().c_str(), dir.file("sub"));
     }

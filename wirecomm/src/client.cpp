@@ -20,14 +20,13 @@
 #include <string>
 #include <unordered_map>
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "sockets.h"
 
+#if defined(_WIN32)
+#define WC_EXPORT extern "C" __declspec(dllexport)
+#else
 #define WC_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using namespace wc;
 
@@ -154,6 +153,11 @@ int passPhraseCallback(char* buf, int size, int, void*)
 int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline& deadline,
               int32_t& rc)
 {
+    if (!sock::startup()) {
+        WC_TRACE(1, "cannot start the sockets");
+        rc = CM_PRODUCT_SPECIFIC_ERROR;
+        return -1;
+    }
     struct addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
@@ -170,18 +174,19 @@ int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline
     rc = CM_ALLOCATE_FAILURE_RETRY;
     int fd = -1;
     for (struct addrinfo* ai = list; ai && fd < 0; ai = ai->ai_next) {
-        int s = socket(ai->ai_family, SOCK_STREAM, 0);
+        int s = static_cast<int>(socket(ai->ai_family, SOCK_STREAM, 0));
         if (s < 0 || !prepareSocket(s)) {
+            const int e = sock::lastError();
             if (s >= 0)
-                close(s);
-            WC_TRACE(1, "socket: %s", std::strerror(errno));
+                sock::closeSocket(s);
+            WC_TRACE(1, "socket: %s", sock::errorText(e).c_str());
             rc = CM_PRODUCT_SPECIFIC_ERROR;
             continue;
         }
         int one = 1;
-        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        sock::setIntOption(s, IPPROTO_TCP, TCP_NODELAY, one);
         if (pcPort != 0) {
-            setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            sock::setIntOption(s, SOL_SOCKET, SO_REUSEADDR, one);
             struct sockaddr_storage local;
             std::memset(&local, 0, sizeof local);
             socklen_t localLen;
@@ -199,35 +204,35 @@ int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline
                 localLen = sizeof *a4;
             }
             if (bind(s, reinterpret_cast<struct sockaddr*>(&local), localLen) != 0) {
-                WC_TRACE(1, "cannot bind local port %u: %s", pcPort, std::strerror(errno));
-                close(s);
+                WC_TRACE(1, "cannot bind local port %u: %s", pcPort, sock::errorText(sock::lastError()).c_str());
+                sock::closeSocket(s);
                 rc = CM_ALLOCATE_FAILURE_RETRY;
                 continue;
             }
         }
-        int r = connect(s, ai->ai_addr, ai->ai_addrlen);
-        if (r != 0 && errno != EINPROGRESS && errno != EINTR) {
-            int e = errno;
-            WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, std::strerror(e));
+        int r = connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen));
+        // A non-blocking connect under way: EINPROGRESS on POSIX, EWOULDBLOCK on Windows.
+        const int started = r != 0 ? sock::lastError() : 0;
+        if (r != 0 && started != EINPROGRESS && started != EWOULDBLOCK && started != EINTR) {
+            int e = started;
+            WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, sock::errorText(e).c_str());
             rc = e == ECONNREFUSED ? CM_ALLOCATE_FAILURE_NO_RETRY : CM_ALLOCATE_FAILURE_RETRY;
-            close(s);
+            sock::closeSocket(s);
             continue;
         }
         if (r != 0) {
             int e = 0;
             for (;;) {
-                struct pollfd p = {s, POLLOUT, 0};
+                pollfd p = sock::pollEntry(s, POLLOUT);
                 int ms = deadline.pollMs();
-                int n = ms == 0 ? 0 : poll(&p, 1, ms);
-                if (n < 0 && errno == EINTR)
+                int n = ms == 0 ? 0 : sock::pollSockets(&p, 1, ms);
+                if (n < 0 && sock::lastError() == EINTR)
                     continue;
                 if (n <= 0) {
                     e = ETIMEDOUT;
                     break;
                 }
-                socklen_t len = sizeof e;
-                if (getsockopt(s, SOL_SOCKET, SO_ERROR, &e, &len) != 0)
-                    e = errno;
+                e = sock::pendingError(s);
                 break;
             }
             if (e != 0) {
@@ -235,9 +240,9 @@ int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline
                     WC_TRACE(1, "connect to %s:%u: no answer within the connection time limit", ip,
                              hostPort);
                 else
-                    WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, std::strerror(e));
+                    WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, sock::errorText(e).c_str());
                 rc = e == ECONNREFUSED ? CM_ALLOCATE_FAILURE_NO_RETRY : CM_ALLOCATE_FAILURE_RETRY;
-                close(s);
+                sock::closeSocket(s);
                 if (e == ETIMEDOUT)
                     break;
                 continue;

@@ -1,4 +1,5 @@
 #include "connection.h"
+#include "sockets.h"
 
 #include <openssl/err.h>
 
@@ -9,11 +10,9 @@
 #include <csignal>
 #include <ctime>
 
-#include <fcntl.h>
-#include <poll.h>
+#if !defined(_WIN32)
 #include <pthread.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 namespace wc {
 
@@ -65,17 +64,19 @@ std::string opensslErrors()
 
 bool prepareSocket(int fd)
 {
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
-        return false;
-    int fdflags = fcntl(fd, F_GETFD, 0);
-    if (fdflags >= 0)
-        fcntl(fd, F_SETFD, fdflags | FD_CLOEXEC);
-    return true;
+    return sock::setNonBlocking(fd);
 }
 
 namespace {
 
+#if defined(_WIN32)
+// Windows raises no signal for a write to a closed connection.
+class SigpipeBlock {
+public:
+    SigpipeBlock() {}
+    ~SigpipeBlock() {}
+};
+#else
 // OpenSSL writes to the socket with write(), which raises SIGPIPE when the
 // peer has gone. The signal is blocked in this thread for the duration of
 // the call and a SIGPIPE it caused is taken off again, so the process's own
@@ -115,6 +116,7 @@ private:
     sigset_t m_old;
     bool m_wasPending = false;
 };
+#endif
 
 } // namespace
 
@@ -149,11 +151,12 @@ Io Connection::wait(bool forWrite, const Deadline& deadline)
         int ms = deadline.pollMs();
         if (ms == 0)
             return Io::Timeout;
-        int n = poll(&p, 1, ms);
+        int n = sock::pollSockets(&p, 1, ms);
         if (n < 0) {
-            if (errno == EINTR)
+            const int e = sock::lastError();
+            if (e == EINTR)
                 continue;
-            m_strError = std::strerror(errno);
+            m_strError = sock::errorText(e);
             return Io::Error;
         }
         if (n == 0)
@@ -179,7 +182,7 @@ Io Connection::tlsResult(int ret, bool& retry, const Deadline& deadline)
     case SSL_ERROR_ZERO_RETURN:
         return Io::Eof;
     case SSL_ERROR_SYSCALL: {
-        int e = errno;
+        int e = sock::lastError();
         std::string q = opensslErrors();
         if (ret == 0 || e == 0) {
             m_strError = q.empty() ? "connection closed by peer" : q;
@@ -189,7 +192,7 @@ Io Connection::tlsResult(int ret, bool& retry, const Deadline& deadline)
             retry = true;
             return Io::Ok;
         }
-        m_strError = std::strerror(e);
+        m_strError = sock::errorText(e);
         return Io::Error;
     }
     default:
@@ -242,22 +245,23 @@ Io Connection::readSome(unsigned char* p, size_t n, size_t& got, const Deadline&
                 return io == Io::Ok ? Io::Protocol : io;
             continue;
         }
-        ssize_t r = recv(m_fd, p, n, 0);
+        const auto r = recv(m_fd, reinterpret_cast<char*>(p), static_cast<int>(n), 0);
         if (r > 0) {
             got = static_cast<size_t>(r);
             return Io::Ok;
         }
         if (r == 0)
             return Io::Eof;
-        if (errno == EINTR)
+        const int e = sock::lastError();
+        if (e == EINTR)
             continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (e == EAGAIN || e == EWOULDBLOCK) {
             Io w = wait(false, deadline);
             if (w != Io::Ok)
                 return w;
             continue;
         }
-        m_strError = std::strerror(errno);
+        m_strError = sock::errorText(e);
         return Io::Error;
     }
 }
@@ -288,20 +292,21 @@ Io Connection::writeAll(const unsigned char* p, size_t n, const Deadline& deadli
                 return io == Io::Ok ? Io::Protocol : (io == Io::Eof ? Io::Error : io);
             continue;
         }
-        ssize_t r = send(m_fd, p + done, chunk, MSG_NOSIGNAL);
+        const auto r = send(m_fd, reinterpret_cast<const char*>(p + done), static_cast<int>(chunk), sock::sendFlags);
         if (r >= 0) {
             done += static_cast<size_t>(r);
             continue;
         }
-        if (errno == EINTR)
+        const int e = sock::lastError();
+        if (e == EINTR)
             continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (e == EAGAIN || e == EWOULDBLOCK) {
             Io w = wait(true, deadline);
             if (w != Io::Ok)
                 return w;
             continue;
         }
-        m_strError = std::strerror(errno);
+        m_strError = sock::errorText(e);
         return Io::Error;
     }
     return Io::Ok;
@@ -317,18 +322,19 @@ void Connection::closeGracefully(int lingerMs)
         SSL_shutdown(m_ssl); // sends close_notify; the answer is not awaited
         ERR_clear_error();
     }
-    shutdown(m_fd, SHUT_WR);
+    shutdown(m_fd, sock::shutSend);
     Deadline deadline = Deadline::after(lingerMs);
-    unsigned char drop[4096];
+    char drop[4096];
     for (;;) {
-        ssize_t r = recv(m_fd, drop, sizeof drop, 0);
+        const auto r = recv(m_fd, drop, sizeof drop, 0);
         if (r > 0)
             continue;
         if (r == 0)
             break;
-        if (errno == EINTR)
+        const int e = sock::lastError();
+        if (e == EINTR)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
+        if (e != EAGAIN && e != EWOULDBLOCK)
             break;
         if (wait(false, deadline) != Io::Ok)
             break;
@@ -343,7 +349,7 @@ void Connection::closeNow()
         m_ssl = nullptr;
     }
     if (m_fd >= 0) {
-        ::close(m_fd);
+        sock::closeSocket(m_fd);
         m_fd = -1;
     }
 }

@@ -11,21 +11,20 @@
 #include <openssl/err.h>
 #include <openssl/x509.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include "sockets.h"
+
+#if defined(_WIN32)
+#define WC_EXPORT extern "C" __declspec(dllexport)
+#else
 #define WC_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 using namespace wc;
 
@@ -355,6 +354,7 @@ WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch
             return nullptr;
         l->clientCa = cfg.client_ca_file && *cfg.client_ca_file;
     }
+    sock::startup();
     struct addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_UNSPEC;
@@ -370,16 +370,22 @@ WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch
         *rc = CM_PARAMETER_ERROR;
         return nullptr;
     }
-    int fd = socket(res->ai_family, SOCK_STREAM, 0);
-    int one = 1;
-    bool ok = fd >= 0 && prepareSocket(fd) &&
-              setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
-              bind(fd, res->ai_addr, res->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0;
+    int fd = static_cast<int>(socket(res->ai_family, SOCK_STREAM, 0));
+#if defined(_WIN32)
+    // Windows lets SO_REUSEADDR take over a port in use; its exclusive
+    // option gives the POSIX meaning (one listener per port).
+    const int reuse = SO_EXCLUSIVEADDRUSE;
+#else
+    const int reuse = SO_REUSEADDR;
+#endif
+    bool ok = fd >= 0 && prepareSocket(fd) && sock::setIntOption(fd, SOL_SOCKET, reuse, 1) == 0 &&
+              bind(fd, res->ai_addr, static_cast<int>(res->ai_addrlen)) == 0 && listen(fd, SOMAXCONN) == 0;
+    const int e = sock::lastError();
     freeaddrinfo(res);
     if (!ok) {
-        WC_TRACE(1, "host: cannot listen on %s:%u: %s", host, port, std::strerror(errno));
+        WC_TRACE(1, "host: cannot listen on %s:%u: %s", host, port, sock::errorText(e).c_str());
         if (fd >= 0)
-            close(fd);
+            sock::closeSocket(fd);
         if (l->ctx)
             SSL_CTX_free(l->ctx);
         *rc = CM_PRODUCT_SPECIFIC_ERROR;
@@ -407,7 +413,7 @@ WC_EXPORT void wch_listener_close(wch_listener* listener)
     if (!listener)
         return;
     if (listener->fd >= 0)
-        close(listener->fd);
+        sock::closeSocket(listener->fd);
     if (listener->ctx)
         SSL_CTX_free(listener->ctx);
     delete listener;
@@ -427,20 +433,21 @@ WC_EXPORT wch_conv* wch_accept_connection(wch_listener* listener, int32_t timeou
     struct sockaddr_storage peer;
     for (;;) {
         socklen_t len = sizeof peer;
-        fd = accept(listener->fd, reinterpret_cast<struct sockaddr*>(&peer), &len);
+        fd = static_cast<int>(accept(listener->fd, reinterpret_cast<struct sockaddr*>(&peer), &len));
         if (fd >= 0)
             break;
-        if (errno == EINTR || errno == ECONNABORTED)
+        const int e = sock::lastError();
+        if (e == EINTR || e == ECONNABORTED)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            WC_TRACE(1, "host: accept: %s", std::strerror(errno));
+        if (e != EAGAIN && e != EWOULDBLOCK) {
+            WC_TRACE(1, "host: accept: %s", sock::errorText(e).c_str());
             *rc = CM_PRODUCT_SPECIFIC_ERROR;
             return nullptr;
         }
-        struct pollfd p = {listener->fd, POLLIN, 0};
+        pollfd p = sock::pollEntry(listener->fd, POLLIN);
         int ms = deadline.pollMs();
-        int n = ms == 0 ? 0 : poll(&p, 1, ms);
-        if (n < 0 && errno == EINTR)
+        int n = ms == 0 ? 0 : sock::pollSockets(&p, 1, ms);
+        if (n < 0 && sock::lastError() == EINTR)
             continue;
         if (n <= 0) {
             *rc = CM_OPERATION_INCOMPLETE;
@@ -448,12 +455,11 @@ WC_EXPORT wch_conv* wch_accept_connection(wch_listener* listener, int32_t timeou
         }
     }
     if (!prepareSocket(fd)) {
-        close(fd);
+        sock::closeSocket(fd);
         *rc = CM_PRODUCT_SPECIFIC_ERROR;
         return nullptr;
     }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sock::setIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);
     std::unique_ptr<wch_conv> c(new wch_conv());
     c->conn.reset(new Connection(fd));
     if (listener->ctx) {

@@ -2,7 +2,11 @@
 
 #include "wirecomm.h"
 
+#if defined(_WIN32)
+#define WC_EXPORT extern "C" __declspec(dllexport)
+#else
 #define WC_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 WC_EXPORT const char* cm_rc2str(int32_t rc)
 {

@@ -14,9 +14,13 @@ namespace {
 // fraction of the precise one, and it is read for every block.
 int64_t coarseMs()
 {
+#if defined(CLOCK_MONOTONIC_COARSE)
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+#else
+    return monotonicMs(); // Windows: GetTickCount64 underneath, as cheap
+#endif
 }
 } // namespace
 
