@@ -3,6 +3,7 @@
 usage: run_e2e.py <vexlink> <vexlink-hostemu> <case>"""
 import os
 import random
+import socket
 import sys
 import time
 
@@ -363,6 +364,31 @@ def case_uploads_refused(c):
     check("exit code", run.wait(30), 16)
     check_true("ends at once", time.monotonic() - started < 5)
     check_true("logged", ("Uploading file '%s' can't be read" % missing) in run.log_lines())
+
+
+def case_work_directory_in_use(c):
+    """One run per work directory, between two vexlink processes (flock on
+    Linux, LockFileEx on Windows): the second ends at once with exit code 8
+    and says why; the holder removes the lock file at its end."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(1)
+    listener.settimeout(30)
+    try:
+        # A host that takes the connection and never answers keeps the first run waiting.
+        first = c.vexlink(listener.getsockname()[1], t0=5, msglevel=1)
+        conn, _ = listener.accept()
+        lock = os.path.join(first.dir, "vexlink.lock")
+        wait_for("the first run's lock file", lambda: os.path.exists(lock))
+        second = c.vexlink(listener.getsockname()[1], t0=5, msglevel=1)
+        check("second run: exit code", second.wait(60), 8)
+        check_true("second run: why", any(l.startswith("Work directory '") and l.endswith("' is in use by another run: refused")
+                                          for l in first.log_lines()), repr(first.log_lines()))
+        conn.close()
+        check("first run: exit code", first.wait(60), 16)
+        check("the lock file is removed at the end", os.path.exists(lock), False)
+    finally:
+        listener.close()
 
 
 def context(args):

@@ -188,6 +188,15 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
         ASSERT_TRUE(relative.load()) << relative.messages();
         EXPECT_EQ(relative.baseDir().c_str(), dir.file("sub"));
     }
+#if defined(_WIN32)
+    {
+        // A path from the root is on the drive of the file's folder, not on the current drive.
+        ChangeDir cd(dir.path()[0] == 'Z' ? "C:\\" : "Z:\\");
+        ConfigFile rooted(dir.write("r.xml", "<talverix><ini path='\\none.ini' hook=':I:'/></talverix>").c_str(), "p");
+        ASSERT_TRUE(rooted.load()) << rooted.messages();
+        EXPECT_EQ(rooted.firstHook()->iniFile()->path().c_str(), dir.path().substr(0, 2) + "\\none.ini");
+    }
+#endif
     // No hook attribute: an empty hook makes every value a reference; loading still ends.
     ConfigFile empty("string", nullptr);
     ASSERT_TRUE(empty.load(("<talverix><ini path='" + dir.file("any.ini") + "'/><e a='[S]k' b='no'/><f/></talverix>").c_str()));
