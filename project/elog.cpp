@@ -90,13 +90,13 @@ void AppendEscaped(std::string& out, const char* text, size_t length)
 
 // One conversion printed alone, the text of %s and %c escaped.
 template <typename T>
-void AppendConversion(std::string& out, const std::string& spec, T value, bool escape)
+void AppendConversion(std::string& out, const std::string& directive, T value, bool escape)
 {
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+    const int n = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (n <= 0)
         return;
     std::string text(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(&text[0], text.size(), spec.c_str(), value);
+    std::snprintf(&text[0], text.size(), directive.c_str(), value);
     text.resize(static_cast<size_t>(n));
     if (escape)
         AppendEscaped(out, text.data(), text.size());
@@ -121,22 +121,22 @@ std::string FormatEscaped(const char* format, va_list args)
             continue;
         }
         // The conversion with any "*" replaced by its argument's value.
-        std::string spec = "%";
+        std::string directive = "%";
         ++p;
         while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
-            spec += *p++;
+            directive += *p++;
         for (int part = 0; part < 2; ++part) {
             if (part == 1) {
                 if (*p != '.')
                     break;
-                spec += *p++;
+                directive += *p++;
             }
             if (*p == '*') {
-                spec += std::to_string(va_arg(args, int));
+                directive += std::to_string(va_arg(args, int));
                 ++p;
             } else {
                 while (*p >= '0' && *p <= '9')
-                    spec += *p++;
+                    directive += *p++;
             }
         }
         std::string length;
@@ -145,48 +145,48 @@ std::string FormatEscaped(const char* format, va_list args)
         const char conversion = *p;
         if (conversion == '\0')
             break;
-        spec += length;
-        spec += conversion;
+        directive += length;
+        directive += conversion;
         const bool isLong = length == "l";
         const bool isLongLong = length == "ll" || length == "q" || length == "j";
         const bool isSize = length == "z" || length == "t";
         switch (conversion) {
         case 's': {
             const char* text = va_arg(args, const char*);
-            AppendConversion(out, spec, text != nullptr ? text : "(null)", true);
+            AppendConversion(out, directive, text != nullptr ? text : "(null)", true);
             break;
         }
         case 'c':
-            AppendConversion(out, spec, va_arg(args, int), true);
+            AppendConversion(out, directive, va_arg(args, int), true);
             break;
         case 'd':
         case 'i':
             if (isLongLong)
-                AppendConversion(out, spec, va_arg(args, long long), false);
+                AppendConversion(out, directive, va_arg(args, long long), false);
             else if (isLong || isSize)
-                AppendConversion(out, spec, va_arg(args, long), false);
+                AppendConversion(out, directive, va_arg(args, long), false);
             else
-                AppendConversion(out, spec, va_arg(args, int), false);
+                AppendConversion(out, directive, va_arg(args, int), false);
             break;
         case 'u':
         case 'o':
         case 'x':
         case 'X':
             if (isLongLong)
-                AppendConversion(out, spec, va_arg(args, unsigned long long), false);
+                AppendConversion(out, directive, va_arg(args, unsigned long long), false);
             else if (isLong || isSize)
-                AppendConversion(out, spec, va_arg(args, unsigned long), false);
+                AppendConversion(out, directive, va_arg(args, unsigned long), false);
             else
-                AppendConversion(out, spec, va_arg(args, unsigned int), false);
+                AppendConversion(out, directive, va_arg(args, unsigned int), false);
             break;
         case 'p':
-            AppendConversion(out, spec, va_arg(args, void*), false);
+            AppendConversion(out, directive, va_arg(args, void*), false);
             break;
         default:
             if (length == "L")
-                AppendConversion(out, spec, va_arg(args, long double), false);
+                AppendConversion(out, directive, va_arg(args, long double), false);
             else
-                AppendConversion(out, spec, va_arg(args, double), false);
+                AppendConversion(out, directive, va_arg(args, double), false);
             break;
         }
     }
