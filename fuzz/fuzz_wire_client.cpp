@@ -49,8 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     a.sin_port = 0;
     socklen_t len = sizeof a;
     if (g_listener < 0 || bind(g_listener, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 ||
-        listen(g_listener, 16) != 0 ||
-        getsockname(g_listener, reinterpret_cast<struct sockaddr*>(&a), &len) != 0)
+        listen(g_listener, 16) != 0 || getsockname(g_listener, reinterpret_cast<struct sockaddr*>(&a), &len) != 0)
         fail("no listener on 127.0.0.1");
     g_port = ntohs(a.sin_port);
     cm_set_crypt_mode(1);
@@ -61,9 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0 || size > 65536)
         return 0;
-    const int32_t requested = static_cast<int32_t>(data[0]) * 128 > WC_MAX_BLOCK
-                                  ? 0
-                                  : static_cast<int32_t>(data[0]) * 128;
+    const int32_t requested =
+        static_cast<int32_t>(data[0]) * 128 > WC_MAX_BLOCK ? 0 : static_cast<int32_t>(data[0]) * 128;
     std::thread host(fakeHost, data + 1, size - 1);
 
     unsigned char cid[WC_CID_SIZE];

@@ -9,7 +9,8 @@ namespace hostemu {
 
 namespace {
 
-std::string Unquote(std::string v) {
+std::string Unquote(std::string v)
+{
     v = TrimBlanks(v);
     if (v.size() >= 2 && v.front() == '\'' && v.back() == '\'')
         v = v.substr(1, v.size() - 2);
@@ -17,7 +18,8 @@ std::string Unquote(std::string v) {
 }
 
 // A count of at most six digits, blanks around it allowed.
-bool ParseCount(const std::string& text, int& v) {
+bool ParseCount(const std::string& text, int& v)
+{
     uint64_t n = 0;
     if (!ParseDecimal(TrimBlanks(text), n, UINT64_MAX, 6))
         return false;
@@ -26,7 +28,8 @@ bool ParseCount(const std::string& text, int& v) {
 }
 
 // Aliases of BPXWDYN keywords, mapped to one name.
-std::string Canonical(const std::string& key) {
+std::string Canonical(const std::string& key)
+{
     if (key == "FILE" || key == "DD" || key == "DDNAME")
         return "FI";
     if (key == "DSN" || key == "DSNAME" || key == "DATASET")
@@ -49,7 +52,8 @@ std::string Canonical(const std::string& key) {
 } // namespace
 
 bool ParseKeywordString(const std::string& text, std::vector<std::pair<std::string, std::string>>& out,
-                        std::string& error) {
+                        std::string& error)
+{
     out.clear();
     size_t i = 0;
     std::set<std::string> seen;
@@ -104,12 +108,14 @@ bool ParseKeywordString(const std::string& text, std::vector<std::pair<std::stri
     return true;
 }
 
-std::string Allocations::DatasetOf(const std::string& ddname) const {
+std::string Allocations::DatasetOf(const std::string& ddname) const
+{
     auto it = m_allocs.find(UpperAscii(ddname));
     return it == m_allocs.end() ? std::string() : it->second.dsn;
 }
 
-Status Allocations::Execute(const std::string& request) {
+Status Allocations::Execute(const std::string& request)
+{
     std::vector<std::pair<std::string, std::string>> parts;
     std::string error;
     if (!ParseKeywordString(request, parts, error))
@@ -122,11 +128,11 @@ Status Allocations::Execute(const std::string& request) {
         return Allocate(keys);
     if (verb == "FREE")
         return Free(keys);
-    return Status::Error(12, "BPXWDYN REQUEST NOT UNDERSTOOD: UNKNOWN VERB " + verb +
-                                 " (ALLOC OR FREE)");
+    return Status::Error(12, "BPXWDYN REQUEST NOT UNDERSTOOD: UNKNOWN VERB " + verb + " (ALLOC OR FREE)");
 }
 
-Status Allocations::Allocate(const Keys& keys) {
+Status Allocations::Allocate(const Keys& keys)
+{
     std::string status, disp;
     Status st = ReadStatusAndDisposition(keys, status, disp);
     if (!st.Ok())
@@ -169,16 +175,17 @@ Status Allocations::Allocate(const Keys& keys) {
     }
     if (!ddname.empty())
         m_allocs[ddname] = Alloc{ref.Text(), status, disp};
-    return Status::Success("ALLOC " + (ddname.empty() ? std::string() : "FI(" + ddname + ") ") + "DA(" +
-                           ref.Text() + ") " + status + (disp.empty() ? "" : " " + disp) + " - " + what);
+    return Status::Success("ALLOC " + (ddname.empty() ? std::string() : "FI(" + ddname + ") ") + "DA(" + ref.Text() +
+                           ") " + status + (disp.empty() ? "" : " " + disp) + " - " + what);
 }
 
-Status Allocations::ReadStatusAndDisposition(const Keys& keys, std::string& status, std::string& disp) {
+Status Allocations::ReadStatusAndDisposition(const Keys& keys, std::string& status, std::string& disp)
+{
     static const std::set<std::string> known = {
-        "FI", "DA", "NEW", "OLD", "SHR", "MOD", "CATALOG", "KEEP", "DELETE", "UNCATALOG",
-        "DSORG", "DSNTYPE", "RECFM", "LRECL", "BLKSIZE", "DIR", "SPACE", "CYL", "TRACKS",
-        "BLOCK", "UNIT", "VOL", "REUSE", "MSG", "LIKE", "RELEASE", "STORCLAS", "MGMTCLAS",
-        "DATACLAS", "RTDDN", "RTDSN"};
+        "FI",     "DA",        "NEW",      "OLD",      "SHR",      "MOD",   "CATALOG", "KEEP",
+        "DELETE", "UNCATALOG", "DSORG",    "DSNTYPE",  "RECFM",    "LRECL", "BLKSIZE", "DIR",
+        "SPACE",  "CYL",       "TRACKS",   "BLOCK",    "UNIT",     "VOL",   "REUSE",   "MSG",
+        "LIKE",   "RELEASE",   "STORCLAS", "MGMTCLAS", "DATACLAS", "RTDDN", "RTDSN"};
     for (const auto& kv : keys)
         if (known.find(kv.first) == known.end())
             return Status::Error(12, "BPXWDYN KEYWORD " + kv.first + " NOT SUPPORTED");
@@ -201,7 +208,8 @@ Status Allocations::ReadStatusAndDisposition(const Keys& keys, std::string& stat
     return Status::Success();
 }
 
-Status Allocations::CreateNew(const Keys& keys, const DsRef& ref, const std::string& disp, std::string& what) {
+Status Allocations::CreateNew(const Keys& keys, const DsRef& ref, const std::string& disp, std::string& what)
+{
     DsAttrs attrs;
     Status st = NewAttributes(keys, ref, attrs);
     if (!st.Ok())
@@ -220,7 +228,8 @@ Status Allocations::CreateNew(const Keys& keys, const DsRef& ref, const std::str
     return st;
 }
 
-Status Allocations::NewAttributes(const Keys& keys, const DsRef& ref, DsAttrs& attrs) {
+Status Allocations::NewAttributes(const Keys& keys, const DsRef& ref, DsAttrs& attrs)
+{
     // A model's attributes first (LIKE), the keywords on top of them.
     attrs.recfm.blocked = true;
     std::string error;
@@ -273,7 +282,8 @@ Status Allocations::NewAttributes(const Keys& keys, const DsRef& ref, DsAttrs& a
     return Status::Success();
 }
 
-Status Allocations::Release(const std::string& ddname, const Alloc& a) {
+Status Allocations::Release(const std::string& ddname, const Alloc& a)
+{
     if (a.disp == "DELETE" && a.status != "NEW") {
         DsRef ref;
         std::string error;
@@ -288,7 +298,8 @@ Status Allocations::Release(const std::string& ddname, const Alloc& a) {
     return Status::Success("FREE FI(" + ddname + ")");
 }
 
-Status Allocations::Free(const std::map<std::string, std::string>& keys) {
+Status Allocations::Free(const std::map<std::string, std::string>& keys)
+{
     for (const auto& kv : keys)
         if (kv.first != "FI" && kv.first != "DA")
             return Status::Error(12, "BPXWDYN KEYWORD " + kv.first + " NOT SUPPORTED ON FREE");
@@ -323,7 +334,8 @@ Status Allocations::Free(const std::map<std::string, std::string>& keys) {
     return result;
 }
 
-void Allocations::FreeAll() {
+void Allocations::FreeAll()
+{
     std::map<std::string, Alloc> all;
     all.swap(m_allocs);
     for (const auto& kv : all)

@@ -16,17 +16,26 @@ namespace {
 const char* const kMagic = "VEXDS";
 const char* const kMarker = "VEXCAT";
 
-std::vector<std::string> MemberFields(const MemberInfo& m) {
+std::vector<std::string> MemberFields(const MemberInfo& m)
+{
     if (!m.hasStats)
         return {"MEMBER", m.name, "0"};
     const MemberStats& s = m.stats;
-    return {"MEMBER",           m.name,         "1",
-            std::to_string(s.vv), std::to_string(s.mm), s.created,
-            s.changedDate,      s.changedTime,  std::to_string(s.init),
-            std::to_string(s.mod), s.userid.empty() ? "-" : s.userid};
+    return {"MEMBER",
+            m.name,
+            "1",
+            std::to_string(s.vv),
+            std::to_string(s.mm),
+            s.created,
+            s.changedDate,
+            s.changedTime,
+            std::to_string(s.init),
+            std::to_string(s.mod),
+            s.userid.empty() ? "-" : s.userid};
 }
 
-bool MemberFromSection(const Section& sec, MemberInfo& m) {
+bool MemberFromSection(const Section& sec, MemberInfo& m)
+{
     const auto& f = sec.fields;
     if (f.size() < 3 || f[0] != "MEMBER" || !IsValidMemberName(f[1]))
         return false;
@@ -51,22 +60,27 @@ bool MemberFromSection(const Section& sec, MemberInfo& m) {
     return true;
 }
 
-bool MemberLess(const MemberInfo& a, const MemberInfo& b) { return a.name < b.name; }
+bool MemberLess(const MemberInfo& a, const MemberInfo& b)
+{
+    return a.name < b.name;
+}
 
-void RemoveQuietly(const std::string& path) {
+void RemoveQuietly(const std::string& path)
+{
     std::error_code ec;
     fs::remove(path, ec);
 }
 
 // Checks one record against the attributes; pads fixed-length records.
-Status CheckRecord(const DsAttrs& attrs, const std::string& dsnText, uint64_t number,
-                   unsigned char pad, std::string& rec) {
+Status CheckRecord(const DsAttrs& attrs, const std::string& dsnText, uint64_t number, unsigned char pad,
+                   std::string& rec)
+{
     const int max = MaxDataLength(attrs);
     if (rec.size() > static_cast<size_t>(max)) {
         std::string what = attrs.recfm.type == 'U' ? "BLKSIZE" : "LRECL";
         int limit = attrs.recfm.type == 'U' ? attrs.blksize : attrs.lrecl;
-        std::string text = "RECORD " + std::to_string(number) + " HAS " + std::to_string(rec.size()) +
-                           " BYTES, " + what + " OF " + dsnText + " IS " + std::to_string(limit);
+        std::string text = "RECORD " + std::to_string(number) + " HAS " + std::to_string(rec.size()) + " BYTES, " +
+                           what + " OF " + dsnText + " IS " + std::to_string(limit);
         if (attrs.recfm.type == 'V')
             text += " (AT MOST " + std::to_string(max) + " DATA BYTES)";
         return Status::Error(8, text);
@@ -80,7 +94,8 @@ Status CheckRecord(const DsAttrs& attrs, const std::string& dsnText, uint64_t nu
 
 } // namespace
 
-const MemberInfo* DatasetEntry::FindMember(const std::string& member) const {
+const MemberInfo* DatasetEntry::FindMember(const std::string& member) const
+{
     MemberInfo key;
     key.name = member;
     auto it = std::lower_bound(members.begin(), members.end(), key, MemberLess);
@@ -89,14 +104,16 @@ const MemberInfo* DatasetEntry::FindMember(const std::string& member) const {
     return &*it;
 }
 
-uint64_t DatasetEntry::TotalBytes() const {
+uint64_t DatasetEntry::TotalBytes() const
+{
     uint64_t n = data.bytes;
     for (const MemberInfo& m : members)
         n += m.section.bytes;
     return n;
 }
 
-DatasetWriter::~DatasetWriter() {
+DatasetWriter::~DatasetWriter()
+{
     if (!m_bDone) {
         std::string ignored;
         m_writer.Close(ignored);
@@ -104,7 +121,8 @@ DatasetWriter::~DatasetWriter() {
     }
 }
 
-bool DatasetWriter::Add(const std::string& data) {
+bool DatasetWriter::Add(const std::string& data)
+{
     if (Failed())
         return false;
     std::string rec = data;
@@ -118,18 +136,23 @@ bool DatasetWriter::Add(const std::string& data) {
     return true;
 }
 
-bool Catalog::IsCatalogue(const std::string& dir) {
+bool Catalog::IsCatalogue(const std::string& dir)
+{
     return Platform::isRegularFile(dir + "/" + kMarker);
 }
 
-std::string Catalog::DatasetPath(const std::string& dsn) const { return m_dir + "/datasets/" + dsn; }
-
-std::string Catalog::TempPath() {
-    return m_dir + "/tmp/" + std::to_string(Platform::processId()) + "-" +
-           std::to_string(++m_tmpCounter) + ".tmp";
+std::string Catalog::DatasetPath(const std::string& dsn) const
+{
+    return m_dir + "/datasets/" + dsn;
 }
 
-Status Catalog::Open(const std::string& dir) {
+std::string Catalog::TempPath()
+{
+    return m_dir + "/tmp/" + std::to_string(Platform::processId()) + "-" + std::to_string(++m_tmpCounter) + ".tmp";
+}
+
+Status Catalog::Open(const std::string& dir)
+{
     std::error_code ec;
     m_dir = dir;
     for (const char* sub : {"datasets", "spool", "tmp"}) {
@@ -150,8 +173,7 @@ Status Catalog::Open(const std::string& dir) {
     for (const auto& e : fs::directory_iterator(dir + "/datasets", ec)) {
         std::string name = e.path().filename().string();
         if (!IsValidDsName(name)) {
-            std::fprintf(stderr, "hostemu: catalogue: ignoring %s (not a data set name)\n",
-                         e.path().string().c_str());
+            std::fprintf(stderr, "hostemu: catalogue: ignoring %s (not a data set name)\n", e.path().string().c_str());
             continue;
         }
         EntryPtr entry;
@@ -169,7 +191,8 @@ Status Catalog::Open(const std::string& dir) {
     return Status::Success();
 }
 
-Status Catalog::LoadEntry(const std::string& dsn, const std::string& path, EntryPtr& out) const {
+Status Catalog::LoadEntry(const std::string& dsn, const std::string& path, EntryPtr& out) const
+{
     RecordFileIndex index;
     std::string error;
     if (!ReadRecordFileIndex(path, kMagic, index, error))
@@ -180,8 +203,7 @@ Status Catalog::LoadEntry(const std::string& dsn, const std::string& path, Entry
     if (!AttrsFromHeader(index.header, entry->attrs, error))
         return Status::Error(12, error);
     if (entry->attrs.dsorg == Dsorg::PS) {
-        if (index.sections.size() != 1 || index.sections[0].fields.size() != 1 ||
-            index.sections[0].fields[0] != "DATA")
+        if (index.sections.size() != 1 || index.sections[0].fields.size() != 1 || index.sections[0].fields[0] != "DATA")
             return Status::Error(12, "A SEQUENTIAL DATA SET NEEDS EXACTLY ONE DATA SECTION");
         entry->data = index.sections[0];
     } else {
@@ -201,18 +223,21 @@ Status Catalog::LoadEntry(const std::string& dsn, const std::string& path, Entry
     return Status::Success();
 }
 
-size_t Catalog::Count() const {
+size_t Catalog::Count() const
+{
     std::shared_lock<std::shared_mutex> lock(m_indexLock);
     return m_entries.size();
 }
 
-EntryPtr Catalog::Find(const std::string& dsn) const {
+EntryPtr Catalog::Find(const std::string& dsn) const
+{
     std::shared_lock<std::shared_mutex> lock(m_indexLock);
     auto it = m_entries.find(dsn);
     return it == m_entries.end() ? nullptr : it->second;
 }
 
-std::vector<EntryPtr> Catalog::List(const DsFilter& filter) const {
+std::vector<EntryPtr> Catalog::List(const DsFilter& filter) const
+{
     std::vector<EntryPtr> out;
     const std::string& prefix = filter.LiteralPrefix();
     std::shared_lock<std::shared_mutex> lock(m_indexLock);
@@ -225,7 +250,8 @@ std::vector<EntryPtr> Catalog::List(const DsFilter& filter) const {
     return out;
 }
 
-Status Catalog::FindLibrary(const std::string& dsn, EntryPtr& entry) const {
+Status Catalog::FindLibrary(const std::string& dsn, EntryPtr& entry) const
+{
     entry = Find(dsn);
     if (!entry)
         return Status::Error(8, "DATA SET " + dsn + " NOT IN CATALOG");
@@ -234,8 +260,8 @@ Status Catalog::FindLibrary(const std::string& dsn, EntryPtr& entry) const {
     return Status::Success();
 }
 
-Status Catalog::OpenReader(const DsRef& ref, std::unique_ptr<RecordReader>& reader,
-                           EntryPtr* entryOut) const {
+Status Catalog::OpenReader(const DsRef& ref, std::unique_ptr<RecordReader>& reader, EntryPtr* entryOut) const
+{
     std::shared_lock<std::shared_mutex> lock(m_indexLock);
     auto it = m_entries.find(ref.dsn);
     if (it == m_entries.end())
@@ -263,7 +289,8 @@ Status Catalog::OpenReader(const DsRef& ref, std::unique_ptr<RecordReader>& read
     return Status::Success();
 }
 
-Status Catalog::InstallEntry(const std::string& tmpPath, std::shared_ptr<DatasetEntry> entry) {
+Status Catalog::InstallEntry(const std::string& tmpPath, std::shared_ptr<DatasetEntry> entry)
+{
     std::unique_lock<std::shared_mutex> lock(m_indexLock);
     std::error_code ec;
     fs::rename(tmpPath, entry->path, ec);
@@ -275,14 +302,15 @@ Status Catalog::InstallEntry(const std::string& tmpPath, std::shared_ptr<Dataset
     return Status::Success();
 }
 
-Status Catalog::Create(const std::string& dsn, DsAttrs attrs) {
+Status Catalog::Create(const std::string& dsn, DsAttrs attrs)
+{
     if (attrs.dsorg == Dsorg::PO)
         return CreateLibrary(dsn, attrs, {});
     return CreateWithRecords(dsn, attrs, {});
 }
 
-Status Catalog::CreateWithRecords(const std::string& dsn, DsAttrs attrs,
-                                  const std::vector<std::string>& records) {
+Status Catalog::CreateWithRecords(const std::string& dsn, DsAttrs attrs, const std::vector<std::string>& records)
+{
     if (!IsValidDsName(dsn))
         return Status::Error(8, "INVALID DATA SET NAME " + dsn);
     std::string error;
@@ -321,15 +349,15 @@ Status Catalog::CreateWithRecords(const std::string& dsn, DsAttrs attrs,
     return InstallEntry(tmp, entry);
 }
 
-Status Catalog::CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector<NewMember> members) {
+Status Catalog::CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector<NewMember> members)
+{
     if (!IsValidDsName(dsn))
         return Status::Error(8, "INVALID DATA SET NAME " + dsn);
     std::string error;
     attrs.dsorg = Dsorg::PO;
     if (!ValidateAttrs(attrs, error))
         return Status::Error(8, error);
-    std::sort(members.begin(), members.end(),
-              [](const NewMember& a, const NewMember& b) { return a.name < b.name; });
+    std::sort(members.begin(), members.end(), [](const NewMember& a, const NewMember& b) { return a.name < b.name; });
     for (size_t i = 0; i < members.size(); ++i) {
         if (!IsValidMemberName(members[i].name))
             return Status::Error(8, "INVALID MEMBER NAME " + members[i].name);
@@ -384,8 +412,9 @@ Status Catalog::CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector
 }
 
 Status Catalog::WriteLibrary(const DatasetEntry& base, const std::vector<MemberInfo>& members,
-                             const std::map<std::string, std::string>& bodies,
-                             const std::string& target, std::shared_ptr<DatasetEntry>& result) {
+                             const std::map<std::string, std::string>& bodies, const std::string& target,
+                             std::shared_ptr<DatasetEntry>& result)
+{
     std::string error;
     SeqReader old;
     if (!base.members.empty() && !old.Open(base.path))
@@ -431,7 +460,8 @@ Status Catalog::WriteLibrary(const DatasetEntry& base, const std::vector<MemberI
     return Status::Success();
 }
 
-Status Catalog::Delete(const DsRef& ref) {
+Status Catalog::Delete(const DsRef& ref)
+{
     std::lock_guard<std::mutex> writeLock(m_writeLock);
     EntryPtr entry = Find(ref.dsn);
     if (!entry)
@@ -462,8 +492,8 @@ Status Catalog::Delete(const DsRef& ref) {
     return InstallEntry(tmp, result);
 }
 
-std::unique_ptr<DatasetWriter> Catalog::BeginWrite(const DsRef& ref, const WriteOptions& opts,
-                                                   Status& status) {
+std::unique_ptr<DatasetWriter> Catalog::BeginWrite(const DsRef& ref, const WriteOptions& opts, Status& status)
+{
     EntryPtr entry = Find(ref.dsn);
     if (!entry) {
         status = Status::Error(8, "DATA SET " + ref.dsn + " NOT IN CATALOG");
@@ -511,8 +541,9 @@ std::unique_ptr<DatasetWriter> Catalog::BeginWrite(const DsRef& ref, const Write
     return w;
 }
 
-std::unique_ptr<DatasetWriter> Catalog::BeginCreate(const std::string& dsn, DsAttrs attrs,
-                                                    const WriteOptions& opts, Status& status) {
+std::unique_ptr<DatasetWriter> Catalog::BeginCreate(const std::string& dsn, DsAttrs attrs, const WriteOptions& opts,
+                                                    Status& status)
+{
     std::string error;
     attrs.dsorg = Dsorg::PS;
     if (!IsValidDsName(dsn)) {
@@ -544,7 +575,8 @@ std::unique_ptr<DatasetWriter> Catalog::BeginCreate(const std::string& dsn, DsAt
     return w;
 }
 
-Status Catalog::Commit(DatasetWriter& w) {
+Status Catalog::Commit(DatasetWriter& w)
+{
     if (w.m_bDone)
         return Status::Error(12, "CHANGE OF " + w.m_ref.Text() + " ALREADY ENDED");
     if (w.Failed())
@@ -573,8 +605,8 @@ Status Catalog::Commit(DatasetWriter& w) {
         return InstallEntry(w.m_tmpPath, created);
     }
     if (!entry || entry->attrs.dsorg != w.m_attrs.dsorg ||
-        RecfmText(entry->attrs.recfm) != RecfmText(w.m_attrs.recfm) ||
-        entry->attrs.lrecl != w.m_attrs.lrecl || entry->attrs.blksize != w.m_attrs.blksize) {
+        RecfmText(entry->attrs.recfm) != RecfmText(w.m_attrs.recfm) || entry->attrs.lrecl != w.m_attrs.lrecl ||
+        entry->attrs.blksize != w.m_attrs.blksize) {
         RemoveQuietly(w.m_tmpPath);
         return Status::Error(8, "DATA SET " + w.m_ref.dsn + " WAS DELETED OR REDEFINED DURING THE CHANGE");
     }

@@ -111,8 +111,8 @@ private:
     std::string m_tmpPath;
     RecordFileWriter m_writer;
     Status m_failure;
-    uint64_t m_count = 0;  // records in the new content
-    uint64_t m_added = 0;  // records given to Add (numbers refusals)
+    uint64_t m_count = 0; // records in the new content
+    uint64_t m_added = 0; // records given to Add (numbers refusals)
     bool m_bDone = false;
     bool m_bCreate = false; // a new sequential data set, catalogued by Commit
 };
@@ -138,27 +138,24 @@ public:
     // The entry of a partitioned data set, for its member list.
     Status FindLibrary(const std::string& dsn, EntryPtr& entry) const;
     // A reader of a sequential data set or of a member.
-    Status OpenReader(const DsRef& ref, std::unique_ptr<RecordReader>& reader,
-                      EntryPtr* entry = nullptr) const;
+    Status OpenReader(const DsRef& ref, std::unique_ptr<RecordReader>& reader, EntryPtr* entry = nullptr) const;
 
     // Creates an empty data set.
     Status Create(const std::string& dsn, DsAttrs attrs);
     // Creates a sequential data set with records (data parts in the host code
     // page; fixed ones are padded with EBCDIC blanks).
-    Status CreateWithRecords(const std::string& dsn, DsAttrs attrs,
-                             const std::vector<std::string>& records);
+    Status CreateWithRecords(const std::string& dsn, DsAttrs attrs, const std::vector<std::string>& records);
     // Creates a partitioned data set with members.
     Status CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector<NewMember> members);
     // Deletes a data set, or one member when ref names one.
     Status Delete(const DsRef& ref);
 
     // Starts replacing a sequential data set or creating/replacing a member.
-    std::unique_ptr<DatasetWriter> BeginWrite(const DsRef& ref, const WriteOptions& opts,
-                                              Status& status);
+    std::unique_ptr<DatasetWriter> BeginWrite(const DsRef& ref, const WriteOptions& opts, Status& status);
     // Starts writing a new sequential data set aside; Commit catalogues it
     // (and fails when the name has been taken in the meantime).
-    std::unique_ptr<DatasetWriter> BeginCreate(const std::string& dsn, DsAttrs attrs,
-                                               const WriteOptions& opts, Status& status);
+    std::unique_ptr<DatasetWriter> BeginCreate(const std::string& dsn, DsAttrs attrs, const WriteOptions& opts,
+                                               Status& status);
     // Stores the records of writer in place of the old content; on any
     // failure the data set stays as it was. Gives the number of records.
     Status Commit(DatasetWriter& writer);

@@ -10,20 +10,23 @@ namespace hostemu {
 
 namespace {
 
-std::string DirOf(const std::string& path) {
+std::string DirOf(const std::string& path)
+{
     size_t slash = path.find_last_of('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string Resolve(const std::string& base, const std::string& path) {
+std::string Resolve(const std::string& base, const std::string& path)
+{
     if (path.empty() || path[0] == '/')
         return path;
     return base + "/" + path;
 }
 
-bool ParseInt(const std::string& text, int min, int max, int& out) {
+bool ParseInt(const std::string& text, int min, int max, int& out)
+{
     const std::string t = TrimBlanks(text);
     const bool neg = !t.empty() && t[0] == '-';
     uint64_t digits = 0;
@@ -36,7 +39,8 @@ bool ParseInt(const std::string& text, int min, int max, int& out) {
     return true;
 }
 
-std::vector<std::string> SplitList(const std::string& text) {
+std::vector<std::string> SplitList(const std::string& text)
+{
     std::vector<std::string> out;
     std::string cur;
     for (char c : text + ",") {
@@ -51,13 +55,15 @@ std::vector<std::string> SplitList(const std::string& text) {
     return out;
 }
 
-bool IsLoopback(const std::string& address) {
+bool IsLoopback(const std::string& address)
+{
     return address.compare(0, 4, "127.") == 0 || address == "::1";
 }
 
 } // namespace
 
-const char* UsageText() {
+const char* UsageText()
+{
     return "Usage: vexlink-hostemu [-c FILE] [-l ADDRESS] [-p PORT] [--catalog DIR] [--seed DIR]\n"
            "                       [--codepage N] [--user NAME=PASSWORD]... [--fault KEY=VALUE]...\n"
            "                       [-v] [-h]\n"
@@ -74,7 +80,8 @@ const char* UsageText() {
            "Stops cleanly on SIGTERM or SIGINT.\n";
 }
 
-bool EmuConfig::LoadIni(const std::string& path, std::string& error) {
+bool EmuConfig::LoadIni(const std::string& path, std::string& error)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read " + path;
@@ -101,7 +108,8 @@ bool EmuConfig::LoadIni(const std::string& path, std::string& error) {
     return true;
 }
 
-std::string EmuConfig::StartSection(const std::string& line, std::string& section, UserEntry*& user) {
+std::string EmuConfig::StartSection(const std::string& line, std::string& section, UserEntry*& user)
+{
     if (line.back() != ']')
         return "section line without ]";
     const std::string name = TrimBlanks(line.substr(1, line.size() - 2));
@@ -126,7 +134,8 @@ std::string EmuConfig::StartSection(const std::string& line, std::string& sectio
 }
 
 std::string EmuConfig::SetKey(const std::string& line, const std::string& section, UserEntry* user,
-                              const std::string& base) {
+                              const std::string& base)
+{
     const size_t eq = line.find('=');
     if (eq == std::string::npos)
         return "expected KEY = VALUE";
@@ -143,7 +152,8 @@ std::string EmuConfig::SetKey(const std::string& line, const std::string& sectio
     return "key outside a section";
 }
 
-std::string EmuConfig::SetHostemuKey(const std::string& key, const std::string& value, const std::string& base) {
+std::string EmuConfig::SetHostemuKey(const std::string& key, const std::string& value, const std::string& base)
+{
     bool ok = true;
     if (key == "LISTEN")
         listen = value;
@@ -178,7 +188,8 @@ std::string EmuConfig::SetHostemuKey(const std::string& key, const std::string& 
     return ok ? std::string() : "bad value for " + key;
 }
 
-std::string EmuConfig::SetUserKey(UserEntry& user, const std::string& key, const std::string& value) {
+std::string EmuConfig::SetUserKey(UserEntry& user, const std::string& key, const std::string& value)
+{
     if (key == "PASSWORD") {
         user.password = value;
     } else if (key == "PASSCHECK") {
@@ -203,7 +214,8 @@ std::string EmuConfig::SetUserKey(UserEntry& user, const std::string& key, const
     return std::string();
 }
 
-bool EmuConfig::ParseArgs(int argc, char** argv, std::string& error, bool& help) {
+bool EmuConfig::ParseArgs(int argc, char** argv, std::string& error, bool& help)
+{
     help = false;
     // The configuration file comes first, so that the options override it.
     for (int i = 1; i < argc; ++i) {
@@ -282,7 +294,8 @@ bool EmuConfig::ParseArgs(int argc, char** argv, std::string& error, bool& help)
     return true;
 }
 
-bool EmuConfig::Validate(std::string& error) const {
+bool EmuConfig::Validate(std::string& error) const
+{
     if (!IsLoopback(listen)) {
         error = "the emulator listens on loopback addresses only (127.x.x.x or ::1), not " + listen;
         return false;
@@ -294,7 +307,8 @@ bool EmuConfig::Validate(std::string& error) const {
     return true;
 }
 
-const UserEntry* EmuConfig::FindUser(const std::string& name) const {
+const UserEntry* EmuConfig::FindUser(const std::string& name) const
+{
     std::string upper = UpperAscii(name);
     for (const UserEntry& u : users)
         if (u.name == upper)
@@ -302,7 +316,8 @@ const UserEntry* EmuConfig::FindUser(const std::string& name) const {
     return nullptr;
 }
 
-Faults EmuConfig::FaultsFor(const std::string& user) const {
+Faults EmuConfig::FaultsFor(const std::string& user) const
+{
     Faults f = faults;
     const UserEntry* u = FindUser(user);
     if (u != nullptr) {
@@ -313,7 +328,8 @@ Faults EmuConfig::FaultsFor(const std::string& user) const {
     return f;
 }
 
-void EmuConfig::AddUser(const UserEntry& user) {
+void EmuConfig::AddUser(const UserEntry& user)
+{
     for (UserEntry& u : users) {
         if (u.name == user.name) {
             u = user;

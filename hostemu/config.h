@@ -84,8 +84,7 @@ private:
     // of the current section. An empty text when the line was taken, else
     // the reason it was refused.
     std::string StartSection(const std::string& line, std::string& section, UserEntry*& user);
-    std::string SetKey(const std::string& line, const std::string& section, UserEntry* user,
-                       const std::string& base);
+    std::string SetKey(const std::string& line, const std::string& section, UserEntry* user, const std::string& base);
     std::string SetHostemuKey(const std::string& key, const std::string& value, const std::string& base);
     std::string SetUserKey(UserEntry& user, const std::string& key, const std::string& value);
 };

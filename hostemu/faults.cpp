@@ -7,13 +7,15 @@ namespace hostemu {
 
 namespace {
 
-bool ParseCount(const std::string& text, uint64_t& v, uint64_t max) {
+bool ParseCount(const std::string& text, uint64_t& v, uint64_t max)
+{
     return ParseDecimal(TrimBlanks(text), v, max, 12);
 }
 
 } // namespace
 
-bool ParseBool(const std::string& text, bool& value) {
+bool ParseBool(const std::string& text, bool& value)
+{
     std::string t = UpperAscii(TrimBlanks(text));
     if (t == "YES" || t == "Y" || t == "1" || t == "TRUE" || t == "ON") {
         value = true;
@@ -26,7 +28,8 @@ bool ParseBool(const std::string& text, bool& value) {
     return false;
 }
 
-bool Faults::Set(const std::string& keyIn, const std::string& value, std::string& error) {
+bool Faults::Set(const std::string& keyIn, const std::string& value, std::string& error)
+{
     std::string key = UpperAscii(TrimBlanks(keyIn));
     for (char& c : key)
         if (c == '-')
@@ -104,11 +107,13 @@ bool Faults::Set(const std::string& keyIn, const std::string& value, std::string
     return true;
 }
 
-bool Faults::AppliesTo(const std::string& item) const {
+bool Faults::AppliesTo(const std::string& item) const
+{
     return requests.empty() || requests.count(item) > 0;
 }
 
-std::string Faults::Describe() const {
+std::string Faults::Describe() const
+{
     std::string out;
     auto add = [&](const std::string& s) { out += (out.empty() ? "" : " ") + s; };
     if (rejectPassword)
@@ -125,7 +130,9 @@ std::string Faults::Describe() const {
         add("UNKNOWN_PREFIX");
     if (garbage)
         add("GARBAGE=" + std::to_string(garbage) +
-            (garbageMode == GarbageMode::Block ? "/BLOCK" : garbageMode == GarbageMode::Inline ? "/INLINE" : "/RAW"));
+            (garbageMode == GarbageMode::Block    ? "/BLOCK"
+             : garbageMode == GarbageMode::Inline ? "/INLINE"
+                                                  : "/RAW"));
     if (oversize)
         add("OVERSIZE=" + std::to_string(oversize));
     if (!requests.empty()) {

@@ -6,9 +6,13 @@ namespace hostemu {
 
 namespace {
 
-bool StartsWith(const std::string& s, const char* p) { return s.compare(0, std::char_traits<char>::length(p), p) == 0; }
+bool StartsWith(const std::string& s, const char* p)
+{
+    return s.compare(0, std::char_traits<char>::length(p), p) == 0;
+}
 
-std::string RTrim(std::string s) {
+std::string RTrim(std::string s)
+{
     while (!s.empty() && (s.back() == ' ' || s.back() == '\r' || s.back() == '\t'))
         s.pop_back();
     return s;
@@ -16,7 +20,8 @@ std::string RTrim(std::string s) {
 
 // The operand field of a statement text that starts at pos: up to the first
 // blank outside quotes. Sets balanced to false when a quote stays open.
-std::string ScanOperands(const std::string& text, size_t pos, bool& quoteOpen) {
+std::string ScanOperands(const std::string& text, size_t pos, bool& quoteOpen)
+{
     std::string out;
     bool inQuote = false;
     for (size_t i = pos; i < text.size(); ++i) {
@@ -32,15 +37,18 @@ std::string ScanOperands(const std::string& text, size_t pos, bool& quoteOpen) {
     return out;
 }
 
-bool IsStatementCard(const std::string& card) {
+bool IsStatementCard(const std::string& card)
+{
     return StartsWith(card, "//") && !StartsWith(card, "//*");
 }
 
-bool IsNullStatement(const std::string& card) {
+bool IsNullStatement(const std::string& card)
+{
     return card.size() >= 2 && StartsWith(card, "//") && RTrim(card).size() == 2;
 }
 
-int ParseSmallNumber(const std::string& text, int fallback) {
+int ParseSmallNumber(const std::string& text, int fallback)
+{
     if (text.empty() || text.size() > 6)
         return fallback;
     int v = 0;
@@ -54,7 +62,8 @@ int ParseSmallNumber(const std::string& text, int fallback) {
 
 } // namespace
 
-bool SplitOperands(const std::string& field, std::vector<JclOperand>& out) {
+bool SplitOperands(const std::string& field, std::vector<JclOperand>& out)
+{
     out.clear();
     if (field.empty())
         return true;
@@ -109,7 +118,8 @@ bool SplitOperands(const std::string& field, std::vector<JclOperand>& out) {
     return true;
 }
 
-std::vector<std::string> SplitSubparams(const std::string& value) {
+std::vector<std::string> SplitSubparams(const std::string& value)
+{
     if (value.size() < 2 || value.front() != '(' || value.back() != ')')
         return {value};
     std::vector<std::string> out;
@@ -135,7 +145,8 @@ std::vector<std::string> SplitSubparams(const std::string& value) {
     return out;
 }
 
-std::string UnquoteJcl(const std::string& value) {
+std::string UnquoteJcl(const std::string& value)
+{
     if (value.size() < 2 || value.front() != '\'' || value.back() != '\'')
         return value;
     std::string out;
@@ -147,8 +158,8 @@ std::string UnquoteJcl(const std::string& value) {
     return out;
 }
 
-std::vector<JclStatement> ParseJclCards(const std::vector<std::string>& input,
-                                        std::vector<JclError>& errors) {
+std::vector<JclStatement> ParseJclCards(const std::vector<std::string>& input, std::vector<JclError>& errors)
+{
     std::vector<JclStatement> out;
     int number = 0;
     size_t i = 0;
@@ -200,7 +211,7 @@ std::vector<JclStatement> ParseJclCards(const std::vector<std::string>& input,
         // Continuations: the operand field ends with a comma, or a quoted
         // value runs to column 71 and goes on on the next card.
         while ((!st.operands.empty() && st.operands.back() == ',') || quoteOpen) {
-            if (i >= input.size() || !StartsWith(input[i], "// ") ) {
+            if (i >= input.size() || !StartsWith(input[i], "// ")) {
                 errors.push_back({st.number, "IEFC621I EXPECTED CONTINUATION NOT RECEIVED"});
                 break;
             }
@@ -271,7 +282,8 @@ std::vector<JclStatement> ParseJclCards(const std::vector<std::string>& input,
     return out;
 }
 
-const DdSpec* StepSpec::FindDd(const std::string& ddname) const {
+const DdSpec* StepSpec::FindDd(const std::string& ddname) const
+{
     for (const DdSpec& dd : dds)
         if (dd.ddname == ddname)
             return &dd;
@@ -280,8 +292,9 @@ const DdSpec* StepSpec::FindDd(const std::string& ddname) const {
 
 namespace {
 
-void ApplyDcbKeyword(const std::string& key, const std::string& value, DdSpec& dd,
-                     std::vector<JclError>& errors, int statement) {
+void ApplyDcbKeyword(const std::string& key, const std::string& value, DdSpec& dd, std::vector<JclError>& errors,
+                     int statement)
+{
     if (key == "RECFM") {
         if (!ParseRecfm(value, dd.attrs.recfm))
             errors.push_back({statement, "IEFC630I INVALID RECFM " + value});
@@ -298,7 +311,8 @@ void ApplyDcbKeyword(const std::string& key, const std::string& value, DdSpec& d
     }
 }
 
-DdSpec BuildDd(const JclStatement& st, std::vector<JclError>& errors) {
+DdSpec BuildDd(const JclStatement& st, std::vector<JclError>& errors)
+{
     DdSpec dd;
     dd.statement = st.number;
     dd.ddname = st.name;
@@ -342,8 +356,7 @@ DdSpec BuildDd(const JclStatement& st, std::vector<JclError>& errors) {
                     for (const JclOperand& in : inner)
                         ApplyDcbKeyword(in.key, in.value, dd, errors, st.number);
             }
-        } else if (op.key == "RECFM" || op.key == "LRECL" || op.key == "BLKSIZE" ||
-                   op.key == "DSORG") {
+        } else if (op.key == "RECFM" || op.key == "LRECL" || op.key == "BLKSIZE" || op.key == "DSORG") {
             ApplyDcbKeyword(op.key, v, dd, errors, st.number);
         } else if (op.key == "SPACE") {
             // SPACE=(TRK,(1,1,10)): a third quantity asks for a directory.
@@ -385,8 +398,8 @@ DdSpec BuildDd(const JclStatement& st, std::vector<JclError>& errors) {
 
 } // namespace
 
-bool BuildJob(const std::vector<std::string>& cards, JobSpec& job, std::vector<JclError>& errors,
-              std::string& refusal) {
+bool BuildJob(const std::vector<std::string>& cards, JobSpec& job, std::vector<JclError>& errors, std::string& refusal)
+{
     job = JobSpec();
     job.statements = ParseJclCards(cards, errors);
     if (job.statements.empty() || job.statements[0].op != "JOB") {
@@ -431,8 +444,7 @@ bool BuildJob(const std::vector<std::string>& cards, JobSpec& job, std::vector<J
                     step.parm = parm;
                 } else if (op.key.empty() || op.key == "PROC") {
                     if (step.pgm.empty() && !op.value.empty())
-                        errors.push_back({st.number, "IEFC612I PROCEDURE " + UpperAscii(op.value) +
-                                                         " WAS NOT FOUND"});
+                        errors.push_back({st.number, "IEFC612I PROCEDURE " + UpperAscii(op.value) + " WAS NOT FOUND"});
                 }
             }
             if (step.pgm.empty() && eops.empty())

@@ -13,13 +13,13 @@
 namespace hostemu {
 
 struct JclStatement {
-    int number = 0;                 // statement number as JESJCL shows it
-    std::string name;               // label (empty when none)
-    std::string op;                 // JOB, EXEC, DD, ...
-    std::string operands;           // operand field, continuations joined
-    std::vector<std::string> cards; // the cards as written (for JESJCL)
+    int number = 0;                    // statement number as JESJCL shows it
+    std::string name;                  // label (empty when none)
+    std::string op;                    // JOB, EXEC, DD, ...
+    std::string operands;              // operand field, continuations joined
+    std::vector<std::string> cards;    // the cards as written (for JESJCL)
     std::vector<std::string> instream; // DD * / DD DATA: the data cards
-    bool generated = false;         // SYSIN DD * the reader added for loose data
+    bool generated = false;            // SYSIN DD * the reader added for loose data
 };
 
 struct JclError {
@@ -30,8 +30,7 @@ struct JclError {
 // Splits cards into statements. Syntax errors (unbalanced quotes or
 // parentheses, a missing continuation, data cards before the first step)
 // are collected in errors; parsing goes on.
-std::vector<JclStatement> ParseJclCards(const std::vector<std::string>& cards,
-                                        std::vector<JclError>& errors);
+std::vector<JclStatement> ParseJclCards(const std::vector<std::string>& cards, std::vector<JclError>& errors);
 
 // One operand: key=value, or a positional value (key empty).
 struct JclOperand {
@@ -49,7 +48,7 @@ std::string UnquoteJcl(const std::string& value);
 
 // One source of a DD: a data set (or member), or in-stream cards.
 struct DdSource {
-    std::string dsn;             // with (MEMBER) when given; empty for in-stream
+    std::string dsn; // with (MEMBER) when given; empty for in-stream
     bool instream = false;
     std::vector<std::string> cards;
 };
@@ -63,8 +62,8 @@ struct DdSpec {
     bool sysout = false;
     char sysoutClass = 'A';
     bool dummy = false;
-    bool hasAttrs = false;         // DCB or RECFM/LRECL/BLKSIZE given
-    DsAttrs attrs;                 // for NEW data sets
+    bool hasAttrs = false; // DCB or RECFM/LRECL/BLKSIZE given
+    DsAttrs attrs;         // for NEW data sets
 };
 
 struct StepSpec {
@@ -87,7 +86,6 @@ struct JobSpec {
 // Builds the job from the cards. Gives false (and a reason) only when the
 // deck cannot be taken as a job at all: no JOB statement first, or an
 // invalid job name. JCL errors that make the job fail are added to errors.
-bool BuildJob(const std::vector<std::string>& cards, JobSpec& job, std::vector<JclError>& errors,
-              std::string& refusal);
+bool BuildJob(const std::vector<std::string>& cards, JobSpec& job, std::vector<JclError>& errors, std::string& refusal);
 
 } // namespace hostemu

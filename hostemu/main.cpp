@@ -17,11 +17,15 @@ namespace {
 std::atomic<bool> g_bStop{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag must be lock-free");
 
-void OnSignal(int) { g_bStop.store(true); }
+void OnSignal(int)
+{
+    g_bStop.store(true);
+}
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     hostemu::EmuConfig config;
     std::string error;
     bool help = false;

@@ -4,15 +4,28 @@ namespace hostemu {
 
 namespace {
 
-bool IsAlpha(char c) { return c >= 'A' && c <= 'Z'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsNational(char c) { return c == '@' || c == '#' || c == '$'; }
+bool IsAlpha(char c)
+{
+    return c >= 'A' && c <= 'Z';
+}
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool IsNational(char c)
+{
+    return c == '@' || c == '#' || c == '$';
+}
 
-bool IsWildcardChar(char c) { return c == '*' || c == '%'; }
+bool IsWildcardChar(char c)
+{
+    return c == '*' || c == '%';
+}
 
 // A filter qualifier: the characters of a qualifier plus '*' and '%', at
 // most 8 characters that are not '*', or exactly "**".
-bool IsValidFilterQualifier(const std::string& q) {
+bool IsValidFilterQualifier(const std::string& q)
+{
     if (q == "**")
         return true;
     if (q.empty())
@@ -34,7 +47,8 @@ bool IsValidFilterQualifier(const std::string& q) {
     return fixed <= 8;
 }
 
-std::vector<std::string> SplitDots(const std::string& text) {
+std::vector<std::string> SplitDots(const std::string& text)
+{
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
@@ -50,7 +64,8 @@ std::vector<std::string> SplitDots(const std::string& text) {
 
 } // namespace
 
-bool IsValidQualifier(const std::string& q) {
+bool IsValidQualifier(const std::string& q)
+{
     if (q.empty() || q.size() > 8)
         return false;
     if (!IsAlpha(q[0]) && !IsNational(q[0]))
@@ -63,7 +78,8 @@ bool IsValidQualifier(const std::string& q) {
     return true;
 }
 
-bool IsValidDsName(const std::string& name) {
+bool IsValidDsName(const std::string& name)
+{
     if (name.empty() || name.size() > 44)
         return false;
     for (const std::string& q : SplitDots(name))
@@ -72,7 +88,8 @@ bool IsValidDsName(const std::string& name) {
     return true;
 }
 
-bool IsValidMemberName(const std::string& name) {
+bool IsValidMemberName(const std::string& name)
+{
     if (name.empty() || name.size() > 8)
         return false;
     if (!IsAlpha(name[0]) && !IsNational(name[0]))
@@ -83,7 +100,8 @@ bool IsValidMemberName(const std::string& name) {
     return true;
 }
 
-bool IsJobId(const std::string& text) {
+bool IsJobId(const std::string& text)
+{
     if (text.size() != 8 || text.compare(0, 3, "JOB") != 0)
         return false;
     for (size_t i = 3; i < 8; ++i)
@@ -92,14 +110,16 @@ bool IsJobId(const std::string& text) {
     return true;
 }
 
-std::string UpperAscii(std::string text) {
+std::string UpperAscii(std::string text)
+{
     for (char& c : text)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     return text;
 }
 
-bool ParseDecimal(const std::string& text, uint64_t& value, uint64_t max, size_t maxDigits) {
+bool ParseDecimal(const std::string& text, uint64_t& value, uint64_t max, size_t maxDigits)
+{
     if (text.empty() || text.size() > maxDigits)
         return false;
     value = 0;
@@ -111,7 +131,8 @@ bool ParseDecimal(const std::string& text, uint64_t& value, uint64_t max, size_t
     return value <= max;
 }
 
-std::string TrimBlanks(const std::string& text) {
+std::string TrimBlanks(const std::string& text)
+{
     const char* ws = " \t\r\n";
     size_t b = text.find_first_not_of(ws);
     if (b == std::string::npos)
@@ -120,7 +141,8 @@ std::string TrimBlanks(const std::string& text) {
     return text.substr(b, e - b + 1);
 }
 
-bool ParseDsRef(const std::string& input, DsRef& ref, std::string& error) {
+bool ParseDsRef(const std::string& input, DsRef& ref, std::string& error)
+{
     std::string text = TrimBlanks(input);
     if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'')
         text = text.substr(1, text.size() - 2);
@@ -154,7 +176,8 @@ bool ParseDsRef(const std::string& input, DsRef& ref, std::string& error) {
     return true;
 }
 
-bool GlobMatch(const std::string& pattern, const std::string& text) {
+bool GlobMatch(const std::string& pattern, const std::string& text)
+{
     // Iterative match with one back-tracking point for the last '*'.
     size_t p = 0, t = 0, starP = std::string::npos, starT = 0;
     while (t < text.size()) {
@@ -176,7 +199,8 @@ bool GlobMatch(const std::string& pattern, const std::string& text) {
     return p == pattern.size();
 }
 
-bool DsFilter::Compile(const std::string& input, std::string& error) {
+bool DsFilter::Compile(const std::string& input, std::string& error)
+{
     std::string text = TrimBlanks(input);
     if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'')
         text = text.substr(1, text.size() - 2);
@@ -207,19 +231,20 @@ bool DsFilter::Compile(const std::string& input, std::string& error) {
     return true;
 }
 
-bool DsFilter::Matches(const std::string& dsn) const {
+bool DsFilter::Matches(const std::string& dsn) const
+{
     if (m_quals.empty())
         return false;
     if (m_bLevel)
         return dsn == m_text ||
-               (dsn.size() > m_text.size() && dsn.compare(0, m_text.size(), m_text) == 0 &&
-                dsn[m_text.size()] == '.');
+               (dsn.size() > m_text.size() && dsn.compare(0, m_text.size(), m_text) == 0 && dsn[m_text.size()] == '.');
     if (dsn.compare(0, m_prefix.size(), m_prefix) != 0)
         return false;
     return MatchFrom(0, SplitDots(dsn), 0);
 }
 
-bool DsFilter::MatchFrom(size_t fi0, const std::vector<std::string>& name, size_t ni0) const {
+bool DsFilter::MatchFrom(size_t fi0, const std::vector<std::string>& name, size_t ni0) const
+{
     // ok[f][n]: filter qualifiers from f on match name qualifiers from n on.
     // Filled from the end, so "**" costs no back-tracking.
     const size_t F = m_quals.size(), N = name.size();
@@ -236,7 +261,8 @@ bool DsFilter::MatchFrom(size_t fi0, const std::vector<std::string>& name, size_
     return ok[fi0][ni0] != 0;
 }
 
-bool MemberFilter::Compile(const std::string& input, std::string& error) {
+bool MemberFilter::Compile(const std::string& input, std::string& error)
+{
     std::string text = UpperAscii(TrimBlanks(input));
     m_pattern = text;
     m_prefix.clear();
@@ -258,7 +284,8 @@ bool MemberFilter::Compile(const std::string& input, std::string& error) {
     return true;
 }
 
-bool MemberFilter::Matches(const std::string& member) const {
+bool MemberFilter::Matches(const std::string& member) const
+{
     return m_pattern.empty() || GlobMatch(m_pattern, member);
 }
 

@@ -16,7 +16,8 @@ namespace {
 
 const uint64_t kMaxRecordLength = 1u << 20; // far above any block; guards damaged files
 
-std::string UpperNoSeparators(const std::string& text) {
+std::string UpperNoSeparators(const std::string& text)
+{
     std::string out;
     for (char c : text) {
         if (c == ',' || c == ' ' || c == '(' || c == ')')
@@ -26,7 +27,8 @@ std::string UpperNoSeparators(const std::string& text) {
     return out;
 }
 
-bool ParseInt(const std::string& text, int& value) {
+bool ParseInt(const std::string& text, int& value)
+{
     uint64_t v = 0;
     if (!ParseDecimal(text, v, UINT64_MAX, 9))
         return false;
@@ -34,7 +36,8 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
-std::vector<std::string> SplitBlanks(const std::string& text) {
+std::vector<std::string> SplitBlanks(const std::string& text)
+{
     std::vector<std::string> out;
     size_t i = 0;
     while (i < text.size()) {
@@ -49,7 +52,8 @@ std::vector<std::string> SplitBlanks(const std::string& text) {
     return out;
 }
 
-bool ParseU64(const std::string& text, uint64_t& value) {
+bool ParseU64(const std::string& text, uint64_t& value)
+{
     if (text.empty() || text.size() > 20)
         return false;
     uint64_t v = 0;
@@ -64,7 +68,8 @@ bool ParseU64(const std::string& text, uint64_t& value) {
 
 } // namespace
 
-bool ParseRecfm(const std::string& text, Recfm& recfm) {
+bool ParseRecfm(const std::string& text, Recfm& recfm)
+{
     std::string t = UpperNoSeparators(text);
     if (t.empty())
         return false;
@@ -84,7 +89,8 @@ bool ParseRecfm(const std::string& text, Recfm& recfm) {
     return true;
 }
 
-std::string RecfmText(const Recfm& recfm) {
+std::string RecfmText(const Recfm& recfm)
+{
     std::string t(1, recfm.type);
     if (recfm.blocked)
         t += 'B';
@@ -93,7 +99,8 @@ std::string RecfmText(const Recfm& recfm) {
     return t;
 }
 
-bool ValidateAttrs(DsAttrs& a, std::string& error) {
+bool ValidateAttrs(DsAttrs& a, std::string& error)
+{
     const int kMaxBlock = 32760;
     if (a.blksize < 0 || a.blksize > kMaxBlock) {
         error = "BLKSIZE MUST BE 1 TO 32760";
@@ -106,11 +113,10 @@ bool ValidateAttrs(DsAttrs& a, std::string& error) {
             return false;
         }
         if (a.blksize == 0)
-            a.blksize = a.recfm.blocked ? (a.lrecl > 27998 ? a.lrecl : (27998 / a.lrecl) * a.lrecl)
-                                        : a.lrecl;
+            a.blksize = a.recfm.blocked ? (a.lrecl > 27998 ? a.lrecl : (27998 / a.lrecl) * a.lrecl) : a.lrecl;
         if (a.blksize % a.lrecl != 0 || (!a.recfm.blocked && a.blksize != a.lrecl)) {
-            error = "BLKSIZE " + std::to_string(a.blksize) + " DOES NOT FIT LRECL " +
-                    std::to_string(a.lrecl) + " FOR RECFM " + RecfmText(a.recfm);
+            error = "BLKSIZE " + std::to_string(a.blksize) + " DOES NOT FIT LRECL " + std::to_string(a.lrecl) +
+                    " FOR RECFM " + RecfmText(a.recfm);
             return false;
         }
         break;
@@ -122,8 +128,7 @@ bool ValidateAttrs(DsAttrs& a, std::string& error) {
         if (a.blksize == 0)
             a.blksize = a.recfm.blocked ? (a.lrecl + 4 <= 27998 ? 27998 : kMaxBlock) : a.lrecl + 4;
         if (a.blksize < a.lrecl + 4) {
-            error = "BLKSIZE " + std::to_string(a.blksize) + " IS TOO SMALL FOR LRECL " +
-                    std::to_string(a.lrecl);
+            error = "BLKSIZE " + std::to_string(a.blksize) + " IS TOO SMALL FOR LRECL " + std::to_string(a.lrecl);
             return false;
         }
         break;
@@ -149,7 +154,8 @@ bool ValidateAttrs(DsAttrs& a, std::string& error) {
     return true;
 }
 
-int MaxDataLength(const DsAttrs& a) {
+int MaxDataLength(const DsAttrs& a)
+{
     switch (a.recfm.type) {
     case 'F':
         return a.lrecl;
@@ -160,7 +166,8 @@ int MaxDataLength(const DsAttrs& a) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> AttrsToHeader(const DsAttrs& a) {
+std::vector<std::pair<std::string, std::string>> AttrsToHeader(const DsAttrs& a)
+{
     return {{"DSORG", a.dsorg == Dsorg::PO ? "PO" : "PS"},
             {"RECFM", RecfmText(a.recfm)},
             {"LRECL", std::to_string(a.lrecl)},
@@ -171,8 +178,8 @@ std::vector<std::pair<std::string, std::string>> AttrsToHeader(const DsAttrs& a)
             {"CHANGED", a.changed}};
 }
 
-bool AttrsFromHeader(const std::vector<std::pair<std::string, std::string>>& header, DsAttrs& a,
-                     std::string& error) {
+bool AttrsFromHeader(const std::vector<std::pair<std::string, std::string>>& header, DsAttrs& a, std::string& error)
+{
     DsAttrs out;
     bool haveDsorg = false, haveRecfm = false;
     for (const auto& kv : header) {
@@ -218,7 +225,8 @@ bool AttrsFromHeader(const std::vector<std::pair<std::string, std::string>>& hea
     return true;
 }
 
-std::string TodayText() {
+std::string TodayText()
+{
     std::tm tm{};
     Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
     char buf[40];
@@ -226,7 +234,8 @@ std::string TodayText() {
     return buf;
 }
 
-std::string NowTimeText() {
+std::string NowTimeText()
+{
     std::tm tm{};
     Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
     char buf[40];
@@ -234,26 +243,30 @@ std::string NowTimeText() {
     return buf;
 }
 
-const std::string* RecordFileIndex::Find(const std::string& key) const {
+const std::string* RecordFileIndex::Find(const std::string& key) const
+{
     for (const auto& kv : header)
         if (kv.first == key)
             return &kv.second;
     return nullptr;
 }
 
-std::FILE* OpenForRead(const std::string& path) {
+std::FILE* OpenForRead(const std::string& path)
+{
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f != nullptr)
         std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
     return f;
 }
 
-SeqReader::~SeqReader() {
+SeqReader::~SeqReader()
+{
     if (m_pFile != nullptr)
         std::fclose(m_pFile);
 }
 
-bool SeqReader::Open(const std::string& path) {
+bool SeqReader::Open(const std::string& path)
+{
     m_pFile = std::fopen(path.c_str(), "rb");
     if (m_pFile == nullptr)
         return false;
@@ -269,14 +282,16 @@ bool SeqReader::Open(const std::string& path) {
     return true;
 }
 
-bool SeqReader::Fill() {
+bool SeqReader::Fill()
+{
     m_bufStart += m_len;
     m_pos = 0;
     m_len = std::fread(m_buf.data(), 1, m_buf.size(), m_pFile);
     return m_len > 0;
 }
 
-bool SeqReader::ReadLine(std::string& line) {
+bool SeqReader::ReadLine(std::string& line)
+{
     line.clear();
     for (;;) {
         if (m_pos >= m_len && !Fill())
@@ -295,7 +310,8 @@ bool SeqReader::ReadLine(std::string& line) {
     }
 }
 
-bool SeqReader::Seek(uint64_t offset) {
+bool SeqReader::Seek(uint64_t offset)
+{
     if (offset >= m_bufStart && offset <= m_bufStart + m_len) {
         m_pos = static_cast<size_t>(offset - m_bufStart);
         return true;
@@ -307,7 +323,8 @@ bool SeqReader::Seek(uint64_t offset) {
     return true;
 }
 
-bool SeqReader::Read(char* out, size_t length) {
+bool SeqReader::Read(char* out, size_t length)
+{
     while (length > 0) {
         if (m_pos >= m_len && !Fill())
             return false;
@@ -320,8 +337,8 @@ bool SeqReader::Read(char* out, size_t length) {
     return true;
 }
 
-bool ReadRecordFileIndex(const std::string& path, const std::string& magic, RecordFileIndex& index,
-                         std::string& error) {
+bool ReadRecordFileIndex(const std::string& path, const std::string& magic, RecordFileIndex& index, std::string& error)
+{
     index = RecordFileIndex();
     SeqReader f;
     if (!f.Open(path)) {
@@ -357,8 +374,7 @@ bool ReadRecordFileIndex(const std::string& path, const std::string& magic, Reco
         }
         std::vector<std::string> parts = SplitBlanks(line);
         Section s;
-        if (parts.size() < 3 || !ParseU64(parts[parts.size() - 2], s.records) ||
-            !ParseU64(parts.back(), s.bytes)) {
+        if (parts.size() < 3 || !ParseU64(parts[parts.size() - 2], s.records) || !ParseU64(parts.back(), s.bytes)) {
             error = path + ": BAD SECTION LINE";
             return false;
         }
@@ -378,12 +394,14 @@ bool ReadRecordFileIndex(const std::string& path, const std::string& magic, Reco
     return true;
 }
 
-RecordFileWriter::~RecordFileWriter() {
+RecordFileWriter::~RecordFileWriter()
+{
     if (m_pFile != nullptr)
         std::fclose(m_pFile);
 }
 
-bool RecordFileWriter::Open(const std::string& path, std::string& error) {
+bool RecordFileWriter::Open(const std::string& path, std::string& error)
+{
     m_pFile = std::fopen(path.c_str(), "w+b");
     if (m_pFile == nullptr) {
         error = std::string("CANNOT CREATE ") + path + ": " + std::strerror(errno);
@@ -395,7 +413,8 @@ bool RecordFileWriter::Open(const std::string& path, std::string& error) {
     return true;
 }
 
-void RecordFileWriter::Put(const void* data, size_t length) {
+void RecordFileWriter::Put(const void* data, size_t length)
+{
     if (m_bFailed || length == 0)
         return;
     if (std::fwrite(data, 1, length, m_pFile) != length) {
@@ -407,7 +426,8 @@ void RecordFileWriter::Put(const void* data, size_t length) {
 }
 
 void RecordFileWriter::WriteHeader(const std::string& magic,
-                                   const std::vector<std::pair<std::string, std::string>>& header) {
+                                   const std::vector<std::pair<std::string, std::string>>& header)
+{
     std::string text = magic + " 1\n";
     for (const auto& kv : header)
         text += kv.first + " " + kv.second + "\n";
@@ -415,7 +435,8 @@ void RecordFileWriter::WriteHeader(const std::string& magic,
     Put(text.data(), text.size());
 }
 
-void RecordFileWriter::BeginSection(const std::vector<std::string>& fields) {
+void RecordFileWriter::BeginSection(const std::vector<std::string>& fields)
+{
     std::string line;
     for (const std::string& f : fields)
         line += f + " ";
@@ -430,18 +451,18 @@ void RecordFileWriter::BeginSection(const std::vector<std::string>& fields) {
     m_bInSection = true;
 }
 
-void RecordFileWriter::AddRecord(const void* data, size_t length) {
-    unsigned char len[4] = {static_cast<unsigned char>(length >> 24),
-                            static_cast<unsigned char>(length >> 16),
-                            static_cast<unsigned char>(length >> 8),
-                            static_cast<unsigned char>(length)};
+void RecordFileWriter::AddRecord(const void* data, size_t length)
+{
+    unsigned char len[4] = {static_cast<unsigned char>(length >> 24), static_cast<unsigned char>(length >> 16),
+                            static_cast<unsigned char>(length >> 8), static_cast<unsigned char>(length)};
     Put(len, 4);
     Put(data, length);
     m_section.records += 1;
     m_section.bytes += 4 + length;
 }
 
-void RecordFileWriter::EndSection(Section* out) {
+void RecordFileWriter::EndSection(Section* out)
+{
     if (!m_bInSection)
         return;
     m_bInSection = false;
@@ -450,8 +471,7 @@ void RecordFileWriter::EndSection(Section* out) {
     if (m_bFailed)
         return;
     char counts[64];
-    std::snprintf(counts, sizeof counts, "%020llu %020llu",
-                  static_cast<unsigned long long>(m_section.records),
+    std::snprintf(counts, sizeof counts, "%020llu %020llu", static_cast<unsigned long long>(m_section.records),
                   static_cast<unsigned long long>(m_section.bytes));
     if (std::fseek(m_pFile, static_cast<long>(m_countsPos), SEEK_SET) != 0 ||
         std::fwrite(counts, 1, std::strlen(counts), m_pFile) != std::strlen(counts) ||
@@ -462,13 +482,13 @@ void RecordFileWriter::EndSection(Section* out) {
 }
 
 void RecordFileWriter::CopySection(SeqReader& src, const Section& from, const std::vector<std::string>& fields,
-                                   Section* out) {
+                                   Section* out)
+{
     std::string line;
     for (const std::string& f : fields)
         line += f + " ";
     char counts[64];
-    std::snprintf(counts, sizeof counts, "%020llu %020llu\n",
-                  static_cast<unsigned long long>(from.records),
+    std::snprintf(counts, sizeof counts, "%020llu %020llu\n", static_cast<unsigned long long>(from.records),
                   static_cast<unsigned long long>(from.bytes));
     line += counts;
     Put(line.data(), line.size());
@@ -497,7 +517,8 @@ void RecordFileWriter::CopySection(SeqReader& src, const Section& from, const st
         *out = s;
 }
 
-bool RecordFileWriter::Close(std::string& error) {
+bool RecordFileWriter::Close(std::string& error)
+{
     if (m_pFile == nullptr) {
         error = "NOT OPEN";
         return false;
@@ -518,20 +539,22 @@ bool RecordFileWriter::Close(std::string& error) {
     return true;
 }
 
-RecordReader::RecordReader(std::FILE* file, const Section& section)
-    : m_pFile(file), m_section(section) {
+RecordReader::RecordReader(std::FILE* file, const Section& section) : m_pFile(file), m_section(section)
+{
     if (m_pFile != nullptr && std::fseek(m_pFile, static_cast<long>(section.offset), SEEK_SET) != 0) {
         std::fclose(m_pFile);
         m_pFile = nullptr;
     }
 }
 
-RecordReader::~RecordReader() {
+RecordReader::~RecordReader()
+{
     if (m_pFile != nullptr)
         std::fclose(m_pFile);
 }
 
-int RecordReader::Next(std::string& rec) {
+int RecordReader::Next(std::string& rec)
+{
     if (m_pFile == nullptr)
         return -1;
     if (m_read >= m_section.records)

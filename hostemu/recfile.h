@@ -29,9 +29,9 @@ namespace hostemu {
 enum class Dsorg { PS, PO };
 
 struct Recfm {
-    char type = 'F';     // 'F', 'V' or 'U'
+    char type = 'F'; // 'F', 'V' or 'U'
     bool blocked = false;
-    bool asa = false;    // first byte an ASA carriage control character
+    bool asa = false; // first byte an ASA carriage control character
 };
 
 // "FB", "F,B", "VBA", "U" (blanks and commas are ignored, case too).
@@ -42,11 +42,11 @@ struct DsAttrs {
     Dsorg dsorg = Dsorg::PS;
     Recfm recfm;
     int lrecl = 80;
-    int blksize = 0;      // 0: chosen by ValidateAttrs
-    int dirblks = 0;      // PO: directory blocks (informational)
+    int blksize = 0; // 0: chosen by ValidateAttrs
+    int dirblks = 0; // PO: directory blocks (informational)
     std::string volser = "VEX001";
-    std::string created;  // yyyy/mm/dd
-    std::string changed;  // yyyy/mm/dd
+    std::string created; // yyyy/mm/dd
+    std::string changed; // yyyy/mm/dd
 };
 
 // Checks record length and block size against the record format and fills
@@ -81,8 +81,7 @@ struct RecordFileIndex {
 
 // Reads header and section lines (skipping the record bytes). False with a
 // reason when the file is missing, of another kind or cut short.
-bool ReadRecordFileIndex(const std::string& path, const std::string& magic, RecordFileIndex& index,
-                         std::string& error);
+bool ReadRecordFileIndex(const std::string& path, const std::string& magic, RecordFileIndex& index, std::string& error);
 
 // Reads a file front to back through a large buffer; moving within the
 // buffer costs nothing, so walking the sections of a library of
@@ -128,8 +127,7 @@ public:
     RecordFileWriter& operator=(const RecordFileWriter&) = delete;
 
     bool Open(const std::string& path, std::string& error);
-    void WriteHeader(const std::string& magic,
-                     const std::vector<std::pair<std::string, std::string>>& header);
+    void WriteHeader(const std::string& magic, const std::vector<std::pair<std::string, std::string>>& header);
     void BeginSection(const std::vector<std::string>& fields);
     void AddRecord(const void* data, size_t length);
     // Ends the open section (fills in its counts) and describes it in out.

@@ -13,7 +13,8 @@ namespace hostemu {
 
 namespace {
 
-bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
+bool ReadLines(const std::string& path, std::vector<std::string>& lines)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
@@ -26,8 +27,8 @@ bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
     return true;
 }
 
-Status ToRecords(const std::string& path, const DsAttrs& attrs, const Codec& codec,
-                 std::vector<std::string>& records) {
+Status ToRecords(const std::string& path, const DsAttrs& attrs, const Codec& codec, std::vector<std::string>& records)
+{
     std::vector<std::string> lines;
     if (!ReadLines(path, lines))
         return Status::Error(12, "SEED: CANNOT READ " + path);
@@ -44,7 +45,8 @@ Status ToRecords(const std::string& path, const DsAttrs& attrs, const Codec& cod
 
 } // namespace
 
-Status SeedCatalogue(const std::string& seedDir, Catalog& catalog, const Codec& codec) {
+Status SeedCatalogue(const std::string& seedDir, Catalog& catalog, const Codec& codec)
+{
     std::vector<std::string> lines;
     const std::string list = seedDir + "/catalog.txt";
     if (!ReadLines(list, lines))

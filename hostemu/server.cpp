@@ -21,7 +21,8 @@ class ConvSink : public AnswerSink {
 public:
     ConvSink(wch_conv* conv, const std::atomic<bool>& stop) : m_conv(conv), m_stop(stop) {}
 
-    bool Send(const std::string& block) override {
+    bool Send(const std::string& block) override
+    {
         if (m_stop.load())
             return false; // the emulator is stopping: the answer ends here
         return wch_send(m_conv, reinterpret_cast<const unsigned char*>(block.data()),
@@ -29,13 +30,16 @@ public:
     }
     // An intermediate acknowledgement (no hand-over) is written at once, so
     // that the PC has the receipt while the host goes on working.
-    bool Ack(bool handOver) override {
+    bool Ack(bool handOver) override
+    {
         return wch_send(m_conv, nullptr, 0, handOver ? 1 : 0) == CM_OK && (handOver || wch_flush(m_conv) == CM_OK);
     }
-    bool SendRaw(const std::string& bytes) override {
+    bool SendRaw(const std::string& bytes) override
+    {
         return wch_send_raw(m_conv, bytes.data(), bytes.size()) == CM_OK;
     }
-    bool SendOversize(const std::string& block) override {
+    bool SendOversize(const std::string& block) override
+    {
         // A data frame as the protocol writes it ('W', 'C', type 0x10, no
         // flags, 32-bit big-endian length), with a length the receiving side
         // must refuse.
@@ -49,7 +53,8 @@ public:
         return SendRaw(frame);
     }
     void Drop() override { m_bDropped = true; }
-    bool Pause(int millis) override {
+    bool Pause(int millis) override
+    {
         // what was answered before the pause reaches the PC before it
         if (wch_flush(m_conv) != CM_OK)
             return false;
@@ -70,7 +75,8 @@ private:
     bool m_bDropped = false;
 };
 
-std::string MakeTempDir() {
+std::string MakeTempDir()
+{
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
     if (ec)
@@ -95,9 +101,12 @@ struct Server::Conversation {
     std::atomic<bool> finished{false};
 };
 
-Server::Server(EmuConfig config) : m_config(std::move(config)) {}
+Server::Server(EmuConfig config) : m_config(std::move(config))
+{
+}
 
-Server::~Server() {
+Server::~Server()
+{
     Shutdown();
     ReapFinished(true);
     if (m_listener != nullptr) {
@@ -112,7 +121,8 @@ Server::~Server() {
     }
 }
 
-void Server::Log(const std::string& text) const {
+void Server::Log(const std::string& text) const
+{
     std::lock_guard<std::mutex> lock(m_logLock);
     std::tm tm{};
     Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
@@ -120,7 +130,8 @@ void Server::Log(const std::string& text) const {
     std::fflush(stderr);
 }
 
-bool Server::Start(std::string& error) {
+bool Server::Start(std::string& error)
+{
     if (!m_config.Validate(error))
         return false;
     try {
@@ -178,7 +189,8 @@ bool Server::Start(std::string& error) {
     return true;
 }
 
-int32_t Server::CheckAllocation(const wch_alloc_info& info) const {
+int32_t Server::CheckAllocation(const wch_alloc_info& info) const
+{
     std::string member = UpperAscii(info.symdest);
     if (!m_config.members.empty()) {
         bool known = false;
@@ -195,14 +207,15 @@ int32_t Server::CheckAllocation(const wch_alloc_info& info) const {
     const UserEntry* user = m_config.FindUser(info.user);
     if (user == nullptr)
         return CM_SECURITY_NOT_VALID;
-    bool check = user->check == UserEntry::Check::Yes ||
-                 (user->check == UserEntry::Check::Client && info.password_check != 0);
+    bool check =
+        user->check == UserEntry::Check::Yes || (user->check == UserEntry::Check::Client && info.password_check != 0);
     if (check && user->password != info.password)
         return CM_SECURITY_NOT_VALID;
     return CM_OK;
 }
 
-void Server::Serve(Conversation* c) {
+void Server::Serve(Conversation* c)
+{
     HostContext ctx{*m_catalog, *m_spool, *m_codec, m_config.sysname, nullptr};
     if (m_config.verbose)
         ctx.log = [this](const std::string& t) { Log(t); };
@@ -254,7 +267,8 @@ void Server::Serve(Conversation* c) {
     c->finished.store(true);
 }
 
-void Server::ReapFinished(bool all) {
+void Server::ReapFinished(bool all)
+{
     std::list<std::unique_ptr<Conversation>> done;
     {
         std::lock_guard<std::mutex> lock(m_convLock);
@@ -272,7 +286,8 @@ void Server::ReapFinished(bool all) {
             c->thread.join();
 }
 
-void Server::Run(const std::atomic<bool>* externalStop) {
+void Server::Run(const std::atomic<bool>* externalStop)
+{
     int number = 0;
     while (!m_stop.load()) {
         if (externalStop != nullptr && externalStop->load()) {
@@ -328,11 +343,18 @@ void Server::Run(const std::atomic<bool>* externalStop) {
     ReapFinished(true);
 }
 
-void Server::RunInBackground() { m_background = std::thread([this]() { Run(nullptr); }); }
+void Server::RunInBackground()
+{
+    m_background = std::thread([this]() { Run(nullptr); });
+}
 
-void Server::Stop() { m_stop.store(true); }
+void Server::Stop()
+{
+    m_stop.store(true);
+}
 
-void Server::Shutdown() {
+void Server::Shutdown()
+{
     Stop();
     if (m_background.joinable())
         m_background.join();

@@ -11,13 +11,15 @@ namespace {
 
 const char* const kBogusPrefix = "HPBOGUS";
 
-std::string Pad10(const std::string& name) {
+std::string Pad10(const std::string& name)
+{
     std::string p = name.substr(0, 10);
     p.resize(10, ' ');
     return p;
 }
 
-std::string Shorten(const std::string& text, size_t max = 80) {
+std::string Shorten(const std::string& text, size_t max = 80)
+{
     std::string t;
     for (char c : text.substr(0, max))
         t += (static_cast<unsigned char>(c) < 0x20) ? '.' : c;
@@ -25,7 +27,8 @@ std::string Shorten(const std::string& text, size_t max = 80) {
 }
 
 // Garbage bytes for the fault switch: a fixed pseudo-random pattern.
-std::string Garbage(int count) {
+std::string Garbage(int count)
+{
     std::string g;
     g.reserve(static_cast<size_t>(count));
     uint32_t x = 0x2545F491u;
@@ -38,7 +41,8 @@ std::string Garbage(int count) {
     return g;
 }
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+{
     size_t pos = 0;
     while ((pos = text.find(from, pos)) != std::string::npos) {
         text.replace(pos, from.size(), to);
@@ -50,7 +54,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 // Splits JCL text into cards: at line ends (LF, CR LF, or the host's NL,
 // which arrives as LF); a text without line ends longer than a card is cut
 // into 80-column cards.
-std::vector<std::string> SplitCards(const std::string& text) {
+std::vector<std::string> SplitCards(const std::string& text)
+{
     std::vector<std::string> cards;
     if (text.find('\n') == std::string::npos && text.find('\r') == std::string::npos && text.size() > 80) {
         for (size_t i = 0; i < text.size(); i += 80)
@@ -74,25 +79,27 @@ std::vector<std::string> SplitCards(const std::string& text) {
     return cards;
 }
 
-std::string StripQuotesUpper(const std::string& text) {
+std::string StripQuotesUpper(const std::string& text)
+{
     std::string t = TrimBlanks(text);
     if (t.size() >= 2 && t.front() == '\'' && t.back() == '\'')
         t = t.substr(1, t.size() - 2);
     return UpperAscii(TrimBlanks(t));
 }
 
-std::string DsListLine(const DatasetEntry& e) {
+std::string DsListLine(const DatasetEntry& e)
+{
     uint64_t bytes = e.TotalBytes();
     uint64_t tracks = std::max<uint64_t>(1, (bytes + 56663) / 56664);
     char buf[160];
-    std::snprintf(buf, sizeof buf, "%-6s %-4s   %10s %3d %4llu  %-5s %5d %5d  %-3s  %s", e.attrs.volser.c_str(),
-                  "3390", e.attrs.changed.c_str(), 1, static_cast<unsigned long long>(tracks),
-                  RecfmText(e.attrs.recfm).c_str(), e.attrs.lrecl, e.attrs.blksize,
-                  e.attrs.dsorg == Dsorg::PO ? "PO" : "PS", e.name.c_str());
+    std::snprintf(buf, sizeof buf, "%-6s %-4s   %10s %3d %4llu  %-5s %5d %5d  %-3s  %s", e.attrs.volser.c_str(), "3390",
+                  e.attrs.changed.c_str(), 1, static_cast<unsigned long long>(tracks), RecfmText(e.attrs.recfm).c_str(),
+                  e.attrs.lrecl, e.attrs.blksize, e.attrs.dsorg == Dsorg::PO ? "PO" : "PS", e.name.c_str());
     return buf;
 }
 
-std::string MemberLine(const MemberInfo& m) {
+std::string MemberLine(const MemberInfo& m)
+{
     if (!m.hasStats)
         return m.name;
     char buf[160];
@@ -104,16 +111,18 @@ std::string MemberLine(const MemberInfo& m) {
     return buf;
 }
 
-std::string JobLine(const JobInfo& j) {
+std::string JobLine(const JobInfo& j)
+{
     char buf[160];
-    std::snprintf(buf, sizeof buf, "%-8s %-8s %-8s %-6s %c %3d %s", j.jobid.c_str(), j.jobname.c_str(),
-                  j.owner.c_str(), "OUTPUT", j.jobclass, static_cast<int>(j.files.size()), j.completion.c_str());
+    std::snprintf(buf, sizeof buf, "%-8s %-8s %-8s %-6s %c %3d %s", j.jobid.c_str(), j.jobname.c_str(), j.owner.c_str(),
+                  "OUTPUT", j.jobclass, static_cast<int>(j.files.size()), j.completion.c_str());
     return buf;
 }
 
 } // namespace
 
-std::string MessageText(int rc, const std::string& text) {
+std::string MessageText(int rc, const std::string& text)
+{
     std::string t = text;
     // The PC takes any text holding "RC=0" as success; an error text that
     // quotes such characters from a request must not.
@@ -127,21 +136,22 @@ class Session::Answer {
 public:
     Answer(Session& s, AnswerSink& sink, const Faults* faults) : m_s(s), m_sink(sink), m_f(faults) {}
 
-    bool Item(const std::string& name, const std::string& hostPayload) {
+    bool Item(const std::string& name, const std::string& hostPayload)
+    {
         if (!Start())
             return false;
         std::string block = m_s.m_ctx.codec.ToHost(Pad10(name)) + hostPayload.substr(0, kMaxPayload);
         return SendItem(block);
     }
-    bool Text(const std::string& name, const std::string& pcText) {
-        return Item(name, m_s.m_ctx.codec.ToHost(pcText));
-    }
-    bool Msg(int rc, const std::string& text) {
+    bool Text(const std::string& name, const std::string& pcText) { return Item(name, m_s.m_ctx.codec.ToHost(pcText)); }
+    bool Msg(int rc, const std::string& text)
+    {
         m_lastMsg = MessageText(rc, text);
         return Text("HPMSG", m_lastMsg);
     }
     // One HPDATA record; its payload must fit (kMaxPayload).
-    bool Data(const std::string& hostPayload) {
+    bool Data(const std::string& hostPayload)
+    {
         if (!Start())
             return false;
         ++m_data;
@@ -173,7 +183,8 @@ public:
     const std::string& NoteText() const { return m_note; }
 
 private:
-    bool Start() {
+    bool Start()
+    {
         if (!m_ok)
             return false;
         if (m_bStarted)
@@ -188,7 +199,8 @@ private:
         }
         return true;
     }
-    bool SendItem(std::string block) {
+    bool SendItem(std::string block)
+    {
         if (m_f != nullptr && m_f->garbage > 0) {
             std::string g = Garbage(m_f->garbage);
             switch (m_f->garbageMode) {
@@ -224,26 +236,31 @@ private:
 struct Session::Upload {
     DsRef ref;
     std::unique_ptr<DatasetWriter> writer;
-    Status error;           // a refusal found at PHMODIFY time
-    uint64_t received = 0;  // PHDATA records received
-    bool orphan = false;    // PHDATA without a PHMODIFY
+    Status error;          // a refusal found at PHMODIFY time
+    uint64_t received = 0; // PHDATA records received
+    bool orphan = false;   // PHDATA without a PHMODIFY
 };
 
 Session::Session(HostContext& ctx, std::string userid, std::string member, Faults faults, int number)
-    : m_ctx(ctx), m_user(std::move(userid)), m_member(std::move(member)), m_faults(std::move(faults)),
-      m_number(number), m_allocs(ctx.catalog) {}
+    : m_ctx(ctx), m_user(std::move(userid)), m_member(std::move(member)), m_faults(std::move(faults)), m_number(number),
+      m_allocs(ctx.catalog)
+{
+}
 
-Session::~Session() {
+Session::~Session()
+{
     m_upload.reset(); // an unfinished upload is discarded; nothing was stored
     m_allocs.FreeAll();
 }
 
-void Session::Log(const std::string& text) const {
+void Session::Log(const std::string& text) const
+{
     if (m_ctx.log)
         m_ctx.log("conversation " + std::to_string(m_number) + " " + m_user + ": " + text);
 }
 
-bool Session::OnBlock(const std::string& block, bool handOver, AnswerSink& sink) {
+bool Session::OnBlock(const std::string& block, bool handOver, AnswerSink& sink)
+{
     if (m_bHanging)
         return true; // the never-answer switch keeps the turn
     if (block.empty()) {
@@ -301,7 +318,8 @@ bool Session::OnBlock(const std::string& block, bool handOver, AnswerSink& sink)
     return ans.Ok();
 }
 
-bool Session::Dispatch(const std::string& name, const std::string& payload, Answer& ans) {
+bool Session::Dispatch(const std::string& name, const std::string& payload, Answer& ans)
+{
     const std::string text = m_ctx.codec.ToPC(payload);
     Log("<- " + name + (text.empty() ? std::string() : " '" + Shorten(text) + "'"));
     if (name == "PHREADY")
@@ -328,13 +346,15 @@ bool Session::Dispatch(const std::string& name, const std::string& payload, Answ
     return ans.End();
 }
 
-bool Session::DoReady(Answer& ans) {
+bool Session::DoReady(Answer& ans)
+{
     ans.Text("HPREADY", "HOSTEMU READY, SYSTEM=" + m_ctx.sysname + " STC=" + m_member + " USER=" + m_user +
                             " CODEPAGE=" + std::to_string(m_ctx.codec.TableNumber()));
     return ans.End();
 }
 
-bool Session::DoSetopt(const std::string& text, Answer& ans) {
+bool Session::DoSetopt(const std::string& text, Answer& ans)
+{
     // FTTRAIL is looked for exactly as vexlink looks for it (a plain,
     // case-sensitive search; Y wins over N), so both ends agree on the mode.
     if (text.find("FTTRAIL=N") != std::string::npos)
@@ -371,7 +391,8 @@ bool Session::DoSetopt(const std::string& text, Answer& ans) {
     return ans.End();
 }
 
-bool Session::DoSubmit(const std::string& text, Answer& ans) {
+bool Session::DoSubmit(const std::string& text, Answer& ans)
+{
     std::string t = TrimBlanks(text);
     std::vector<std::string> cards;
     DsRef ref;
@@ -411,7 +432,8 @@ bool Session::DoSubmit(const std::string& text, Answer& ans) {
     return ans.End();
 }
 
-bool Session::DoDsList(const std::string& text, bool full, Answer& ans) {
+bool Session::DoDsList(const std::string& text, bool full, Answer& ans)
+{
     std::string t = UpperAscii(TrimBlanks(text));
     std::vector<std::string> lines;
     if (t == "JES" || t.compare(0, 4, "JES ") == 0) {
@@ -445,7 +467,8 @@ bool Session::DoDsList(const std::string& text, bool full, Answer& ans) {
     return ans.End();
 }
 
-bool Session::DoMemberList(const std::string& text, bool full, Answer& ans) {
+bool Session::DoMemberList(const std::string& text, bool full, Answer& ans)
+{
     std::string t = StripQuotesUpper(text);
     std::vector<std::string> lines;
     if (IsJobId(t)) {
@@ -525,7 +548,8 @@ bool Session::DoMemberList(const std::string& text, bool full, Answer& ans) {
 }
 
 bool Session::StreamRecords(std::vector<std::unique_ptr<RecordReader>>& readers, const std::string& what,
-                            bool stripBlanks, Answer& ans) {
+                            bool stripBlanks, Answer& ans)
+{
     const char blank = static_cast<char>(m_ctx.codec.HostBlank());
     uint64_t n = 0;
     std::string rec;
@@ -563,7 +587,8 @@ bool Session::StreamRecords(std::vector<std::unique_ptr<RecordReader>>& readers,
     return ans.End();
 }
 
-bool Session::DoGetFile(const std::string& text, Answer& ans) {
+bool Session::DoGetFile(const std::string& text, Answer& ans)
+{
     std::string t = StripQuotesUpper(text);
     std::string first = t.substr(0, t.find('.'));
     std::vector<std::unique_ptr<RecordReader>> readers;
@@ -596,7 +621,8 @@ bool Session::DoGetFile(const std::string& text, Answer& ans) {
     return StreamRecords(readers, ref.Text(), strip, ans);
 }
 
-bool Session::DoDelete(const std::string& text, Answer& ans) {
+bool Session::DoDelete(const std::string& text, Answer& ans)
+{
     std::string t = StripQuotesUpper(text);
     if (IsJobId(t)) {
         Status st = m_ctx.spool.Purge(t);
@@ -618,18 +644,21 @@ bool Session::DoDelete(const std::string& text, Answer& ans) {
     return ans.End();
 }
 
-bool Session::DoBpxwdyn(const std::string& text, Answer& ans) {
+bool Session::DoBpxwdyn(const std::string& text, Answer& ans)
+{
     Status st = m_allocs.Execute(text);
     ans.Msg(st.rc, st.text);
     return ans.End();
 }
 
-bool Session::DoTxt(const std::string& text, Answer& ans) {
+bool Session::DoTxt(const std::string& text, Answer& ans)
+{
     ans.Text("HPTXT", "TEXT RECEIVED BY " + m_ctx.sysname + ": " + text);
     return ans.End();
 }
 
-void Session::DoModify(const std::string& text) {
+void Session::DoModify(const std::string& text)
+{
     if (m_upload)
         Log("upload of " + m_upload->ref.Text() + " abandoned by a new PHMODIFY; nothing stored");
     m_upload.reset(new Upload());
@@ -689,7 +718,8 @@ void Session::DoModify(const std::string& text) {
         up.error = st;
 }
 
-void Session::DoData(const std::string& hostPayload) {
+void Session::DoData(const std::string& hostPayload)
+{
     if (!m_upload) {
         m_upload.reset(new Upload());
         m_upload->orphan = true;
@@ -700,7 +730,8 @@ void Session::DoData(const std::string& hostPayload) {
         up.writer->Add(hostPayload);
 }
 
-bool Session::DoEod(Answer& ans) {
+bool Session::DoEod(Answer& ans)
+{
     std::unique_ptr<Upload> up(std::move(m_upload));
     if (!up || up->orphan) {
         ans.Msg(12, "PHEOD WITHOUT A PRECEDING PHMODIFY, " + std::to_string(up ? up->received : 0) +

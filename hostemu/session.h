@@ -93,8 +93,8 @@ private:
     void DoData(const std::string& hostPayload);
     bool DoEod(Answer& ans);
     // Sends the records of readers as HPDATA, then HPEOD and the turn.
-    bool StreamRecords(std::vector<std::unique_ptr<RecordReader>>& readers, const std::string& what,
-                       bool stripBlanks, Answer& ans);
+    bool StreamRecords(std::vector<std::unique_ptr<RecordReader>>& readers, const std::string& what, bool stripBlanks,
+                       Answer& ans);
 
     HostContext& m_ctx;
     std::string m_user;

@@ -19,7 +19,8 @@ const char* const kJobMagic = "VEXJOB";
 const uint64_t kMaxTestLines = 1000000;
 
 std::string Fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Fmt(const char* format, ...) {
+std::string Fmt(const char* format, ...)
+{
     char buf[512];
     va_list ap;
     va_start(ap, format);
@@ -28,38 +29,42 @@ std::string Fmt(const char* format, ...) {
     return buf;
 }
 
-std::tm LocalNow() {
+std::tm LocalNow()
+{
     std::tm tm{};
     Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
     return tm;
 }
 
-std::string ClockText() {
+std::string ClockText()
+{
     std::tm tm = LocalNow();
     return Fmt("%02d.%02d.%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
 // yyyyddd.hhmm as the IEF373I/IEF374I lines show it.
-std::string JulianStamp() {
+std::string JulianStamp()
+{
     std::tm tm = LocalNow();
     return Fmt("%04d%03d.%02d%02d", tm.tm_year + 1900, tm.tm_yday + 1, tm.tm_hour, tm.tm_min);
 }
 
-std::string DayLine() {
+std::string DayLine()
+{
     static const char* days[] = {"SUNDAY", "MONDAY", "TUESDAY", "WEDNESDAY", "THURSDAY", "FRIDAY", "SATURDAY"};
-    static const char* months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                   "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    static const char* months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
     std::tm tm = LocalNow();
-    return Fmt("---- %s,  %02d %s %04d ----", days[tm.tm_wday], tm.tm_mday, months[tm.tm_mon],
-               tm.tm_year + 1900);
+    return Fmt("---- %s,  %02d %s %04d ----", days[tm.tm_wday], tm.tm_mday, months[tm.tm_mon], tm.tm_year + 1900);
 }
 
 // Numbers of the spool: up to 12 digits.
-bool ParseDecimal12(const std::string& text, uint64_t& v, uint64_t max) {
+bool ParseDecimal12(const std::string& text, uint64_t& v, uint64_t max)
+{
     return ParseDecimal(text, v, max, 12);
 }
 
-bool IsHex(const std::string& text) {
+bool IsHex(const std::string& text)
+{
     for (char c : text)
         if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
             return false;
@@ -67,7 +72,8 @@ bool IsHex(const std::string& text) {
 }
 
 // ABEND=S0C7 / ABEND=U100: the completion text "ABEND S0C7" / "ABEND U0100".
-bool ParseAbend(const std::string& v, std::string& code) {
+bool ParseAbend(const std::string& v, std::string& code)
+{
     if (v.size() >= 2 && v[0] == 'S' && v.size() <= 4 && IsHex(v.substr(1))) {
         code = "S" + std::string(4 - v.size(), '0') + v.substr(1);
         return true;
@@ -93,19 +99,21 @@ struct Spool::RunState {
     std::vector<std::string> msglg, jcl, sysmsg; // PC code
     std::vector<SpoolOut> outs;
     int maxcc = 0;
-    std::string abend;  // "S0C7" / "U0100" when the job abended
+    std::string abend; // "S0C7" / "U0100" when the job abended
     bool jclError = false;
     // The SYSOUT outputs of the running step, by DD name.
     std::map<std::string, size_t> stepOuts;
 
     void Log(const std::string& text) { msglg.push_back(ClockText() + " " + jobid + "  " + text); }
-    SpoolOut* Out(const std::string& ddname) {
+    SpoolOut* Out(const std::string& ddname)
+    {
         auto it = stepOuts.find(ddname);
         return it == stepOuts.end() ? nullptr : &outs[it->second];
     }
 };
 
-Status Spool::Open(const std::string& dir) {
+Status Spool::Open(const std::string& dir)
+{
     m_dir = dir;
     std::map<std::string, JobPtr> jobs;
     int last = 0;
@@ -164,7 +172,8 @@ Status Spool::Open(const std::string& dir) {
     return Status::Success();
 }
 
-std::string Spool::NextJobId() {
+std::string Spool::NextJobId()
+{
     // Called with m_submitLock held, which guards m_lastNumber.
     std::shared_lock<std::shared_mutex> lock(m_lock);
     int n = m_lastNumber;
@@ -179,13 +188,15 @@ std::string Spool::NextJobId() {
     return std::string();
 }
 
-JobPtr Spool::Find(const std::string& jobid) const {
+JobPtr Spool::Find(const std::string& jobid) const
+{
     std::shared_lock<std::shared_mutex> lock(m_lock);
     auto it = m_jobs.find(jobid);
     return it == m_jobs.end() ? nullptr : it->second;
 }
 
-std::vector<JobPtr> Spool::List(const std::string& pattern) const {
+std::vector<JobPtr> Spool::List(const std::string& pattern) const
+{
     std::vector<JobPtr> out;
     std::shared_lock<std::shared_mutex> lock(m_lock);
     for (const auto& kv : m_jobs)
@@ -195,7 +206,8 @@ std::vector<JobPtr> Spool::List(const std::string& pattern) const {
 }
 
 Status Spool::OpenReaders(const std::string& jobid, const std::string& selector,
-                          std::vector<std::unique_ptr<RecordReader>>& readers) const {
+                          std::vector<std::unique_ptr<RecordReader>>& readers) const
+{
     readers.clear();
     std::shared_lock<std::shared_mutex> lock(m_lock);
     auto it = m_jobs.find(jobid);
@@ -231,7 +243,8 @@ Status Spool::OpenReaders(const std::string& jobid, const std::string& selector,
     return Status::Success();
 }
 
-Status Spool::Purge(const std::string& jobid) {
+Status Spool::Purge(const std::string& jobid)
+{
     std::unique_lock<std::shared_mutex> lock(m_lock);
     auto it = m_jobs.find(jobid);
     if (it == m_jobs.end())
@@ -244,8 +257,8 @@ Status Spool::Purge(const std::string& jobid) {
     return Status::Success();
 }
 
-bool Spool::ReadDdRecords(const DdSpec& dd, std::vector<std::string>& out, std::string& why,
-                          std::string& abend) {
+bool Spool::ReadDdRecords(const DdSpec& dd, std::vector<std::string>& out, std::string& why, std::string& abend)
+{
     if (dd.dummy)
         return true;
     for (const DdSource& src : dd.sources) {
@@ -283,7 +296,8 @@ bool Spool::ReadDdRecords(const DdSpec& dd, std::vector<std::string>& out, std::
     return true;
 }
 
-int Spool::RunVextest(const StepSpec& step, RunState& rs, std::string& abend) {
+int Spool::RunVextest(const StepSpec& step, RunState& rs, std::string& abend)
+{
     SpoolOut* print = rs.Out("SYSPRINT");
     auto say = [&](const std::string& text) {
         if (print != nullptr)
@@ -335,7 +349,8 @@ int Spool::RunVextest(const StepSpec& step, RunState& rs, std::string& abend) {
     return rc;
 }
 
-int Spool::RunIebgener(const StepSpec& step, RunState& rs, std::string& abend) {
+int Spool::RunIebgener(const StepSpec& step, RunState& rs, std::string& abend)
+{
     SpoolOut* print = rs.Out("SYSPRINT");
     auto say = [&](const std::string& text) {
         if (print != nullptr)
@@ -397,7 +412,8 @@ int Spool::RunIebgener(const StepSpec& step, RunState& rs, std::string& abend) {
     return 0;
 }
 
-void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed) {
+void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed)
+{
     const std::string& stepName = step.name;
     if (jobFailed) {
         rs.sysmsg.push_back(rs.jobname + " " + stepName + " - STEP WAS NOT EXECUTED.");
@@ -431,14 +447,12 @@ void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed) {
                     if (!st.Ok()) {
                         rs.sysmsg.push_back("IEF344I " + rs.jobname + " " + stepName + " " + dd.ddname +
                                             " - ALLOCATION FAILED: " + st.text);
-                        rs.sysmsg.push_back("IEF272I " + rs.jobname + " " + stepName +
-                                            " - STEP WAS NOT EXECUTED.");
+                        rs.sysmsg.push_back("IEF272I " + rs.jobname + " " + stepName + " - STEP WAS NOT EXECUTED.");
                         rs.jclError = true;
                         jobFailed = true;
                         return;
                     }
-                    rs.sysmsg.push_back("IGD101I SMS ALLOCATED TO DDNAME (" + dd.ddname + ") DSN (" +
-                                        ref.dsn + ")");
+                    rs.sysmsg.push_back("IGD101I SMS ALLOCATED TO DDNAME (" + dd.ddname + ") DSN (" + ref.dsn + ")");
                 }
             } else if (!entry) {
                 rs.sysmsg.push_back("IEF212I " + rs.jobname + " " + stepName + " " + dd.ddname +
@@ -475,20 +489,19 @@ void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed) {
     std::string timing;
     if (!abend.empty()) {
         if (abend[0] == 'S')
-            rs.sysmsg.push_back("IEF472I " + rs.jobname + " " + stepName + " - COMPLETION CODE - SYSTEM=" +
-                                abend.substr(1) + " USER=0000");
+            rs.sysmsg.push_back("IEF472I " + rs.jobname + " " + stepName +
+                                " - COMPLETION CODE - SYSTEM=" + abend.substr(1) + " USER=0000");
         else
             rs.sysmsg.push_back("IEF472I " + rs.jobname + " " + stepName +
                                 " - COMPLETION CODE - SYSTEM=000 USER=" + abend.substr(1));
-        rs.Log("IEA995I SYMPTOM DUMP OUTPUT  " +
-               (abend[0] == 'S' ? "SYSTEM COMPLETION CODE=" + abend.substr(1)
-                                : "USER COMPLETION CODE=" + abend.substr(1)));
+        rs.Log("IEA995I SYMPTOM DUMP OUTPUT  " + (abend[0] == 'S' ? "SYSTEM COMPLETION CODE=" + abend.substr(1)
+                                                                  : "USER COMPLETION CODE=" + abend.substr(1)));
         rs.abend = abend;
         jobFailed = true;
         timing = Fmt("-%-8s %-8s *%s", stepName.c_str(), "", abend.c_str());
     } else {
-        rs.sysmsg.push_back(Fmt("IEF142I %s %s - STEP WAS EXECUTED - COND CODE %04d", rs.jobname.c_str(),
-                                stepName.c_str(), cc));
+        rs.sysmsg.push_back(
+            Fmt("IEF142I %s %s - STEP WAS EXECUTED - COND CODE %04d", rs.jobname.c_str(), stepName.c_str(), cc));
         rs.maxcc = std::max(rs.maxcc, cc);
         timing = Fmt("-%-8s %-8s %5s", stepName.c_str(), "", Fmt("%02d", cc).c_str());
     }
@@ -496,8 +509,10 @@ void Spool::RunStep(const StepSpec& step, RunState& rs, bool& jobFailed) {
     rs.sysmsg.push_back("IEF374I STEP/" + stepName + " /STOP  " + JulianStamp());
 }
 
-void Spool::RunJob(const JobSpec& plan, const std::vector<JclError>& errors, RunState& rs) {
-    rs.msglg.push_back("                    J E S 2  J O B  L O G  --  S Y S T E M  E M U 1  --  N O D E  H O S T E M U");
+void Spool::RunJob(const JobSpec& plan, const std::vector<JclError>& errors, RunState& rs)
+{
+    rs.msglg.push_back(
+        "                    J E S 2  J O B  L O G  --  S Y S T E M  E M U 1  --  N O D E  H O S T E M U");
     rs.msglg.push_back("");
     rs.msglg.push_back(ClockText() + " " + rs.jobid + " " + DayLine());
     rs.Log("IRR010I  USERID " + rs.owner + " IS ASSIGNED TO THIS JOB.");
@@ -517,8 +532,7 @@ void Spool::RunJob(const JobSpec& plan, const std::vector<JclError>& errors, Run
         rs.Log("$HASP395 " + rs.jobname + " ENDED - JCL ERROR");
         return;
     }
-    rs.Log("$HASP373 " + rs.jobname + " STARTED - INIT 1    - CLASS " + std::string(1, plan.jobclass) +
-           " - SYS EMU1");
+    rs.Log("$HASP373 " + rs.jobname + " STARTED - INIT 1    - CLASS " + std::string(1, plan.jobclass) + " - SYS EMU1");
     rs.Log("IEF403I " + rs.jobname + " - STARTED - TIME=" + ClockText());
     rs.Log("-STEPNAME PROCSTEP    RC");
     rs.sysmsg.push_back("IEF375I  JOB/" + rs.jobname + " /START " + JulianStamp());
@@ -538,7 +552,8 @@ void Spool::RunJob(const JobSpec& plan, const std::vector<JclError>& errors, Run
     }
 }
 
-Status Spool::Submit(const std::vector<std::string>& cards, const std::string& owner, JobPtr& jobOut) {
+Status Spool::Submit(const std::vector<std::string>& cards, const std::string& owner, JobPtr& jobOut)
+{
     JobSpec plan;
     std::vector<JclError> errors;
     std::string refusal;

@@ -29,7 +29,7 @@
 namespace hostemu {
 
 struct SpoolFileInfo {
-    int number = 0;       // 1, 2, ... in the order JES lists them
+    int number = 0; // 1, 2, ... in the order JES lists them
     std::string ddname;
     std::string stepname; // empty for the JES files
     Section section;
@@ -80,8 +80,7 @@ private:
     void RunStep(const StepSpec& step, RunState& rs, bool& jobFailed);
     int RunIebgener(const StepSpec& step, RunState& rs, std::string& abend);
     int RunVextest(const StepSpec& step, RunState& rs, std::string& abend);
-    bool ReadDdRecords(const DdSpec& dd, std::vector<std::string>& hostRecords, std::string& why,
-                       std::string& abend);
+    bool ReadDdRecords(const DdSpec& dd, std::vector<std::string>& hostRecords, std::string& why, std::string& abend);
 
     Catalog& m_catalog;
     const Codec& m_codec;

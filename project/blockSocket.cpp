@@ -53,8 +53,7 @@ uint16_t ClampSeconds(const std::string& text)
 
 // Which checks of the host's identity this run makes, at level 1 so that
 // every log shows it.
-void LogServerChecks(int32_t mode, const std::string& commonName, const std::string& pemCa,
-                     const std::string& cryptKey)
+void LogServerChecks(int32_t mode, const std::string& commonName, const std::string& pemCa, const std::string& cryptKey)
 {
     if (mode != 3 && mode != 4) {
         ELOG(1, 1, 200, "\tServer checks: none (crypt mode %d has no TLS)\n", mode);
@@ -62,8 +61,8 @@ void LogServerChecks(int32_t mode, const std::string& commonName, const std::str
     }
     ELOG(4, 1, 200, "\tServer checks: CA %s, common name %s, key pin %s (crypt mode %d)\n",
          pemCa.empty() ? "not set (the library's default)" : pemCa.c_str(),
-         commonName.empty() ? "not set (the library's default)" : commonName.c_str(),
-         cryptKey.empty() ? "off" : "on", mode);
+         commonName.empty() ? "not set (the library's default)" : commonName.c_str(), cryptKey.empty() ? "off" : "on",
+         mode);
     if (commonName == "*")
         ELOG(0, 1, 200, "WARNING: TCPCOMMONNAME=* accepts any certificate that the CA signed\n");
 }
@@ -82,8 +81,7 @@ SocketError::SocketError(int32_t rc, const char* message) : m_iRC(rc), m_pMessag
     ELOG(2, 1, 200, "ERROR: %s RC=%d\n", message, rc);
 }
 
-BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti,
-                         const char* cUsrid)
+BlockSocket::BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti, const char* cUsrid)
 {
     m_iStop.store(0);
     m_cCid = new unsigned char[WC_CID_SIZE];
@@ -266,8 +264,7 @@ void BlockSocket::Connect()
         throw SocketError(rc, "BlockSocket: cm_allc failed");
     }
     if (rc != 0) {
-        ELOG(2, 1, 200,
-             "ERROR: BlockSocket: cm_allc failed for unknown reason, use TCP debug mode, RC=%d, sRC=%s\n",
+        ELOG(2, 1, 200, "ERROR: BlockSocket: cm_allc failed for unknown reason, use TCP debug mode, RC=%d, sRC=%s\n",
              rc, cm_rc2str(rc));
         throw SocketError(rc, "BlockSocket: cm_allc failed");
     }
@@ -282,8 +279,7 @@ void BlockSocket::WipePassword()
         OPENSSL_cleanse(m_cPasswd, std::strlen(m_cPasswd));
 }
 
-int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t timeout,
-                          int32_t handOver)
+int32_t BlockSocket::Send(const unsigned char* buffer, int32_t length, int32_t timeout, int32_t handOver)
 {
     ELOG_ASSERT(m_cCid);
     ELOG(0, 5, 200, "BlockSocket: sending...\n");

@@ -27,8 +27,7 @@ class BlockSocket : public CObject {
 public:
     // The four texts must not be null (an assertion report names the one
     // that is; it is then taken as empty). Configures the library.
-    BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti,
-                const char* cUsrid);
+    BlockSocket(const char* cIpAddres, const char* cPasswd, const char* cSymdesti, const char* cUsrid);
     ~BlockSocket() override;
     BlockSocket(const BlockSocket&) = delete;
     BlockSocket& operator=(const BlockSocket&) = delete;

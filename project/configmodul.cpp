@@ -26,41 +26,48 @@ const char kVersion[] = VEXLINK_VERSION_TEXT;
 const char kProgramName[] = "vexlink";
 
 // The usage text of -h: version string, then program name.
-const char kUsageFormat[] =
-    "\n"
-    " vexlink.exe %s\n"
-    " The TLS encpypted file and command transfer protocol\n"
-    "\n"
-    "\n"
-    " Usage: %s.exe [-c] <filename> [arguments]\n"
-    "   -h                  This help\n"
-    "   -t                  Show all possible Translate Code Pages\n"
-    "   -g                  Generate new default config ini file\n"
-    "   -x                  Generate new tcplogger xml file\n"
-    "   -c <filename>       Parse ini file, the paramater is required\n"
-    "\n"
-    " Arguments:\n"
-    "   -l <0/1>            Switch On/Off loging\n"
-    "   -D <path>           Set a path for log file\n"
-    "   -d <dir>            Set a temporary work directory\n"
-    "   -U <userid>         Set a FTP user id\n"
-    "   -A <ip_address>     Set a FTP IP Address\n"
-    "   -O <port>           Set a FTP PORT\n"
-    "   -S <level>          Set TLS security level (1=default, higher=more secure).\n";
+const char kUsageFormat[] = "\n"
+                            " vexlink.exe %s\n"
+                            " The TLS encpypted file and command transfer protocol\n"
+                            "\n"
+                            "\n"
+                            " Usage: %s.exe [-c] <filename> [arguments]\n"
+                            "   -h                  This help\n"
+                            "   -t                  Show all possible Translate Code Pages\n"
+                            "   -g                  Generate new default config ini file\n"
+                            "   -x                  Generate new tcplogger xml file\n"
+                            "   -c <filename>       Parse ini file, the paramater is required\n"
+                            "\n"
+                            " Arguments:\n"
+                            "   -l <0/1>            Switch On/Off loging\n"
+                            "   -D <path>           Set a path for log file\n"
+                            "   -d <dir>            Set a temporary work directory\n"
+                            "   -U <userid>         Set a FTP user id\n"
+                            "   -A <ip_address>     Set a FTP IP Address\n"
+                            "   -O <port>           Set a FTP PORT\n"
+                            "   -S <level>          Set TLS security level (1=default, higher=more secure).\n";
 
 // The configuration key that an option with a value is stored under, or
 // null for the other options.
 const char* KeyOfOption(char letter)
 {
     switch (letter) {
-    case 'l': return "GLOBAL.LOG";
-    case 'D': return "GLOBAL.LOG_PATH";
-    case 'd': return "GLOBAL.WORK_DIR";
-    case 'U': return "TCP.USERID";
-    case 'A': return "TCP.IP_ADDR";
-    case 'O': return "TCP.HOST_PORT";
-    case 'S': return "TCP.TCPTLSSECLEVEL";
-    default: return nullptr;
+    case 'l':
+        return "GLOBAL.LOG";
+    case 'D':
+        return "GLOBAL.LOG_PATH";
+    case 'd':
+        return "GLOBAL.WORK_DIR";
+    case 'U':
+        return "TCP.USERID";
+    case 'A':
+        return "TCP.IP_ADDR";
+    case 'O':
+        return "TCP.HOST_PORT";
+    case 'S':
+        return "TCP.TCPTLSSECLEVEL";
+    default:
+        return nullptr;
     }
 }
 } // namespace

@@ -89,8 +89,7 @@ void AppendEscaped(std::string& out, const char* text, size_t length)
 }
 
 // One conversion printed alone, the text of %s and %c escaped.
-template <typename T>
-void AppendConversion(std::string& out, const std::string& directive, T value, bool escape)
+template <typename T> void AppendConversion(std::string& out, const std::string& directive, T value, bool escape)
 {
     const int n = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (n <= 0)
@@ -231,8 +230,7 @@ std::string AscTimeNow()
     Platform::localTime(static_cast<std::time_t>(Platform::nowSeconds()), tm);
     char text[64];
     std::snprintf(text, sizeof(text), "%.3s %.3s%3d %.2d:%.2d:%.2d %d", kDays[(tm.tm_wday % 7 + 7) % 7],
-                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  tm.tm_year + 1900);
+                  kMonths[(tm.tm_mon % 12 + 12) % 12], tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
     return std::string(text).substr(0, 24);
 }
 
@@ -255,8 +253,8 @@ void ELOG(int count, int level, int msgNr, const char* format, ...)
     ELock lock(&g_LogMutex);
     if (count == 0) {
         // Written literally: a "%" in the text stays as it is.
-        core->log(level, nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "ELOG", nullptr, nullptr, 0, msgNr,
-                  "%s", format);
+        core->log(level, nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "ELOG", nullptr, nullptr, 0, msgNr, "%s",
+                  format);
         return;
     }
     // A format that reads more arguments than the call gives would read

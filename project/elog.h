@@ -36,8 +36,11 @@ bool ElogAccepts(int level);
 // A failed assertion: "Assertion failed: %s (%s, %d)\n", type 1, message
 // number 110, written through the logger core; the run continues.
 void LogAssertion(const char* expression, const char* file, int line);
-#define ELOG_ASSERT(expr) \
-    do { if (!(expr)) LogAssertion(#expr, __FILE__, __LINE__); } while (0)
+#define ELOG_ASSERT(expr)                                                                                              \
+    do {                                                                                                               \
+        if (!(expr))                                                                                                   \
+            LogAssertion(#expr, __FILE__, __LINE__);                                                                   \
+    } while (0)
 
 class EventLog : public CObject {
 public:

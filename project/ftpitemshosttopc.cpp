@@ -29,8 +29,7 @@ FTPItem_HPDATA* FindDownloadItem(FTPLine* pLine)
 // The row that tells the front end that a download failed on the PC side;
 // written in place of HPEOD's row, so the download is never reported as
 // complete.
-void InsertDownloadFailure(FTPLine* pLine, FTPItem* pItem, const std::string& strReason,
-                           const std::string& strPath)
+void InsertDownloadFailure(FTPLine* pLine, FTPItem* pItem, const std::string& strReason, const std::string& strPath)
 {
     if (pLine == nullptr)
         return;
@@ -58,9 +57,8 @@ void EndDownloadFor(FTPLine* pLine, FTPItem* pItem, const std::string& strHostTe
     std::string reason;
     std::string path;
     if (data->EndDownload(reason, path))
-        InsertDownloadFailure(pLine, pItem,
-                              strHostText.empty() ? reason : reason + "; " + pItem->GetName() + ": " + strHostText,
-                              path);
+        InsertDownloadFailure(
+            pLine, pItem, strHostText.empty() ? reason : reason + "; " + pItem->GetName() + ": " + strHostText, path);
 }
 
 } // namespace
@@ -143,8 +141,8 @@ void FTPItem_HPMSG::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
 
 // ---------------------------------------------------------------- HPDATA
 
-FTPItem_HPDATA::FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType,
-                               std::atomic<int32_t>* pReady, FTPLine* pLine)
+FTPItem_HPDATA::FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
+                               FTPLine* pLine)
     : FTPItem(pszName, iId, nType, pReady, pLine), m_pFileBuffer(new char[kFileBuffer]),
       m_pRecordArea(new uint8_t[2 * static_cast<size_t>(kBufferSize) + 4])
 {
@@ -220,8 +218,7 @@ void FTPItem_HPDATA::SaveReceivedString(uint8_t* pBytes, int32_t& iLength)
             ELOG(0, 1, 200, "SaveReceivedString: No temp file created!\n");
             m_bFailed = true;
             ++m_iLost;
-            m_strFailure = "ERROR: download file could not be created, " + std::to_string(m_iLost) +
-                           " record(s) lost";
+            m_strFailure = "ERROR: download file could not be created, " + std::to_string(m_iLost) + " record(s) lost";
         }
     } catch (const std::exception& e) {
         ELOG(2, 1, 200, "SaveReceivedString: Exception occurred at line %d - %s\n", 244, e.what());

@@ -31,8 +31,7 @@ public:
     // processor cache (a 1 MB one did not make large records faster).
     static constexpr size_t kFileBuffer = 256 * 1024;
 
-    FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady,
-                   FTPLine* pLine);
+    FTPItem_HPDATA(const char* pszName, int32_t iId, uint16_t nType, std::atomic<int32_t>* pReady, FTPLine* pLine);
     // Closes a download still open: its stream buffer is this item's.
     ~FTPItem_HPDATA() override;
     void SaveReceivedString(uint8_t* pBytes, int32_t& iLength) override;

@@ -7,8 +7,7 @@
 
 // A request whose line is its prefix and payload: the kinds differ only in
 // what queueing them does to the exchange and whether the turn passes.
-template <OnQueue kEffect, HandOver kHandOver>
-class FTPItem_Request : public FTPItem {
+template <OnQueue kEffect, HandOver kHandOver> class FTPItem_Request : public FTPItem {
 public:
     using FTPItem::FTPItem;
     void BuildSendString(uint8_t* pLine, int32_t& iLength, int32_t& iHandOver) override

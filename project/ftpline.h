@@ -88,10 +88,10 @@ private:
 
 // What the record splitter found at the front of the receive buffer.
 enum class SplitResult {
-    Empty,     // nothing left
-    Wait,      // the header at the front is incomplete: wait for more bytes
-    DropByte,  // the front byte does not start a header: drop it
-    Record,    // a record of m_nLength bytes starts at the front
+    Empty,    // nothing left
+    Wait,     // the header at the front is incomplete: wait for more bytes
+    DropByte, // the front byte does not start a header: drop it
+    Record,   // a record of m_nLength bytes starts at the front
 };
 
 struct SplitStep {
@@ -147,8 +147,9 @@ public:
     // bytes: dropped bytes and records are removed from its front; onRecord
     // gets each record's 10-byte prefix (as a NUL-terminated text), its
     // payload and the payload length.
-    static void SplitBlock(std::vector<uint8_t>& buffer,
-                           const std::function<void(const char* pszPrefix, uint8_t* pPayload, int32_t iLength)>& onRecord);
+    static void
+    SplitBlock(std::vector<uint8_t>& buffer,
+               const std::function<void(const char* pszPrefix, uint8_t* pPayload, int32_t iLength)>& onRecord);
 
     Exchange* GetFlags() const { return m_pFlags; }
     MySqlite* GetDb() const { return m_pDb; }

@@ -231,8 +231,8 @@ void MODUL_FTP::Run()
     int32_t failureRC = 0;
     try {
         // The conversation.
-        m_pBlockSocket = new BlockSocket(m_strIP.c_str(), m_strPasswd.c_str(), m_strSymdesti.c_str(),
-                                         m_strUsrid.c_str());
+        m_pBlockSocket =
+            new BlockSocket(m_strIP.c_str(), m_strPasswd.c_str(), m_strSymdesti.c_str(), m_strUsrid.c_str());
         // Ports, when configured.
         if (m_iHostPort != 0)
             m_pBlockSocket->SetHostPort(static_cast<uint16_t>(m_iHostPort));

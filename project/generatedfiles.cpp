@@ -80,7 +80,8 @@ const char* const kIniLines[] = {
     "; encoding communication type",
     "; 1 = default, strong password encryption. Passwords on the host can have up to 8 or 14 - 100 characters. No TLS.",
     "; 2 = reserved, not used",
-    "; 3 = strong password and data encryption with TLS. Passwords (1-8) and passphrases (14-100) are supported. It requires TLXTLSM module on the host. ",
+    "; 3 = strong password and data encryption with TLS. Passwords (1-8) and passphrases (14-100) are supported. It "
+    "requires TLXTLSM module on the host. ",
     "; 4 = strong password and data encryption with TLS - encrypted by using client authentication. ",
     "TCPCRYPT=1",
     "",
@@ -93,7 +94,8 @@ const char* const kIniLines[] = {
     "; Specifies the file containing the trusted certificates to use during server authentication.",
     "; The certificates can be concatenated and need to be in PEM format.",
     "; If the value is empty the Windows Certificate Store (Trusted Root Certification Authorities) is used instead.",
-    "; Please make sure the root certificate of the server certificate can be found either in the file specified or the Windows Certificate Store.",
+    "; Please make sure the root certificate of the server certificate can be found either in the file specified or "
+    "the Windows Certificate Store.",
     "; only for TCPCRYPT=3",
     "; default=tlx-ca-store.pem",
     "TCPPEMCA=tlx-ca-store.pem",
@@ -146,8 +148,7 @@ const char* const kLoggerXmlLines[] = {
 // Writes the lines to name (replacing an existing file), each followed by a
 // line end and a flush, the last one without a line end when lastLineEnd is
 // false. A file that cannot be created is not reported.
-template <size_t N>
-void WriteLines(const char* name, const char* const (&lines)[N], bool lastLineEnd)
+template <size_t N> void WriteLines(const char* name, const char* const (&lines)[N], bool lastLineEnd)
 {
     std::ofstream out(name, std::ios::out | std::ios::trunc);
     for (size_t i = 0; i < N; ++i) {

@@ -11,13 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 
-const char* const g_pszDbCreateScript =
-    "DROP TABLE IF EXISTS Request;\n"
-    "DROP TABLE IF EXISTS Response;\n"
-    "DROP TABLE IF EXISTS System;\n"
-    "CREATE TABLE IF NOT EXISTS Request (  Id   INTEGER NOT NULL,  Cmd  BLOB NOT NULL,  Data BLOB NOT NULL,  File BLOB NOT NULL);\n"
-    "CREATE TABLE IF NOT EXISTS Response (  Id   INTEGER NOT NULL,  Cmd  BLOB NOT NULL,  Data BLOB NOT NULL,  File BLOB NOT NULL);\n"
-    "CREATE TABLE IF NOT EXISTS System (  PID   INTEGER NOT NULL);\n";
+const char* const g_pszDbCreateScript = "DROP TABLE IF EXISTS Request;\n"
+                                        "DROP TABLE IF EXISTS Response;\n"
+                                        "DROP TABLE IF EXISTS System;\n"
+                                        "CREATE TABLE IF NOT EXISTS Request (  Id   INTEGER NOT NULL,  Cmd  BLOB NOT "
+                                        "NULL,  Data BLOB NOT NULL,  File BLOB NOT NULL);\n"
+                                        "CREATE TABLE IF NOT EXISTS Response (  Id   INTEGER NOT NULL,  Cmd  BLOB NOT "
+                                        "NULL,  Data BLOB NOT NULL,  File BLOB NOT NULL);\n"
+                                        "CREATE TABLE IF NOT EXISTS System (  PID   INTEGER NOT NULL);\n";
 
 namespace {
 const char* const kGetStatement = "SELECT ROWID,* FROM Request";

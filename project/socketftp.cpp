@@ -108,8 +108,8 @@ int UploadReader::Next(uint8_t* pPiece, int32_t& iLength)
     const size_t window = std::min(avail, scan);
     const uint8_t* lf = static_cast<const uint8_t*>(std::memchr(start, '\n', window));
 
-    size_t taken = 0;   // bytes consumed from the file
-    size_t length = 0;  // bytes of the piece before decoding
+    size_t taken = 0;  // bytes consumed from the file
+    size_t length = 0; // bytes of the piece before decoding
     if (m_bBinary) {
         taken = lf != nullptr ? static_cast<size_t>(lf - start) + 1 : std::min(avail, maxPiece);
         length = taken;

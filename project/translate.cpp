@@ -97,7 +97,7 @@ __attribute__((target("avx2"))) void TranslateAvx2(const unsigned char* table, u
 // AVX-512 VBMI: two 128-byte permutes cover the table, bit 7 of each byte
 // picks the half; the tail goes through masked loads and stores.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void TranslateVbmi(const unsigned char* table,
-                                                                       unsigned char* buf, size_t n)
+                                                                          unsigned char* buf, size_t n)
 {
     const __m512i t0 = _mm512_loadu_si512(table);
     const __m512i t1 = _mm512_loadu_si512(table + 64);

@@ -62,7 +62,8 @@ bool WorkDir::Prepare(const std::string& directory, bool bCreate, const std::str
         }
     }
 
-    const std::string lockPath = (directory.empty() ? std::string(".") : directory) + Platform::pathSeparator + kLockName;
+    const std::string lockPath =
+        (directory.empty() ? std::string(".") : directory) + Platform::pathSeparator + kLockName;
     const int handle = Platform::lockFile(lockPath);
     if (handle < 0) {
         ELOG(1, 1, 120,

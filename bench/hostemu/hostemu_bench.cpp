@@ -23,7 +23,8 @@ namespace {
 
 class NullSink : public AnswerSink {
 public:
-    bool Send(const std::string& block) override {
+    bool Send(const std::string& block) override
+    {
         bytes += block.size();
         ++blocks;
         return true;
@@ -38,7 +39,8 @@ public:
 
 struct Fixture {
     std::string dir;
-    Fixture() {
+    Fixture()
+    {
         dir = (std::filesystem::temp_directory_path() / ("hostemu-bench-" + std::to_string(Platform::processId())))
                   .string();
         std::filesystem::remove_all(dir);
@@ -65,18 +67,21 @@ struct Fixture {
     ~Fixture() { std::filesystem::remove_all(dir); }
 };
 
-Fixture& Big() {
+Fixture& Big()
+{
     static Fixture f;
     return f;
 }
 
-std::string Rec(const Codec& codec, const std::string& name, const std::string& payload) {
+std::string Rec(const Codec& codec, const std::string& name, const std::string& payload)
+{
     std::string r = name;
     r.resize(10, ' ');
     return codec.ToHost(r + payload);
 }
 
-void BM_OpenCatalogue(benchmark::State& state) {
+void BM_OpenCatalogue(benchmark::State& state)
+{
     Fixture& f = Big();
     for (auto _ : state) {
         Catalog c;
@@ -86,7 +91,8 @@ void BM_OpenCatalogue(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenCatalogue)->Unit(benchmark::kMillisecond);
 
-void SessionList(benchmark::State& state, const char* item, const char* payload) {
+void SessionList(benchmark::State& state, const char* item, const char* payload)
+{
     Fixture& f = Big();
     Catalog c;
     c.Open(f.dir);
@@ -102,22 +108,41 @@ void SessionList(benchmark::State& state, const char* item, const char* payload)
     state.counters["records"] = benchmark::Counter(static_cast<double>(sink.blocks), benchmark::Counter::kIsRate);
 }
 
-void BM_SessionListAllDataSets(benchmark::State& state) { SessionList(state, "PHGDSLST", "BIG.**"); }
+void BM_SessionListAllDataSets(benchmark::State& state)
+{
+    SessionList(state, "PHGDSLST", "BIG.**");
+}
 BENCHMARK(BM_SessionListAllDataSets)->Unit(benchmark::kMillisecond);
-void BM_SessionListDataSetsFull(benchmark::State& state) { SessionList(state, "PHGDSLSTF", "BIG.**"); }
+void BM_SessionListDataSetsFull(benchmark::State& state)
+{
+    SessionList(state, "PHGDSLSTF", "BIG.**");
+}
 BENCHMARK(BM_SessionListDataSetsFull)->Unit(benchmark::kMillisecond);
-void BM_SessionListOneGroup(benchmark::State& state) { SessionList(state, "PHGDSLST", "BIG.G042.*"); }
+void BM_SessionListOneGroup(benchmark::State& state)
+{
+    SessionList(state, "PHGDSLST", "BIG.G042.*");
+}
 BENCHMARK(BM_SessionListOneGroup)->Unit(benchmark::kMillisecond);
-void BM_SessionListAllMembers(benchmark::State& state) { SessionList(state, "PHGPODIR", "BIG.LIB"); }
+void BM_SessionListAllMembers(benchmark::State& state)
+{
+    SessionList(state, "PHGPODIR", "BIG.LIB");
+}
 BENCHMARK(BM_SessionListAllMembers)->Unit(benchmark::kMillisecond);
-void BM_SessionListMemberStats(benchmark::State& state) { SessionList(state, "PHGPODIRF", "BIG.LIB"); }
+void BM_SessionListMemberStats(benchmark::State& state)
+{
+    SessionList(state, "PHGPODIRF", "BIG.LIB");
+}
 BENCHMARK(BM_SessionListMemberStats)->Unit(benchmark::kMillisecond);
-void BM_SessionListMemberPattern(benchmark::State& state) { SessionList(state, "PHGPODIR", "BIG.LIB(M123*)"); }
+void BM_SessionListMemberPattern(benchmark::State& state)
+{
+    SessionList(state, "PHGPODIR", "BIG.LIB(M123*)");
+}
 BENCHMARK(BM_SessionListMemberPattern)->Unit(benchmark::kMicrosecond);
 
 // Replaces one member of the 100,000-member library (the whole library file
 // is rewritten aside and renamed into place).
-void BM_ReplaceMemberInBigLibrary(benchmark::State& state) {
+void BM_ReplaceMemberInBigLibrary(benchmark::State& state)
+{
     Fixture& f = Big();
     Catalog c;
     c.Open(f.dir);
@@ -136,7 +161,8 @@ void BM_ReplaceMemberInBigLibrary(benchmark::State& state) {
 BENCHMARK(BM_ReplaceMemberInBigLibrary)->Unit(benchmark::kMillisecond);
 
 // The member list over a loopback conversation, as vexlink receives it.
-void BM_ConversationListAllMembers(benchmark::State& state) {
+void BM_ConversationListAllMembers(benchmark::State& state)
+{
     Fixture& f = Big();
     EmuConfig cfg;
     cfg.catalogDir = f.dir;

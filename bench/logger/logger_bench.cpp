@@ -25,8 +25,8 @@ public:
             m_dir = pattern;
         m_logPath = m_dir + "/";
         std::string args[] = {"vexlink", "-l", "1", "-D", m_logPath, "-d", "bench"};
-        char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0], &args[4][0], &args[5][0], &args[6][0],
-                        nullptr};
+        char* argv[] = {&args[0][0], &args[1][0], &args[2][0], &args[3][0],
+                        &args[4][0], &args[5][0], &args[6][0], nullptr};
         m_pLog = new EventLog(7, argv);
         m_pLog->Start();
     }
@@ -95,7 +95,8 @@ void BM_ElogWrittenLine(benchmark::State& state)
     for (auto _ : state)
         ELOG(2, 3, 120, "Send item %s, %d bytes\n", "PHGETFILE", ++i);
     state.SetItemsProcessed(state.iterations());
-    state.counters["lines/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["lines/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ElogWrittenLine)->UseRealTime();
 

@@ -143,8 +143,6 @@ BENCHMARK(BM_TranslateToPC)->SIZES;
 BENCHMARK(BM_TranslateToHost)->SIZES;
 BENCHMARK(BM_IconvToPC)->SIZES;
 BENCHMARK(BM_IconvToHost)->SIZES;
-BENCHMARK(BM_Kernel)
-    ->ArgsProduct({{64 * kMiB, 1 * kMiB}, {0, 1, 2}})
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Kernel)->ArgsProduct({{64 * kMiB, 1 * kMiB}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -372,8 +372,20 @@ void Core::vlog(int32_t type, const char* node, const char* program, int32_t run
         return;
     BusyGuard busy(m_iBusy);
     formatMessage(format, args);
-    Message message{type, node, program, runNr, file, line, className, method, date, time, order, msgNr,
-                    m_strMessage.c_str(), m_strMessage.length()};
+    Message message{type,
+                    node,
+                    program,
+                    runNr,
+                    file,
+                    line,
+                    className,
+                    method,
+                    date,
+                    time,
+                    order,
+                    msgNr,
+                    m_strMessage.c_str(),
+                    m_strMessage.length()};
     route(message);
 }
 
@@ -390,8 +402,20 @@ void Core::logFormatError(int32_t type, const char* file, int32_t line, const ch
     text.append(format);
     text.append('\n');
     setMessage(text.c_str(), text.length());
-    Message message{type, nullptr, nullptr, -1, file, line, nullptr, method, nullptr, nullptr, 0, msgNr,
-                    m_strMessage.c_str(), m_strMessage.length()};
+    Message message{type,
+                    nullptr,
+                    nullptr,
+                    -1,
+                    file,
+                    line,
+                    nullptr,
+                    method,
+                    nullptr,
+                    nullptr,
+                    0,
+                    msgNr,
+                    m_strMessage.c_str(),
+                    m_strMessage.length()};
     route(message);
 }
 
@@ -699,8 +723,7 @@ void Core::routeLogTextLocked(const char* node, const char* program, int32_t run
             ++rest;
         m_strStreamBuffer.assign(p + rest, n - rest);
         routeLogLine(m_strStreamNode.isNull() ? nullptr : m_strStreamNode.c_str(),
-                     m_strStreamProgram.isNull() ? nullptr : m_strStreamProgram.c_str(), m_iStreamRunNr,
-                     piece.c_str());
+                     m_strStreamProgram.isNull() ? nullptr : m_strStreamProgram.c_str(), m_iStreamRunNr, piece.c_str());
     }
 }
 

@@ -48,8 +48,8 @@ public:
     // loaded ("Logger: %s\n" on standard error). Null or empty strings count
     // as not given. Called from inside the core (from a callback while the
     // core is busy) it changes nothing and gives 2.
-    int32_t start(const char* type, const char* program, int32_t runNr, const char* configFile,
-                  const char* configText, Callback* callback, bool append, const char* tag);
+    int32_t start(const char* type, const char* program, int32_t runNr, const char* configFile, const char* configText,
+                  Callback* callback, bool append, const char* tag);
 
     // Logs one message. Null node and program, and a negative runNr, mean
     // the core's own; date and time, when both are null, are the local time

@@ -8,9 +8,8 @@
 
 namespace Logger {
 
-const char* const kFieldNames[kFieldCount] = {
-    "0", "node", "program", "runNr", "type", "file", "line",
-    "class", "method", "date", "time", "order", "msgNr"};
+const char* const kFieldNames[kFieldCount] = {"0",     "node",   "program", "runNr", "type",  "file", "line",
+                                              "class", "method", "date",    "time",  "order", "msgNr"};
 
 char typeCode(int32_t type)
 {

@@ -29,18 +29,12 @@ const String* Formatter2Xml::format(LogRecord& record, const bool* fields)
         const String& value;
     };
     const Shown shown[] = {
-        {kFieldType, "type", record.type},
-        {kFieldNode, "node", record.node},
-        {kFieldProgram, "program", record.program},
-        {kFieldRunNr, "runNr", record.runNr},
-        {kFieldFile, "file", record.file},
-        {kFieldLine, "line", record.line},
-        {kFieldClass, "class", record.className},
-        {kFieldMethod, "method", record.method},
-        {kFieldDate, "date", record.date},
-        {kFieldTime, "time", record.time},
-        {kFieldOrder, "order", record.order},
-        {kFieldMsgNr, "msgNr", record.msgNr},
+        {kFieldType, "type", record.type},          {kFieldNode, "node", record.node},
+        {kFieldProgram, "program", record.program}, {kFieldRunNr, "runNr", record.runNr},
+        {kFieldFile, "file", record.file},          {kFieldLine, "line", record.line},
+        {kFieldClass, "class", record.className},   {kFieldMethod, "method", record.method},
+        {kFieldDate, "date", record.date},          {kFieldTime, "time", record.time},
+        {kFieldOrder, "order", record.order},       {kFieldMsgNr, "msgNr", record.msgNr},
     };
     for (const Shown& s : shown) {
         if (fields[s.field])

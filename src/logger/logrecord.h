@@ -11,7 +11,7 @@ namespace Logger {
 // Indices of the record fields a target can show; the names are the words
 // used in the include and exclude lists of a target element.
 enum Field : int32_t {
-    kFieldZero = 0,  // shows nothing; admits messages of type 0
+    kFieldZero = 0, // shows nothing; admits messages of type 0
     kFieldNode,
     kFieldProgram,
     kFieldRunNr,
@@ -32,20 +32,20 @@ extern const char* const kFieldNames[kFieldCount];
 
 class LogRecord {
 public:
-    String type;      // type number in decimal
-    String typeCode;  // one letter: . E W I X T D
+    String type;     // type number in decimal
+    String typeCode; // one letter: . E W I X T D
     String node;
     String program;
-    String runNr;     // decimal
+    String runNr; // decimal
     String file;
-    String line;      // decimal
+    String line; // decimal
     String className;
     String method;
-    String date;      // YYYY-MM-DD
-    String time;      // HH:MM:SS
-    String order;     // decimal
-    String msgNr;     // decimal
-    String msg;       // one line, without its line feed, backslashes doubled
+    String date;  // YYYY-MM-DD
+    String time;  // HH:MM:SS
+    String order; // decimal
+    String msgNr; // decimal
+    String msg;   // one line, without its line feed, backslashes doubled
 };
 
 // The letter of a message type: 0 ".", 1 "E", 2 "W", 3 "I", 4 "X", 5 "T",

@@ -74,10 +74,10 @@ String Sender::maskBase(const String& mask) const
             std::tm tm;
             uint32_t micros;
             localNow(tm, micros);
-            std::snprintf(stamp, sizeof(stamp), "%02u%02u%02u_%02u%02u%02u",
-                          static_cast<unsigned>(tm.tm_year % 100), static_cast<unsigned>(tm.tm_mon + 1),
-                          static_cast<unsigned>(tm.tm_mday), static_cast<unsigned>(tm.tm_hour),
-                          static_cast<unsigned>(tm.tm_min), static_cast<unsigned>(tm.tm_sec));
+            std::snprintf(stamp, sizeof(stamp), "%02u%02u%02u_%02u%02u%02u", static_cast<unsigned>(tm.tm_year % 100),
+                          static_cast<unsigned>(tm.tm_mon + 1), static_cast<unsigned>(tm.tm_mday),
+                          static_cast<unsigned>(tm.tm_hour), static_cast<unsigned>(tm.tm_min),
+                          static_cast<unsigned>(tm.tm_sec));
         }
         name.replaceFirst(name.c_str(), "#", stamp);
     }

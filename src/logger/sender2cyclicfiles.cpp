@@ -79,7 +79,8 @@ void Sender2CyclicFiles::configure(int32_t id, Xml::Node* element, Callback* cb)
         value = element->attribute("maxFiles");
         if (value != nullptr && *value != '\0') {
             const long files = std::strtol(value, nullptr, 10);
-            maxIndex = files - 1 < 1 ? 1 : (files - 1 > kMaxIndexLimit ? kMaxIndexLimit : static_cast<int32_t>(files - 1));
+            maxIndex =
+                files - 1 < 1 ? 1 : (files - 1 > kMaxIndexLimit ? kMaxIndexLimit : static_cast<int32_t>(files - 1));
         }
         value = element->attribute("maxLines");
         if (value != nullptr && *value != '\0') {

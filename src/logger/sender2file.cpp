@@ -58,8 +58,8 @@ String Sender2File::fileName() const
         const unsigned minute = static_cast<unsigned>(tm.tm_min);
         const unsigned second = static_cast<unsigned>(tm.tm_sec);
         char stamp[80];
-        std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02uT%02u.%02u.%02u,%03u%03u", year, month, day, hour,
-                      minute, second, micros / 1000, micros % 1000);
+        std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02uT%02u.%02u.%02u,%03u%03u", year, month, day, hour, minute,
+                      second, micros / 1000, micros % 1000);
         name.replaceFirst(name.c_str(), "@@", stamp);
         std::snprintf(stamp, sizeof(stamp), "%04u%02u%02u%02u%02u%02u%03u", year, month, day, hour, minute, second,
                       micros / 1000);

@@ -103,7 +103,9 @@ void unlockFile(int handle, const std::string& path)
 }
 
 // Windows keeps other users' processes out; there is no dump switch to set.
-void setNotDumpable() {}
+void setNotDumpable()
+{
+}
 
 namespace {
 std::atomic<int32_t>* g_pStopFlag = nullptr;
@@ -155,7 +157,8 @@ bool isDirectory(const std::string& path)
 bool isRegularFile(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 std::string currentDir()

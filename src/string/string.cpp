@@ -114,8 +114,7 @@ String::String(const String& other) : String()
     }
 }
 
-String::String(String&& other) noexcept
-    : m_iCapacity(other.m_iCapacity), m_iSize(other.m_iSize), m_pData(other.m_pData)
+String::String(String&& other) noexcept : m_iCapacity(other.m_iCapacity), m_iSize(other.m_iSize), m_pData(other.m_pData)
 {
     ++s_iLive;
     other.m_pData = nullptr;

@@ -28,8 +28,7 @@
 // argument list is copied before use, so the caller may pass the same list
 // again.
 int legacyVsnprintf(char* buffer, int32_t size, const char* format, va_list args);
-int legacySnprintf(char* buffer, int32_t size, const char* format, ...)
-    VEX_PRINTF_FORMAT(3, 4);
+int legacySnprintf(char* buffer, int32_t size, const char* format, ...) VEX_PRINTF_FORMAT(3, 4);
 
 // Formatted print to a stream; returns what vfprintf returns.
 int streamPrintf(FILE* stream, const char* format, ...) VEX_PRINTF_FORMAT(2, 3);

@@ -125,8 +125,7 @@ void ConfigFile::iniPathFor(const char* path, String& out) const
     // A path from the root ("\x.ini") is on the drive of the base directory,
     // which need not be the current drive.
     const char* base = m_strBaseDir.c_str();
-    if (path != nullptr && path[0] == '\\' && path[1] != '\\' && base != nullptr && base[0] != '\0' &&
-        base[1] == ':') {
+    if (path != nullptr && path[0] == '\\' && path[1] != '\\' && base != nullptr && base[0] != '\0' && base[1] == ':') {
         out = String(base, 2);
         out.append(path);
         return;

@@ -130,7 +130,9 @@ void Document::printTree(Node* top, bool indented, std::string& out)
     }
 }
 
-Document::Document() : m_pRoots(nullptr) {}
+Document::Document() : m_pRoots(nullptr)
+{
+}
 
 Document::~Document()
 {
@@ -212,7 +214,8 @@ Node* Document::makeElement(const char* tag, const char* end)
             break;
         }
         const char* valueStart = eq + 2;
-        const char* valueEnd = static_cast<const char*>(std::memchr(valueStart, q, static_cast<size_t>(end - valueStart)));
+        const char* valueEnd =
+            static_cast<const char*>(std::memchr(valueStart, q, static_cast<size_t>(end - valueStart)));
         if (valueEnd == nullptr) {
             reason = "Unclosed string";
             break;

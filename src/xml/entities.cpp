@@ -42,12 +42,23 @@ void encodeEntities(const char* text, String& out)
     for (const char* p = text; *p; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
         switch (c) {
-        case '<': buf += "&lt;"; continue;
-        case '>': buf += "&gt;"; continue;
-        case '"': buf += "&quot;"; continue;
-        case '\'': buf += "&apos;"; continue;
-        case '&': buf += "&amp;"; continue;
-        default: break;
+        case '<':
+            buf += "&lt;";
+            continue;
+        case '>':
+            buf += "&gt;";
+            continue;
+        case '"':
+            buf += "&quot;";
+            continue;
+        case '\'':
+            buf += "&apos;";
+            continue;
+        case '&':
+            buf += "&amp;";
+            continue;
+        default:
+            break;
         }
         if (c < 0x20 || c > 0x7E) {
             // The byte as a signed char widened to 16 bits: 0xE4 -> ffe4.

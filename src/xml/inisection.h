@@ -39,8 +39,7 @@ private:
     // Appends a new item at the end of the section.
     Item* append(const char* name, int32_t nameLength, const char* value, int32_t valueLength);
     // Appends a new item and links it as the last duplicate of first.
-    Item* appendDuplicate(Item* first, const char* name, int32_t nameLength, const char* value,
-                          int32_t valueLength);
+    Item* appendDuplicate(Item* first, const char* name, int32_t nameLength, const char* value, int32_t valueLength);
     void link(Item* item);
 
     String m_strName;

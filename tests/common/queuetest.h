@@ -37,7 +37,10 @@ public:
         sqlite3_busy_timeout(m_db, 10000);
     }
     ~FrontEnd() { sqlite3_close(m_db); }
-    void Exec(const std::string& sql) { EXPECT_EQ(SQLITE_OK, sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr)) << sql; }
+    void Exec(const std::string& sql)
+    {
+        EXPECT_EQ(SQLITE_OK, sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, nullptr)) << sql;
+    }
     // Column bytes bound as blobs, the Id as text so that any value reaches the column.
     void InsertRequest(const std::string& id, const std::string& cmd, const std::string& data, const std::string& file)
     {
@@ -59,7 +62,8 @@ public:
             rows.emplace_back();
             for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
                 const char* blob = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-                rows.back().emplace_back(blob ? std::string(blob, static_cast<size_t>(sqlite3_column_bytes(stmt, i))) : "");
+                rows.back().emplace_back(blob ? std::string(blob, static_cast<size_t>(sqlite3_column_bytes(stmt, i)))
+                                              : "");
             }
         }
         sqlite3_finalize(stmt);

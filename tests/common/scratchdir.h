@@ -24,7 +24,8 @@ public:
         // exclusively (create_directory is false when it exists).
         static int counter = 0;
         for (;;) {
-            const std::filesystem::path p = std::filesystem::temp_directory_path() /
+            const std::filesystem::path p =
+                std::filesystem::temp_directory_path() /
                 ("vexlink-test-" + std::to_string(_getpid()) + "-" + std::to_string(++counter));
             if (std::filesystem::create_directory(p)) {
                 m_path = p.string();
@@ -46,7 +47,10 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::string& path() const { return m_path; }
+    const std::string& path() const
+    {
+        return m_path;
+    }
     // The path of name inside, with the native separator.
     std::string file(const std::string& name) const
     {

@@ -50,7 +50,9 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     SetParm("TCP.USERID", "U");
     SetParm("TCP.MEMBER", "M");
     SetParm("TCP.PASSWORD", "VkVYUFdEMQ");
-    { MODUL_FTP modul; }
+    {
+        MODUL_FTP modul;
+    }
     EXPECT_EQ(16, g_iRC.load());
     // The refused connection (return code 1) is the row -1, written without the engine.
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),

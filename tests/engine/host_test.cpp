@@ -26,8 +26,8 @@ bool Send(wch_conv* conv, std::string text, int32_t handOver = 0)
 {
     Translate::Instance()->TranslateToHost(&text[0], static_cast<int>(text.size()));
     return wch_send(conv, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int32_t>(text.size()),
-                    handOver) == CM_OK
-           && wch_flush(conv) == CM_OK;
+                    handOver) == CM_OK &&
+           wch_flush(conv) == CM_OK;
 }
 
 // The next block of the PC, in the PC code page; empty on failure.

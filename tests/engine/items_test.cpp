@@ -40,9 +40,9 @@ protected:
     std::string NextLine()
     {
         std::unique_ptr<SendRecord> record = m_queue.Pop();
-        std::string line = record ? std::string(reinterpret_cast<const char*>(record->m_data),
-                                                static_cast<size_t>(record->m_iLength))
-                                  : std::string();
+        std::string line =
+            record ? std::string(reinterpret_cast<const char*>(record->m_data), static_cast<size_t>(record->m_iLength))
+                   : std::string();
         Translate::Instance()->TranslateToPC(&line[0], static_cast<int>(line.size()));
         return line;
     }
@@ -52,7 +52,9 @@ protected:
     {
         Translate::Instance()->TranslateToHost(&payload[0], static_cast<int>(payload.size()));
         int32_t length = static_cast<int32_t>(payload.size());
-        (line ? line : m_pLine.get())->FindFTPItem(item)->SaveReceivedString(reinterpret_cast<uint8_t*>(&payload[0]), length);
+        (line ? line : m_pLine.get())
+            ->FindFTPItem(item)
+            ->SaveReceivedString(reinterpret_cast<uint8_t*>(&payload[0]), length);
     }
 
     Rows Responses() { return QueryRows(m_dbPath, "SELECT CAST(Id AS TEXT), Cmd, Data, File FROM Response"); }
@@ -82,9 +84,8 @@ TEST_F(ItemsTest, OptionsSwitchBinaryMode)
         int32_t before;
         int32_t after;
     } cases[] = {
-        {"FTTRAIL=Y", 0, 1},           {"FTTRAIL=N", 1, 0},  {"FTTRAIL=N FTTRAIL=Y", 0, 1},
-        {"FTTRAIL=Y,FTTRAIL=N", 0, 1}, {"fttrail=y", 0, 0},  {"fttrail=n", 1, 1},
-        {"TRAILINGBLANKS=Y", 1, 1},    {"", 0, 0},
+        {"FTTRAIL=Y", 0, 1}, {"FTTRAIL=N", 1, 0}, {"FTTRAIL=N FTTRAIL=Y", 0, 1}, {"FTTRAIL=Y,FTTRAIL=N", 0, 1},
+        {"fttrail=y", 0, 0}, {"fttrail=n", 1, 1}, {"TRAILINGBLANKS=Y", 1, 1},    {"", 0, 0},
     };
     for (const auto& c : cases) {
         m_flags.m_iBinaryMode = c.before;
@@ -156,9 +157,9 @@ TEST_F(ItemsTest, DownloadThatCannotBeWrittenIsNeverReportedComplete)
     Receive("HPDATA", "a", &line);
     Receive("HPDATA", "b", &line);
     Receive("HPEOD", "RECORDS=2", &line);
-    EXPECT_EQ((Rows{{"2", "HPEODFAIL", "ERROR: download file could not be created, 2 record(s) lost; HPEOD: RECORDS=2",
-                     ""}}),
-              Responses());
+    EXPECT_EQ(
+        (Rows{{"2", "HPEODFAIL", "ERROR: download file could not be created, 2 record(s) lost; HPEOD: RECORDS=2", ""}}),
+        Responses());
     EXPECT_EQ(0, m_flags.m_iExchange.load());
     EXPECT_EQ(1, m_flags.m_iSendEnabled.load());
 

@@ -12,7 +12,7 @@ const size_t kLine = 31989;
 
 struct Pieces {
     std::vector<std::string> pieces;
-    int end = 0; // the last result of Next: 0 end of file, -1 error, -2 bad line
+    int end = 0;      // the last result of Next: 0 end of file, -1 error, -2 bad line
     int64_t line = 0; // the line of the last piece
 };
 
@@ -58,8 +58,7 @@ TEST(UploadReaderTest, TextLinesLoseTheirLineFeedOnlyAndLongOnesAreCut)
               Cut(std::string("a\0b\n\0\n", 6), false, false).pieces);
     EXPECT_EQ(0, Cut("x\n", false, false).end);
     // Exactly the largest piece: one piece, its line feed with it.
-    EXPECT_EQ((Texts{std::string(kLine, 'a'), "b"}),
-              Cut(std::string(kLine, 'a') + "\nb\n", false, false).pieces);
+    EXPECT_EQ((Texts{std::string(kLine, 'a'), "b"}), Cut(std::string(kLine, 'a') + "\nb\n", false, false).pieces);
     // One byte more: a second piece of one byte.
     EXPECT_EQ((Texts{std::string(kLine, 'a'), "a", "b"}),
               Cut(std::string(kLine + 1, 'a') + "\nb\n", false, false).pieces);

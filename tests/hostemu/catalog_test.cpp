@@ -15,14 +15,16 @@ using namespace hostemu;
 
 namespace {
 
-DsRef Ref(const std::string& text) {
+DsRef Ref(const std::string& text)
+{
     DsRef r;
     std::string e;
     EXPECT_TRUE(ParseDsRef(text, r, e)) << e;
     return r;
 }
 
-std::vector<std::string> ReadAll(Catalog& c, const std::string& name) {
+std::vector<std::string> ReadAll(Catalog& c, const std::string& name)
+{
     std::unique_ptr<RecordReader> r;
     Status st = c.OpenReader(Ref(name), r);
     EXPECT_TRUE(st.Ok()) << st.text;
@@ -33,7 +35,8 @@ std::vector<std::string> ReadAll(Catalog& c, const std::string& name) {
     return out;
 }
 
-DsAttrs Fb80() {
+DsAttrs Fb80()
+{
     DsAttrs a;
     a.recfm.blocked = true;
     return a;
@@ -41,7 +44,8 @@ DsAttrs Fb80() {
 
 } // namespace
 
-TEST(Names, DataSetMemberJobNamesAndFilters) {
+TEST(Names, DataSetMemberJobNamesAndFilters)
+{
     for (const char* good : {"SYS1.PROCLIB", "A.B-1.$X#@", "AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEEE"})
         EXPECT_TRUE(IsValidDsName(good)) << good;
     for (const char* bad : {"SYS1..X", "1SYS.X", "ABCDEFGHI.X", "AAAAAAAA.BBBBBBBB.CCCCCCCC.DDDDDDDD.EEEEEEEE.F"})
@@ -58,10 +62,18 @@ TEST(Names, DataSetMemberJobNamesAndFilters) {
     EXPECT_EQ(e, "INVALID MEMBER NAME TOOLONGMEM");
     // {filter, name, matches}; many "**" stay exact.
     const std::vector<std::tuple<const char*, const char*, bool>> cases = {
-        {"USER.DATA", "USER.DATA.OLD", true}, {"USER.DATA", "USER.DATAX", false}, {"USER.*", "USER.X", true},
-        {"USER.*", "USER.X.Y", false}, {"USER.*", "USER", false}, {"USER.**", "USER.X.Y", true},
-        {"USER.**", "USERX.Y", false}, {"**.LOAD*", "A.B.C.LOADLIB", true}, {"**.LOAD*", "LOAD", true},
-        {"A%C.**.Z", "AXC.P.Q.Z", true}, {"A%C.**.Z", "ABC.Z", true}, {"A%C.**.Z", "AC.Z", false},
+        {"USER.DATA", "USER.DATA.OLD", true},
+        {"USER.DATA", "USER.DATAX", false},
+        {"USER.*", "USER.X", true},
+        {"USER.*", "USER.X.Y", false},
+        {"USER.*", "USER", false},
+        {"USER.**", "USER.X.Y", true},
+        {"USER.**", "USERX.Y", false},
+        {"**.LOAD*", "A.B.C.LOADLIB", true},
+        {"**.LOAD*", "LOAD", true},
+        {"A%C.**.Z", "AXC.P.Q.Z", true},
+        {"A%C.**.Z", "ABC.Z", true},
+        {"A%C.**.Z", "AC.Z", false},
         {"**.**.**.**.**.**.**.**.**.**.X", "A.B.C.D.E.F.G.H.I.J.K.L.M.N.O.P.Q.R.S.T.U.V", false},
         {"**.**.**.**.**.**.**.**.**.**.X", "A.B.C.D.E.F.G.H.I.J.K.L.M.N.O.P.Q.R.S.T.U.X", true},
     };
@@ -81,7 +93,8 @@ TEST(Names, DataSetMemberJobNamesAndFilters) {
     EXPECT_FALSE(m.Compile("A-B", e));
 }
 
-TEST(Attributes, RecordFormatsLengthsAndBlockSizes) {
+TEST(Attributes, RecordFormatsLengthsAndBlockSizes)
+{
     DsAttrs a;
     std::string e;
     ASSERT_TRUE(ParseRecfm("f,b", a.recfm));
@@ -106,12 +119,14 @@ TEST(Attributes, RecordFormatsLengthsAndBlockSizes) {
     EXPECT_EQ(MaxDataLength(v), 32752);
 }
 
-TEST(Catalogue, WritesAsideAndReplacesOnlyCompleteChanges) {
+TEST(Catalogue, WritesAsideAndReplacesOnlyCompleteChanges)
+{
     ScratchDir dir;
     Catalog c;
     ASSERT_TRUE(c.Open(dir.path()).Ok());
     ASSERT_TRUE(c.CreateWithRecords("U.F", Fb80(), {"\xC1\xC2", ""}).Ok());
-    EXPECT_EQ(ReadAll(c, "U.F"), (std::vector<std::string>{"\xC1\xC2" + std::string(78, '\x40'), std::string(80, '\x40')}));
+    EXPECT_EQ(ReadAll(c, "U.F"),
+              (std::vector<std::string>{"\xC1\xC2" + std::string(78, '\x40'), std::string(80, '\x40')}));
     EXPECT_EQ(c.CreateWithRecords("U.F", Fb80(), {}).rc, 8);
     Status st;
     WriteOptions zeros;
@@ -141,7 +156,8 @@ TEST(Catalogue, WritesAsideAndReplacesOnlyCompleteChanges) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path() + "/tmp"));
 }
 
-TEST(Catalogue, LibrariesKeepMembersSortedWithStatisticsAcrossAReopen) {
+TEST(Catalogue, LibrariesKeepMembersSortedWithStatisticsAcrossAReopen)
+{
     ScratchDir dir;
     Catalog c;
     ASSERT_TRUE(c.Open(dir.path()).Ok());
@@ -181,7 +197,8 @@ TEST(Catalogue, LibrariesKeepMembersSortedWithStatisticsAcrossAReopen) {
     EXPECT_EQ(again.Find("U.LIB")->members[1].stats.userid, "ME");
 }
 
-TEST(RecordFiles, DamageIsDetectedWhileReading) {
+TEST(RecordFiles, DamageIsDetectedWhileReading)
+{
     ScratchDir dir;
     const std::string path = dir.file("f");
     RecordFileWriter w;
@@ -209,12 +226,13 @@ TEST(RecordFiles, DamageIsDetectedWhileReading) {
     EXPECT_EQ(results, (std::vector<int>{1, 1, 0}));
 }
 
-TEST(Jcl, StatementsContinuationsInstreamDataAndErrors) {
+TEST(Jcl, StatementsContinuationsInstreamDataAndErrors)
+{
     std::vector<JclError> errors;
     std::vector<JclStatement> st = ParseJclCards(
         {"//J1  JOB (A),'X Y',", "//  CLASS=B  COMMENT", "//* comment", "//S1 EXEC PGM=VEXTEST,PARM='A B,C'",
-         "//SYSIN DD *", "DATA 1", "DATA 2", "/*", "//OUT DD DSN=A.B,DISP=(NEW,CATLG),", "//   DCB=(RECFM=FB,LRECL=133)",
-         "loose data", "//", "//NOT PART OF THE JOB"},
+         "//SYSIN DD *", "DATA 1", "DATA 2", "/*", "//OUT DD DSN=A.B,DISP=(NEW,CATLG),",
+         "//   DCB=(RECFM=FB,LRECL=133)", "loose data", "//", "//NOT PART OF THE JOB"},
         errors);
     EXPECT_TRUE(errors.empty());
     ASSERT_EQ(st.size(), 5u);
@@ -238,14 +256,15 @@ TEST(Jcl, StatementsContinuationsInstreamDataAndErrors) {
     std::vector<std::string> texts;
     for (const JclError& err : errors)
         texts.push_back(std::to_string(err.statement) + " " + err.text);
-    for (const char* want : {"2 IEFC612I PROCEDURE MYPROC WAS NOT FOUND", "3 IEFC605I UNIDENTIFIED OPERATION FIELD EXEX",
-                             "4 IEFC624I INCORRECT USE OF APOSTROPHE"})
+    for (const char* want : {"2 IEFC612I PROCEDURE MYPROC WAS NOT FOUND",
+                             "3 IEFC605I UNIDENTIFIED OPERATION FIELD EXEX", "4 IEFC624I INCORRECT USE OF APOSTROPHE"})
         EXPECT_NE(std::find(texts.begin(), texts.end(), want), texts.end()) << want;
     EXPECT_FALSE(BuildJob({"//S1 EXEC PGM=IEFBR14"}, job, errors, refusal));
     EXPECT_FALSE(BuildJob({"//TOOLONGNAME JOB"}, job, errors, refusal));
 }
 
-TEST(Spool, CompletionCodesAndSpoolFiles) {
+TEST(Spool, CompletionCodesAndSpoolFiles)
+{
     ScratchDir dir;
     Codec codec(17);
     Catalog c;
@@ -262,9 +281,12 @@ TEST(Spool, CompletionCodesAndSpoolFiles) {
         {{"//S EXEC PGM=IEFBR14", "//D DD DSN=U.MISSING,DISP=OLD"}, "JCL ERROR", 1},
         {{"//S EXEC PGM=IEBGENER", "//SYSUT1 DD DSN=U.IN(X),DISP=SHR", "//SYSUT2 DD SYSOUT=*"}, "ABEND S013", 1},
         {{"//S EXEC PGM=IEBGENER", "//SYSPRINT DD SYSOUT=*", "//SYSUT1 DD *", "X", "//SYSUT2 DD DSN=U.IN,DISP=MOD"},
-         "CC 0000", 2}, // appended
+         "CC 0000",
+         2}, // appended
         {{"//S EXEC PGM=IEBGENER", "//SYSPRINT DD SYSOUT=*", "//SYSUT1 DD *", std::string(81, 'L'),
-          "//SYSUT2 DD DSN=U.IN,DISP=OLD"}, "CC 0000", 1}, // in-stream cards cut at column 80
+          "//SYSUT2 DD DSN=U.IN,DISP=OLD"},
+         "CC 0000",
+         1}, // in-stream cards cut at column 80
     };
     for (const auto& j : jobs) {
         std::vector<std::string> cards{"//A JOB"};
@@ -289,7 +311,8 @@ TEST(Spool, CompletionCodesAndSpoolFiles) {
     EXPECT_EQ(again.Find("JOB00003")->completion, "ABEND S222");
 }
 
-TEST(Bpxwdyn, KeywordStringsAndDispositions) {
+TEST(Bpxwdyn, KeywordStringsAndDispositions)
+{
     std::vector<std::pair<std::string, std::string>> kv;
     std::string e;
     ASSERT_TRUE(ParseKeywordString("alloc fi(x) da('A.B(C)') shr reuse", kv, e));
@@ -304,11 +327,13 @@ TEST(Bpxwdyn, KeywordStringsAndDispositions) {
     ASSERT_TRUE(c.CreateWithRecords("U.OLD", Fb80(), {}).Ok());
     {
         Allocations a(c);
-        const std::vector<std::pair<const char*, int>> cases = {
-            {"ALLOC DA(U.NEW) NEW CATALOG LIKE('U.OLD')", 0}, {"ALLOC FI(D1) DA(U.OLD) OLD DELETE", 0},
-            {"ALLOC FI(D1) DA(U.NEW) SHR", 8}, // in use
-            {"ALLOC FI(D2) DA(U.NONE) SHR", 8}, {"ALLOC DA(U.X) NEW RECFM(Z)", 12}, {"ALLOC DA(U.X) NEW SHR", 12},
-            {"ALLOC DA(U.X) NEW FOO(1)", 12}};
+        const std::vector<std::pair<const char*, int>> cases = {{"ALLOC DA(U.NEW) NEW CATALOG LIKE('U.OLD')", 0},
+                                                                {"ALLOC FI(D1) DA(U.OLD) OLD DELETE", 0},
+                                                                {"ALLOC FI(D1) DA(U.NEW) SHR", 8}, // in use
+                                                                {"ALLOC FI(D2) DA(U.NONE) SHR", 8},
+                                                                {"ALLOC DA(U.X) NEW RECFM(Z)", 12},
+                                                                {"ALLOC DA(U.X) NEW SHR", 12},
+                                                                {"ALLOC DA(U.X) NEW FOO(1)", 12}};
         for (const auto& k : cases)
             EXPECT_EQ(a.Execute(k.first).rc, k.second) << k.first;
         EXPECT_EQ(a.Execute("ALLOC DA(U.X) NEW FOO(1)").text, "BPXWDYN KEYWORD FOO NOT SUPPORTED");

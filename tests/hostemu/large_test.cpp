@@ -10,17 +10,25 @@ using namespace hostemu;
 
 namespace {
 
-std::string Name(const char* format, int a, int b = 0) {
+std::string Name(const char* format, int a, int b = 0)
+{
     char buf[32];
     std::snprintf(buf, sizeof buf, format, a, b);
     return buf;
 }
-std::string DsName(int g, int d) { return Name("BIG.G%03d.D%04d", g, d); }
-std::string Member(int m) { return Name("M%05d", m); }
+std::string DsName(int g, int d)
+{
+    return Name("BIG.G%03d.D%04d", g, d);
+}
+std::string Member(int m)
+{
+    return Name("M%05d", m);
+}
 
 } // namespace
 
-TEST(LargeCatalogue, DataSetAndMemberListsAreExact) {
+TEST(LargeCatalogue, DataSetAndMemberListsAreExact)
+{
     ScratchDir dir;
     {
         Catalog c;

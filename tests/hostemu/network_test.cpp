@@ -12,7 +12,8 @@ namespace {
 
 class Conversation : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_emu.Started());
         ASSERT_EQ(m_pc.Connect(m_emu.Port(), "vexusr1", "VEXPWD1"), CM_OK);
     }
@@ -22,7 +23,8 @@ protected:
 
 } // namespace
 
-TEST_F(Conversation, UnparsableRequestsGetANonZeroReturnCode) {
+TEST_F(Conversation, UnparsableRequestsGetANonZeroReturnCode)
+{
     EXPECT_EQ(m_pc.Ask("PHNOSUCH", "x").at(0), "HPMSG:RC=12 REQUEST 'PHNOSUCH' NOT KNOWN TO THE HOST");
     const std::string quoted = m_pc.Ask("PHGETFILE", "ARC=0").at(0); // quoting RC=0 is no success
     EXPECT_EQ(quoted.compare(0, 11, "HPMSG:RC=8 "), 0) << quoted;
@@ -33,7 +35,8 @@ TEST_F(Conversation, UnparsableRequestsGetANonZeroReturnCode) {
     EXPECT_EQ(m_pc.Describe(blocks.at(0)), "HPMSG:RC=12 RECORD OF 4 BYTES IS SHORTER THAN ITS 10-BYTE ITEM PREFIX");
 }
 
-TEST(Allocation, UsersPasswordsMembersAndTheConversationBound) {
+TEST(Allocation, UsersPasswordsMembersAndTheConversationBound)
+{
     EmuServer emu([](hostemu::EmuConfig& c) {
         hostemu::UserEntry strict = User("STRICT", "pass phrase with blanks");
         strict.check = hostemu::UserEntry::Check::Yes;
@@ -46,12 +49,12 @@ TEST(Allocation, UsersPasswordsMembersAndTheConversationBound) {
         int32_t rc;
     };
     // No password check asked by the PC: the user alone is checked, unless the user is always checked.
-    for (const Case& c : {Case{"VEXUSR1", "wrong", "VEXSTC", 1, CM_SECURITY_NOT_VALID},
-                          Case{"NOBODY", "VEXPWD1", "VEXSTC", 1, CM_SECURITY_NOT_VALID},
-                          Case{"VEXUSR1", "VEXPWD1", "OTHERSTC", 1, CM_TPN_NOT_RECOGNIZED},
-                          Case{"VEXUSR1", "notused", "VEXSTC", 0, CM_OK},
-                          Case{"STRICT", "notused", "VEXSTC", 0, CM_SECURITY_NOT_VALID},
-                          Case{"strict", "pass phrase with blanks", "vexstc", 1, CM_OK}}) {
+    for (const Case& c :
+         {Case{"VEXUSR1", "wrong", "VEXSTC", 1, CM_SECURITY_NOT_VALID},
+          Case{"NOBODY", "VEXPWD1", "VEXSTC", 1, CM_SECURITY_NOT_VALID},
+          Case{"VEXUSR1", "VEXPWD1", "OTHERSTC", 1, CM_TPN_NOT_RECOGNIZED},
+          Case{"VEXUSR1", "notused", "VEXSTC", 0, CM_OK}, Case{"STRICT", "notused", "VEXSTC", 0, CM_SECURITY_NOT_VALID},
+          Case{"strict", "pass phrase with blanks", "vexstc", 1, CM_OK}}) {
         PcClient pc;
         EXPECT_EQ(pc.Connect(emu.Port(), c.user, c.password, c.member, c.check), c.rc) << c.user << "/" << c.password;
         if (c.rc == CM_OK) {
@@ -67,7 +70,8 @@ TEST(Allocation, UsersPasswordsMembersAndTheConversationBound) {
     EXPECT_EQ(second.Connect(emu.Port(), "VEXUSR1", "VEXPWD1"), CM_TP_NOT_AVAILABLE_RETRY);
 }
 
-TEST(Faults, RejectedLogonPerUserDelayAndIdleEnd) {
+TEST(Faults, RejectedLogonPerUserDelayAndIdleEnd)
+{
     EmuServer emu([](hostemu::EmuConfig& c) {
         hostemu::UserEntry slow = User("SLOW", "x");
         slow.faultKeys.emplace_back("DELAY_MS", "600");

@@ -12,28 +12,33 @@ namespace {
 
 class SessionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(m_catalog.Open(m_dir.path()).Ok());
         ASSERT_TRUE(SeedCatalogue(std::string(HOSTEMU_SAMPLE_DIR) + "/seed", m_catalog, m_codec).Ok());
         ASSERT_TRUE(m_spool.Open(m_dir.path() + "/spool").Ok());
     }
-    std::unique_ptr<Session> Make(const std::vector<std::pair<std::string, std::string>>& switches = {}) {
+    std::unique_ptr<Session> Make(const std::vector<std::pair<std::string, std::string>>& switches = {})
+    {
         Faults f;
         std::string error;
         for (const auto& s : switches)
             EXPECT_TRUE(f.Set(s.first, s.second, error)) << error;
         return std::unique_ptr<Session>(new Session(m_ctx, "VEXUSR1", "VEXSTC", f, 1));
     }
-    std::string Rec(const std::string& name, const std::string& payload) {
+    std::string Rec(const std::string& name, const std::string& payload)
+    {
         std::string r = name;
         r.resize(10, ' ');
         return m_codec.ToHost(r + payload);
     }
-    std::vector<std::string> Ask(Session& s, const std::string& name, const std::string& payload, bool turn = true) {
+    std::vector<std::string> Ask(Session& s, const std::string& name, const std::string& payload, bool turn = true)
+    {
         EXPECT_TRUE(s.OnBlock(Rec(name, payload), turn, m_sink));
         return m_sink.Take();
     }
-    size_t Records(const std::string& dsn, const std::string& member = "") {
+    size_t Records(const std::string& dsn, const std::string& member = "")
+    {
         std::unique_ptr<RecordReader> r;
         DsRef ref;
         ref.dsn = dsn;
@@ -54,7 +59,8 @@ using Answer = std::vector<std::string>;
 
 } // namespace
 
-TEST_F(SessionTest, TurnsAndTheUploadProtocol) {
+TEST_F(SessionTest, TurnsAndTheUploadProtocol)
+{
     auto s = Make();
     EXPECT_TRUE(Ask(*s, "PHDELETE", "VEXUSR1.DEMO.DATA", false).empty()); // no turn: not carried out
     EXPECT_TRUE(m_catalog.Find("VEXUSR1.DEMO.DATA"));
@@ -74,9 +80,12 @@ TEST_F(SessionTest, TurnsAndTheUploadProtocol) {
     EXPECT_EQ(Records("VEXUSR1.DEMO.DATA"), 6u);
     // Errors are reported at the end; APPEND keeps the old records in front.
     const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> uploads = {
-        {"VEXUSR1.DEMO.DATA REPLACE", {}, "HPMSG:RC=8 PHMODIFY OPTION REPLACE NOT UNDERSTOOD (APPEND, RECFM(), "
-                                          "LRECL(), BLKSIZE(), VOL()), NOTHING STORED"},
-        {"VEXUSR1.DEMO.REPORT", {std::string(251, 'x'), std::string(252, 'x')},
+        {"VEXUSR1.DEMO.DATA REPLACE",
+         {},
+         "HPMSG:RC=8 PHMODIFY OPTION REPLACE NOT UNDERSTOOD (APPEND, RECFM(), "
+         "LRECL(), BLKSIZE(), VOL()), NOTHING STORED"},
+        {"VEXUSR1.DEMO.REPORT",
+         {std::string(251, 'x'), std::string(252, 'x')},
          "HPMSG:RC=8 RECORD 2 HAS 252 BYTES, LRECL OF VEXUSR1.DEMO.REPORT IS 255 (AT MOST 251 DATA BYTES), "
          "VEXUSR1.DEMO.REPORT NOT CHANGED"},
         {"VEXUSR1.JCL(HELLO) APPEND", {"//* ADDED"}, "HPMSG:RC=0 ROWS=1 VEXUSR1.JCL(HELLO) STORED"},
@@ -96,7 +105,8 @@ TEST_F(SessionTest, TurnsAndTheUploadProtocol) {
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/tmp"));
 }
 
-TEST(FaultSwitches, ParseAndDescribe) {
+TEST(FaultSwitches, ParseAndDescribe)
+{
     Faults f;
     std::string error;
     EXPECT_TRUE(f.Set("drop-after", "3", error));
@@ -118,13 +128,13 @@ TEST(FaultSwitches, ParseAndDescribe) {
 }
 
 // The emulator never listens beyond the machine.
-TEST(EmuConfig, ListensOnLoopbackOnly) {
+TEST(EmuConfig, ListensOnLoopbackOnly)
+{
     for (const char* address : {"127.0.0.1", "127.1.2.3", "::1", "0.0.0.0", "::", "192.168.1.1", "localhost.evil"}) {
         EmuConfig cfg;
         cfg.listen = address;
         std::string error;
         const bool loopback = std::string(address).rfind("127.", 0) == 0 || std::string(address) == "::1";
-        EXPECT_EQ(cfg.Validate(error), loopback)
-            << address << " " << error;
+        EXPECT_EQ(cfg.Validate(error), loopback) << address << " " << error;
     }
 }

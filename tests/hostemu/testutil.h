@@ -19,7 +19,8 @@
 namespace hostemu_test {
 
 // Readable form of one item record: "NAME:payload" in the PC code page.
-inline std::string DescribeRecord(const hostemu::Codec& codec, const std::string& block) {
+inline std::string DescribeRecord(const hostemu::Codec& codec, const std::string& block)
+{
     std::string name = codec.ToPC(block.substr(0, 10));
     name.erase(name.find_last_not_of(' ') + 1);
     return name + ":" + codec.ToPC(block.substr(std::min<size_t>(10, block.size())));
@@ -39,7 +40,8 @@ public:
     std::vector<std::string> Take() { return std::move(m_events); }
 
 private:
-    bool Add(const std::string& e) {
+    bool Add(const std::string& e)
+    {
         m_events.push_back(e);
         return true;
     }
@@ -56,29 +58,33 @@ struct Block {
 class PcClient {
 public:
     explicit PcClient(int codepage = 17) : m_codec(codepage) {}
-    ~PcClient() {
+    ~PcClient()
+    {
         if (m_bOpen)
             Close();
     }
     // cm_init .. cm_allc with the user as tag; the rc of the first call that failed.
     int32_t Connect(uint16_t port, const std::string& user, const std::string& password,
-                    const std::string& member = "VEXSTC", int passwordCheck = 1, int timeoutSeconds = 10) {
-        const wctest::PcConv pc = wctest::allocate(port, user.c_str(), password.c_str(), member.c_str(),
-                                                   user.c_str(), timeoutSeconds, passwordCheck);
+                    const std::string& member = "VEXSTC", int passwordCheck = 1, int timeoutSeconds = 10)
+    {
+        const wctest::PcConv pc = wctest::allocate(port, user.c_str(), password.c_str(), member.c_str(), user.c_str(),
+                                                   timeoutSeconds, passwordCheck);
         std::memcpy(m_cid, pc.cid, sizeof m_cid);
         cm_set_rcv_timeout(m_cid, timeoutSeconds);
         m_bOpen = true;
         return pc.rc;
     }
     // Prefix and payload translated as vexlink does.
-    int32_t Send(const std::string& name, const std::string& payload, bool handOver = true) {
+    int32_t Send(const std::string& name, const std::string& payload, bool handOver = true)
+    {
         std::string rec = name;
         rec.resize(10, ' ');
         return SendBytes(m_codec.ToHost(rec + payload), handOver);
     }
     int32_t SendBytes(const std::string& rec, bool handOver) { return wctest::sendText(m_cid, rec, handOver ? 1 : 0); }
     // Receives blocks until one returns the turn; the library's rc.
-    int32_t Answer(std::vector<Block>& blocks) {
+    int32_t Answer(std::vector<Block>& blocks)
+    {
         for (;;) {
             int32_t rc = 0, handOver = 0;
             const std::string bytes = wctest::receiveText(m_cid, rc, &handOver);
@@ -89,11 +95,13 @@ public:
                 return CM_OK;
         }
     }
-    std::string Describe(const Block& b) const {
+    std::string Describe(const Block& b) const
+    {
         return b.bytes.empty() ? (b.handOver ? "ACK" : "ACK-") : DescribeRecord(m_codec, b.bytes);
     }
     // Request and answer in readable form.
-    std::vector<std::string> Ask(const std::string& name, const std::string& payload, int32_t* rcOut = nullptr) {
+    std::vector<std::string> Ask(const std::string& name, const std::string& payload, int32_t* rcOut = nullptr)
+    {
         std::vector<std::string> out;
         std::vector<Block> blocks;
         int32_t rc = Send(name, payload, true);
@@ -108,7 +116,8 @@ public:
         return out;
     }
     // The PHDATA payloads of an answer; eod gets the HPEOD payload.
-    std::vector<std::string> Data(const std::string& name, const std::string& payload, std::string* eod = nullptr) {
+    std::vector<std::string> Data(const std::string& name, const std::string& payload, std::string* eod = nullptr)
+    {
         std::vector<std::string> out;
         for (const std::string& a : Ask(name, payload)) {
             if (a.compare(0, 7, "HPDATA:") == 0)
@@ -118,7 +127,8 @@ public:
         }
         return out;
     }
-    int32_t Close() {
+    int32_t Close()
+    {
         m_bOpen = false;
         return wctest::deal(m_cid);
     }
@@ -132,7 +142,8 @@ private:
 class EmuServer {
 public:
     explicit EmuServer(const std::function<void(hostemu::EmuConfig&)>& tweak = nullptr,
-                       const std::string& catalogDir = std::string()) {
+                       const std::string& catalogDir = std::string())
+    {
         hostemu::EmuConfig cfg;
         cfg.listen = "127.0.0.1";
         cfg.port = 0;
@@ -163,7 +174,8 @@ private:
     bool m_bStarted = false;
 };
 
-inline hostemu::UserEntry User(const std::string& name, const std::string& password) {
+inline hostemu::UserEntry User(const std::string& name, const std::string& password)
+{
     hostemu::UserEntry u;
     u.name = name;
     u.password = password;

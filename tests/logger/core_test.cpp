@@ -16,8 +16,9 @@ using namespace Logger;
 
 namespace {
 
-#define LOGT(core, type, ...) \
-    (core).log((type), nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "Test::method", nullptr, nullptr, 0, 7, __VA_ARGS__)
+#define LOGT(core, type, ...)                                                                                          \
+    (core).log((type), nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, "Test::method", nullptr, nullptr, 0, 7,      \
+               __VA_ARGS__)
 
 std::string out(const Core& core)
 {
@@ -99,7 +100,9 @@ TEST(Core, LoggerSelectionStartResultsAndBadConfigurations)
 {
     Core core;
     const std::vector<std::pair<std::string, int>> selection = {
-        {" program='other'", 0}, {" program=''", 1}, {" program='vexlink' type='' maxMsgLength='300'", 1},
+        {" program='other'", 0},
+        {" program=''", 1},
+        {" program='vexlink' type='' maxMsgLength='300'", 1},
         {" node='no-such-node-name'", 0},
     };
     for (const auto& s : selection) {
@@ -114,8 +117,8 @@ TEST(Core, LoggerSelectionStartResultsAndBadConfigurations)
     EXPECT_EQ(core.start("", "vexlink", -1, dir.write("l.xml", good).c_str(), nullptr, nullptr, false, ""), 0);
     EXPECT_EQ(core.targetCount(), 1);
     // A file without text, missing or not loading falls back to the text; nothing at all gives 2.
-    for (const std::string& file : {dir.write("e.xml", ""), dir.file("missing.xml"),
-                                    dir.write("bad.xml", "<talverix><a x=1/></talverix>")})
+    for (const std::string& file :
+         {dir.write("e.xml", ""), dir.file("missing.xml"), dir.write("bad.xml", "<talverix><a x=1/></talverix>")})
         EXPECT_EQ(core.start("", "vexlink", -1, file.c_str(), good.c_str(), nullptr, false, ""), 1) << file;
     EXPECT_EQ(core.start("", "vexlink", -1, nullptr, nullptr, nullptr, false, ""), 2);
     EXPECT_EQ(core.targetCount(), 0);
@@ -125,7 +128,8 @@ TEST(Core, LoggerSelectionStartResultsAndBadConfigurations)
     // Unknown formatter or sender: a message, that target never writes, the rest is read.
     testing::internal::CaptureStderr();
     EXPECT_EQ(startText(core, "<target formatter='fancy' sender='test' level='5'/>"
-                              "<target formatter='line' sender='printer' level='5'/>" + std::string(kTestTarget)),
+                              "<target formatter='line' sender='printer' level='5'/>" +
+                                  std::string(kTestTarget)),
               1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Unknown formatter\nUnknown sender: printer\n");
     LOGT(core, 1, "only once\n");
@@ -153,7 +157,8 @@ TEST(Core, PendingLinesClassMethodAndMessageBounds)
               1);
     for (const auto& m : {std::make_pair("", "Logger::proLog"), std::make_pair("", "a::b::c"),
                           std::make_pair("K", "x::y"), std::make_pair("", "plain")})
-        core.log(3, nullptr, nullptr, -1, nullptr, 0, *m.first ? m.first : nullptr, m.second, nullptr, nullptr, 0, 3, "m\n");
+        core.log(3, nullptr, nullptr, -1, nullptr, 0, *m.first ? m.first : nullptr, m.second, nullptr, nullptr, 0, 3,
+                 "m\n");
     EXPECT_EQ(out(core), "Logger   proLog   m\na::b     c        m\nK        x::y     m\n         plain    m\n");
     // 1023 bytes fit with the NUL, 1024 are replaced, never cut; a small bound holds below 128.
     ASSERT_EQ(startText(core, kTestTarget, " maxMsgLength='1024'"), 1);
@@ -198,18 +203,18 @@ TEST(Core, CallsFromInsideTheCoreAreDropped)
     Core core;
     Reporter reporter;
     reporter.core = &core;
-    const std::string config = "<talverix><logger><target id='4' formatter='line' sender='file' level='5'><file path='" +
-                               dir.file("cb.log") + "'/></target></logger></talverix>";
+    const std::string config =
+        "<talverix><logger><target id='4' formatter='line' sender='file' level='5'><file path='" + dir.file("cb.log") +
+        "'/></target></logger></talverix>";
     ASSERT_EQ(core.start("", "vexlink", -1, "", config.c_str(), &reporter, false, ""), 1);
     EXPECT_TRUE(reporter.texts.empty()); // nothing opened before the first line
     LOGT(core, 1, "outside\n");
     ASSERT_EQ(reporter.texts.size(), 1u);
-    EXPECT_EQ(reporter.texts[0], "4:<loggerCallback type='sender2File'><sender2File path='" + dir.file("cb.log") +
-                                     "'/></loggerCallback>");
+    EXPECT_EQ(reporter.texts[0],
+              "4:<loggerCallback type='sender2File'><sender2File path='" + dir.file("cb.log") + "'/></loggerCallback>");
     EXPECT_EQ(reporter.restart, 2);
     LOGT(core, 1, "after\n");
     EXPECT_EQ(ReadTextFile(dir.file("cb.log")), "outside\nafter\n");
-
 }
 
 TEST(Core, ThreadsLogWholeLines)

@@ -32,7 +32,10 @@ struct Fields {
 const Fields kAll({kFieldNode, kFieldProgram, kFieldRunNr, kFieldType, kFieldFile, kFieldLine, kFieldClass,
                    kFieldMethod, kFieldDate, kFieldTime, kFieldOrder, kFieldMsgNr});
 
-std::string text(const String* s) { return s ? std::string(s->c_str(), static_cast<size_t>(s->length())) : "<null>"; }
+std::string text(const String* s)
+{
+    return s ? std::string(s->c_str(), static_cast<size_t>(s->length())) : "<null>";
+}
 
 } // namespace
 
@@ -57,8 +60,9 @@ TEST(Formatter2Line, ColumnsWidthsAndCuts)
     narrow.configure(-1, element, nullptr);
     element->del();
     r = sample();
-    EXPECT_EQ(text(narrow.format(r, Fields({kFieldNode, kFieldProgram, kFieldRunNr, kFieldType, kFieldFile,
-                                            kFieldLine, kFieldClass, kFieldMethod, kFieldMsgNr}).on)),
+    EXPECT_EQ(text(narrow.format(r, Fields({kFieldNode, kFieldProgram, kFieldRunNr, kFieldType, kFieldFile, kFieldLine,
+                                            kFieldClass, kFieldMethod, kFieldMsgNr})
+                                        .on)),
               " 100  - transfer:42             hello");
 }
 
@@ -67,8 +71,10 @@ TEST(Formatter2Line, BackslashSequencesAreUndone)
     Formatter2Line f;
     LogRecord r = sample();
     const std::vector<std::pair<const char*, std::string>> cases = {
-        {"C:\\\\dir\\\\file", "C:\\dir\\file"}, {"a\\nb\\0c", std::string("a\nb\0c", 5)},
-        {"bad \\t escape", ""}, {"trailing\\", ""}, // any other escape empties the message part
+        {"C:\\\\dir\\\\file", "C:\\dir\\file"},
+        {"a\\nb\\0c", std::string("a\nb\0c", 5)},
+        {"bad \\t escape", ""},
+        {"trailing\\", ""}, // any other escape empties the message part
     };
     for (const auto& c : cases) {
         r.msg = c.first;

@@ -16,11 +16,11 @@ using namespace Logger;
 
 namespace {
 
-#define LOGT(core, type, ...) \
+#define LOGT(core, type, ...)                                                                                          \
     (core).log((type), nullptr, nullptr, -1, __FILE__, __LINE__, nullptr, nullptr, nullptr, nullptr, 0, 7, __VA_ARGS__)
 
-int32_t startIn(Core& core, const ScratchDir& dir, const std::string& targets, int32_t runNr = -1,
-                const char* tag = "", bool append = false)
+int32_t startIn(Core& core, const ScratchDir& dir, const std::string& targets, int32_t runNr = -1, const char* tag = "",
+                bool append = false)
 {
     const std::string text = "<talverix><logger>" + targets + "</logger></talverix>";
     const int32_t r = core.start("", "vexlink", runNr, "", text.c_str(), nullptr, append, tag);
@@ -45,8 +45,14 @@ std::vector<std::string> filesIn(const std::string& dir)
 } // namespace
 
 #if defined(_WIN32)
-static int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
-static int unsetenv(const char* name) { return _putenv_s(name, ""); }
+static int setenv(const char* name, const char* value, int)
+{
+    return _putenv_s(name, value);
+}
+static int unsetenv(const char* name)
+{
+    return _putenv_s(name, "");
+}
 #endif
 
 TEST(Sender2File, MaskPlaceholders)
@@ -58,8 +64,11 @@ TEST(Sender2File, MaskPlaceholders)
     setenv("LOG_STARTTIME", "B", 1);
     // "#" without a run number is yymmdd_hhmmss; only the first of each placeholder is replaced.
     const std::vector<std::pair<const char*, const char*>> cases = {
-        {"log/*_#.txt", R"(log/vexlink_\d{6}_\d{6}\.txt)"}, {"**??", R"(vexlink\*TAG\?)"}, {"x%%y%z", "xAyBz"},
-        {"t@@.log", R"(t\d{4}-\d\d-\d\dT\d\d\.\d\d\.\d\d,\d{6}\.log)"}, {"t@.log", R"(t\d{17}\.log)"},
+        {"log/*_#.txt", R"(log/vexlink_\d{6}_\d{6}\.txt)"},
+        {"**??", R"(vexlink\*TAG\?)"},
+        {"x%%y%z", "xAyBz"},
+        {"t@@.log", R"(t\d{4}-\d\d-\d\dT\d\d\.\d\d\.\d\d,\d{6}\.log)"},
+        {"t@.log", R"(t\d{17}\.log)"},
     };
     for (const auto& c : cases) {
         Sender2File sender(&core);
@@ -94,8 +103,9 @@ TEST(Sender2File, OpensAtFirstLineTruncatesAppendsFlushesAndDropsUnwritable)
     LOGT(core, 1, "appended\n");
     EXPECT_EQ(ReadTextFile(log), "second run\nappended\n");
     // flush='enabled' writes through at once, any other value at reset; entities in paths are decoded.
-    ASSERT_EQ(startIn(core, dir, fileTarget("file", "<file path='" + dir.file("it&apos;s.log") + "' flush='enabled'/>") +
-                                     fileTarget("file", "<file path='off.log' flush='Enabled'/>")),
+    ASSERT_EQ(startIn(core, dir,
+                      fileTarget("file", "<file path='" + dir.file("it&apos;s.log") + "' flush='enabled'/>") +
+                          fileTarget("file", "<file path='off.log' flush='Enabled'/>")),
               1);
     LOGT(core, 1, "line\n");
     EXPECT_EQ(ReadTextFile(dir.file("it's.log")), "line\n");
@@ -121,8 +131,8 @@ TEST(Sender2CyclicFiles, RotatesThroughTheRingAndStartsAfterTheNewest)
     ScratchDir dir;
     Core core;
     // Absolute: the first index is chosen at configuration, before a base directory is set.
-    const std::string target = fileTarget("cyclicFiles", "<cyclicFiles pathMask='" + dir.file("c%d.log") +
-                                                             "' maxFiles='3' maxLines='2'/>");
+    const std::string target =
+        fileTarget("cyclicFiles", "<cyclicFiles pathMask='" + dir.file("c%d.log") + "' maxFiles='3' maxLines='2'/>");
     ASSERT_EQ(startIn(core, dir, target), 1);
     for (int i = 1; i <= 7; ++i)
         LOGT(core, 3, "line %d\n", i);
@@ -171,14 +181,16 @@ TEST(Sender2CyclicFiles, MaskNeedsExactlyOneIntConversion)
         EXPECT_FALSE(isSingleIntFormat(bad)) << bad;
     ScratchDir dir;
     Core core;
-    ASSERT_EQ(startIn(core, dir, fileTarget("cyclicFiles", "<cyclicFiles pathMask='c%s%s%s.log'/>") +
-                                     fileTarget("cyclicFiles", "")),
-              1);
+    ASSERT_EQ(
+        startIn(core, dir,
+                fileTarget("cyclicFiles", "<cyclicFiles pathMask='c%s%s%s.log'/>") + fileTarget("cyclicFiles", "")),
+        1);
     LOGT(core, 3, "nowhere\n");
     EXPECT_TRUE(filesIn(dir.path()).empty());
     // Placeholders come first; a wide conversion is cut to the bounded buffer, never written past it.
-    ASSERT_EQ(startIn(core, dir, fileTarget("cyclicFiles", "<cyclicFiles pathMask='*_%03d' maxLines='1'/>") +
-                                     fileTarget("cyclicFiles", "<cyclicFiles pathMask='w%040d'/>")),
+    ASSERT_EQ(startIn(core, dir,
+                      fileTarget("cyclicFiles", "<cyclicFiles pathMask='*_%03d' maxLines='1'/>") +
+                          fileTarget("cyclicFiles", "<cyclicFiles pathMask='w%040d'/>")),
               1);
     LOGT(core, 3, "a\n");
     LOGT(core, 3, "b\n");

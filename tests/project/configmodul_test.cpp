@@ -134,8 +134,8 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     ScratchDir dir;
     const std::string ini = dir.write("v.ini", "[GLOBAL]\nWORK_DIR=fromini\nCODEPAGE=\"1\"\n"
                                                "[TCP]\nUSERID=INIUSER\nPASSWORD=INIPASS\nMEMBER=TLXJOBSV\n");
-    Args args({"-U", "ARGUSER1", "-U", "ARGUSER2", "-A", "10.1.1.1", "-A", "10.2.2.2", "-c", ini, "-d", "run7",
-               "-d", "run8", "-l", "1", "-D", "logs", "-O", "15200", "-S", "3"});
+    Args args({"-U",   "ARGUSER1", "-U",   "ARGUSER2", "-A", "10.1.1.1", "-A",   "10.2.2.2", "-c",    ini,  "-d",
+               "run7", "-d",       "run8", "-l",       "1",  "-D",       "logs", "-O",       "15200", "-S", "3"});
     ConfigModul config(args.argc(), args.argv());
     std::string out;
     EXPECT_EQ(RunParse(config, dir, "cGFzc3dvcmQ=\r\nsecond line\n", &out), 0);
@@ -144,9 +144,9 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     ASSERT_NE(config.m_pIniParser, nullptr);
     EXPECT_TRUE(config.m_pIniParser->m_mapParms.empty()); // moved into the store
 
-    EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER");    // the file beats options before -c
-    EXPECT_EQ(Get(config, "TCP.IP_ADDR"), "10.1.1.1");  // first of two before -c
-    EXPECT_EQ(Get(config, "GLOBAL.WORK_DIR"), "run8");  // after -c: every value replaces
+    EXPECT_EQ(Get(config, "TCP.USERID"), "INIUSER");   // the file beats options before -c
+    EXPECT_EQ(Get(config, "TCP.IP_ADDR"), "10.1.1.1"); // first of two before -c
+    EXPECT_EQ(Get(config, "GLOBAL.WORK_DIR"), "run8"); // after -c: every value replaces
     EXPECT_EQ(Get(config, "GLOBAL.LOG"), "1");
     EXPECT_EQ(Get(config, "GLOBAL.LOG_PATH"), "logs");
     EXPECT_EQ(Get(config, "TCP.HOST_PORT"), "15200");
@@ -154,7 +154,7 @@ TEST(ConfigModul, ParseStoresOptionsMergesTheIniAndReadsThePassword)
     EXPECT_EQ(Get(config, "GLOBAL.CODEPAGE"), "1");
     EXPECT_EQ(Get(config, "TCP.MEMBER"), "TLXJOBSV");
     EXPECT_EQ(Get(config, "TCP.PASSWORD"), "cGFzc3dvcmQ="); // standard input beats the file
-#if !defined(_WIN32) // Windows has no core dumps to keep out of
+#if !defined(_WIN32)                                        // Windows has no core dumps to keep out of
     // Holding the password, the process is kept out of core dumps.
     EXPECT_EQ(prctl(PR_GET_DUMPABLE), 0);
 #endif

@@ -65,8 +65,8 @@ TEST(IniParser, ReadLineChunkFollowsTextMode)
     ASSERT_NE(f, nullptr);
     std::string line;
     // Only the CR right before the LF goes; pieces of 255.
-    for (const std::string& want : {std::string("ab"), std::string("cd\re\r"), "last\r" + std::string(250, 'z'),
-                                    std::string(50, 'z')}) {
+    for (const std::string& want :
+         {std::string("ab"), std::string("cd\re\r"), "last\r" + std::string(250, 'z'), std::string(50, 'z')}) {
         ASSERT_TRUE(IniParser::ReadLineChunk(f, line));
         EXPECT_EQ(line, want);
     }
@@ -96,12 +96,22 @@ TEST(IniParser, UnreadableFilesRereadingAndTheGeneratedDefaultFile)
     const std::string generatedPath = dir.file("vexlink.ini");
     IniParser generated(generatedPath.c_str());
     ASSERT_TRUE(generated.Parse());
-    EXPECT_EQ(generated.m_mapParms,
-              (Entries{{"GLOBAL.MSGLEVEL", "1"}, {"GLOBAL.VEXLINK_PATH", "c:\\TALVERIX\\vexlink\\bin"},
-                       {"GLOBAL.TEMP_PATH", "c:\\TALVERIX\\vexlink\\log"}, {"GLOBAL.LOG_PATH", "c:\\TALVERIX\\vexlink\\log"},
-                       {"GLOBAL.CODEPAGE", "Austria, Germany (IBM-1141)"}, {"TCP.TCPDEBUG", "NO"},
-                       {"TCP.TCPTLSSECLEVEL", "1"}, {"TCP.MEMBER", "TLXJOBSV"}, {"TCP.USERISSTEPNAME", "YES"},
-                       {"TCP.TCPCRYPT", "1"}, {"TCP.TCPCOMMONNAME", "*"}, {"TCP.TCPPEMCA", "tlx-ca-store.pem"},
-                       {"TCP.PASCHK", "YES"}, {"FTP.T0", "30"}, {"FTP.T1", "60"}, {"FTP.LISTLIMIT", "0"},
-                       {"SQLITE.T0", "30"}, {"SQLITE.DBNAME", "phpqueue.db"}}));
+    EXPECT_EQ(generated.m_mapParms, (Entries{{"GLOBAL.MSGLEVEL", "1"},
+                                             {"GLOBAL.VEXLINK_PATH", "c:\\TALVERIX\\vexlink\\bin"},
+                                             {"GLOBAL.TEMP_PATH", "c:\\TALVERIX\\vexlink\\log"},
+                                             {"GLOBAL.LOG_PATH", "c:\\TALVERIX\\vexlink\\log"},
+                                             {"GLOBAL.CODEPAGE", "Austria, Germany (IBM-1141)"},
+                                             {"TCP.TCPDEBUG", "NO"},
+                                             {"TCP.TCPTLSSECLEVEL", "1"},
+                                             {"TCP.MEMBER", "TLXJOBSV"},
+                                             {"TCP.USERISSTEPNAME", "YES"},
+                                             {"TCP.TCPCRYPT", "1"},
+                                             {"TCP.TCPCOMMONNAME", "*"},
+                                             {"TCP.TCPPEMCA", "tlx-ca-store.pem"},
+                                             {"TCP.PASCHK", "YES"},
+                                             {"FTP.T0", "30"},
+                                             {"FTP.T1", "60"},
+                                             {"FTP.LISTLIMIT", "0"},
+                                             {"SQLITE.T0", "30"},
+                                             {"SQLITE.DBNAME", "phpqueue.db"}}));
 }

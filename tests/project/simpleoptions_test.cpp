@@ -38,11 +38,17 @@ TEST(SimpleOptions, ScansLettersValuesAndRefusesTheRest)
         // A slash works like a dash; an empty value is a value; a value is taken whatever it looks like.
         {{"-c", "my.ini", "-U", "USER1", "/h", "-l", "", "/S", "-d"}, "c=my.ini U=USER1 hl= S=-d "},
         {{}, ""},
-        {{"my.ini"}, "!my.ini"},           // a file name without -c
-        {{"-h", "-C", "a.ini"}, "h!-C"},   // letters are case-sensitive, reached when scanned
-        {{"--"}, "!--"}, {{"--c"}, "!--c"}, {{"-ht"}, "!-ht"}, {{"-"}, "!-"}, {{"/"}, "!/"}, {{""}, "!"},
-        {{"-:"}, "!-:"}, {{"+h"}, "!+h"},
-        {{"-c"}, "!-c"},                   // an option without its value names the option
+        {{"my.ini"}, "!my.ini"},         // a file name without -c
+        {{"-h", "-C", "a.ini"}, "h!-C"}, // letters are case-sensitive, reached when scanned
+        {{"--"}, "!--"},
+        {{"--c"}, "!--c"},
+        {{"-ht"}, "!-ht"},
+        {{"-"}, "!-"},
+        {{"/"}, "!/"},
+        {{""}, "!"},
+        {{"-:"}, "!-:"},
+        {{"+h"}, "!+h"},
+        {{"-c"}, "!-c"}, // an option without its value names the option
         {{"-d", "work", "/D"}, "d=work !/D"},
     };
     for (const auto& c : cases)

@@ -11,7 +11,10 @@ namespace {
 
 class FTPItemTest : public QueueTest {};
 
-const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+const uint8_t* Bytes(const std::string& s)
+{
+    return reinterpret_cast<const uint8_t*>(s.data());
+}
 
 TEST_F(FTPItemTest, PrefixPaddingAndPayloadsReplacedWhole)
 {

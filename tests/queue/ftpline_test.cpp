@@ -28,7 +28,10 @@ std::string RecordText(const SendRecord& record)
     return std::string(reinterpret_cast<const char*>(record.m_data), static_cast<size_t>(record.m_iLength));
 }
 
-const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.c_str()); }
+const uint8_t* Bytes(const std::string& s)
+{
+    return reinterpret_cast<const uint8_t*>(s.c_str());
+}
 
 class FTPLineTest : public QueueTest {
 protected:
@@ -65,8 +68,14 @@ TEST_F(FTPLineTest, MsgIdHandShake)
     // {MsgID, item, MsgID after}: 0 leaves it alone, an unknown name changes nothing,
     // out of sequence is logged and taken, the largest value does not overflow the check.
     const std::vector<std::tuple<int32_t, const char*, int32_t>> steps = {
-        {1, "PHREADY", 1}, {2, "PHSUBMIT", 2}, {3, "PHGETFILE", 3}, {5, "PHDELETE", 5}, {0, "PHDATA", 5},
-        {6, "phsubmit", 5}, {INT32_MAX, "PING", INT32_MAX}, {INT32_MIN, "PING", INT32_MIN},
+        {1, "PHREADY", 1},
+        {2, "PHSUBMIT", 2},
+        {3, "PHGETFILE", 3},
+        {5, "PHDELETE", 5},
+        {0, "PHDATA", 5},
+        {6, "phsubmit", 5},
+        {INT32_MAX, "PING", INT32_MAX},
+        {INT32_MIN, "PING", INT32_MIN},
     };
     for (const auto& s : steps) {
         line.QueueFTPItem(std::get<0>(s), std::get<1>(s), Bytes("x"), 0);
@@ -113,9 +122,13 @@ TEST_F(FTPLineTest, QueuedRecordsAndThePayloadLimit)
 TEST_F(FTPLineTest, SplitterFindsRecordsAtTheFrontOfABlock)
 {
     const std::vector<std::pair<std::string, SplitResult>> steps = {
-        {"", SplitResult::Empty}, {"xHPMSG     ", SplitResult::DropByte}, {"H", SplitResult::Wait},
-        {"HPMSG    ", SplitResult::Wait}, {"HXMSG     ", SplitResult::DropByte},
-        {"HPMSG    x", SplitResult::DropByte}, {"HPEOD     ", SplitResult::Record},
+        {"", SplitResult::Empty},
+        {"xHPMSG     ", SplitResult::DropByte},
+        {"H", SplitResult::Wait},
+        {"HPMSG    ", SplitResult::Wait},
+        {"HXMSG     ", SplitResult::DropByte},
+        {"HPMSG    x", SplitResult::DropByte},
+        {"HPEOD     ", SplitResult::Record},
     };
     for (const auto& s : steps)
         EXPECT_EQ(s.second, FTPLine::SplitRecord(Bytes(s.first), s.first.size()).m_result) << s.first;
@@ -125,12 +138,13 @@ TEST_F(FTPLineTest, SplitterFindsRecordsAtTheFrontOfABlock)
     auto feed = [&](const std::string& block) {
         buffer.insert(buffer.end(), block.begin(), block.end());
         FTPLine::SplitBlock(buffer, [&seen](const char* prefix, uint8_t* payload, int32_t length) {
-            seen.push_back(prefix + ("|" + std::string(reinterpret_cast<const char*>(payload), static_cast<size_t>(length))));
+            seen.push_back(prefix +
+                           ("|" + std::string(reinterpret_cast<const char*>(payload), static_cast<size_t>(length))));
         });
         return buffer.size();
     };
     EXPECT_EQ(0u, feed(std::string("\x00\x01zzHHPMSG     RC=0", 19))); // garbage in front dropped byte by byte
-    EXPECT_EQ(0u, feed("HPEOD     "));                                  // 10 bytes: empty payload
+    EXPECT_EQ(0u, feed("HPEOD     "));                                 // 10 bytes: empty payload
     EXPECT_EQ(0u, feed("no header in here"));
     EXPECT_EQ(4u, feed("HPTX")); // an incomplete header waits
     EXPECT_EQ(0u, feed("T     hello"));
@@ -164,7 +178,9 @@ TEST_F(FTPLineDbTest, ResponseAndSystemRowsKeepQuotesAndEveryByte)
         payload.push_back(static_cast<char>(c));
     const std::string quotes(31989, '\''); // doubles to a statement far above a line
     const std::vector<std::tuple<const char*, std::string, const char*>> rows = {
-        {"HPTXT", payload, nullptr}, {"HPTXT", payload, "/tmp/o'brien's file"}, {"HPMSG", "RC=0", nullptr},
+        {"HPTXT", payload, nullptr},
+        {"HPTXT", payload, "/tmp/o'brien's file"},
+        {"HPMSG", "RC=0", nullptr},
         {"HPEOD", quotes, nullptr}};
     for (const auto& r : rows) {
         FTPItem* item = line.FindFTPItem(std::get<0>(r));

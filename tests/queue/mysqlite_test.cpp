@@ -15,7 +15,8 @@ protected:
 TEST_F(MySqliteTest, BusyTimeoutFollowsSqliteT0)
 {
     // {SQLITE.T0, milliseconds}: default 30 s; beyond the 32-bit range held at the limit.
-    for (const auto& c : {std::make_pair("", 30000), std::make_pair("5", 5000), std::make_pair("99999999999", INT32_MAX)}) {
+    for (const auto& c :
+         {std::make_pair("", 30000), std::make_pair("5", 5000), std::make_pair("99999999999", INT32_MAX)}) {
         if (*c.first)
             SetParm("SQLITE.T0", c.first);
         EXPECT_EQ(c.second, MySqlite(DbPath().c_str()).GetBusyTimeout()) << c.first;
@@ -54,9 +55,11 @@ TEST_F(MySqliteTest, CreationEmptiesTablesAndRowsComeWholeInInsertionOrder)
     for (int c = 0x80; c <= 0xff; ++c)
         high.push_back(static_cast<char>(c));
     const std::string quotes = "it's \"quoted\" ''";
-    const std::vector<std::vector<std::string>> rows = {
-        {"2", "PHSUBMIT", std::string("ab\0cd\0", 6), ""}, {"3", quotes, quotes, quotes},
-        {"4", "PHSUBMIT", std::string(1024 * 1024, 'M'), "/x/y"}, {"", "", "", ""}, {"abc", "PING", high, ""}};
+    const std::vector<std::vector<std::string>> rows = {{"2", "PHSUBMIT", std::string("ab\0cd\0", 6), ""},
+                                                        {"3", quotes, quotes, quotes},
+                                                        {"4", "PHSUBMIT", std::string(1024 * 1024, 'M'), "/x/y"},
+                                                        {"", "", "", ""},
+                                                        {"abc", "PING", high, ""}};
     for (const auto& r : rows)
         fe.InsertRequest(r[0], r[1], r[2], r[3]);
     std::vector<std::string> cols;
@@ -67,7 +70,8 @@ TEST_F(MySqliteTest, CreationEmptiesTablesAndRowsComeWholeInInsertionOrder)
         EXPECT_EQ(1, db.Query(("DELETE FROM Request WHERE ROWID=" + cols[0]).c_str()));
         EXPECT_LT(db.GetRowText().size(), 32000u); // the row's log text is bounded
         if (r[0] == "3") {
-            EXPECT_EQ("3|" + quotes + "|" + quotes + "|" + quotes + "|", db.GetRowText().substr(db.GetRowText().find('|') + 1));
+            EXPECT_EQ("3|" + quotes + "|" + quotes + "|" + quotes + "|",
+                      db.GetRowText().substr(db.GetRowText().find('|') + 1));
         }
     }
     EXPECT_EQ(-2, db.Get(cols));
@@ -114,7 +118,8 @@ TEST_F(MySqliteTest, QueryResultsAndFailedCreation)
         EXPECT_NE(1, bad.Query("INSERT INTO System (PID) VALUES ('1')"));
         EXPECT_NE(1, bad.Get(cols));
     }
-    EXPECT_EQ(1u, log.Count("X160 SQLITE_CREATE: " + missing + " can't possible open db: unable to open database file"));
+    EXPECT_EQ(1u,
+              log.Count("X160 SQLITE_CREATE: " + missing + " can't possible open db: unable to open database file"));
 }
 
 TEST_F(MySqliteTest, WriteLockOfAnotherConnectionGivesBusyAfterTimeout)

@@ -68,13 +68,13 @@ TEST_F(TrashTest, DeletesRegisteredFilesFromSeveralThreadsAndSkipsMissingOnesAnd
     log.Clear();
     DestroyTrash();
     const std::vector<std::string> lines = log.Lines();
-    EXPECT_EQ((std::vector<std::string>{
-                  "X140 TRASH: File " + a + " has been deleted",
-                  "X140 TRASH: File " + missing + " can't be deleted, probably doesn't exist yet (OK)",
-                  "X140 TRASH: " + dir + " is not a regular file and is not deleted",
-                  "X140 TRASH: File " + b + " has been deleted",
-                  "X140 TRASH: File " + b + " can't be deleted, probably doesn't exist yet (OK)"}),
-              std::vector<std::string>(lines.begin(), lines.begin() + 5));
+    EXPECT_EQ(
+        (std::vector<std::string>{"X140 TRASH: File " + a + " has been deleted",
+                                  "X140 TRASH: File " + missing + " can't be deleted, probably doesn't exist yet (OK)",
+                                  "X140 TRASH: " + dir + " is not a regular file and is not deleted",
+                                  "X140 TRASH: File " + b + " has been deleted",
+                                  "X140 TRASH: File " + b + " can't be deleted, probably doesn't exist yet (OK)"}),
+        std::vector<std::string>(lines.begin(), lines.begin() + 5));
     for (int i = 0; i < 100; ++i)
         EXPECT_FALSE(FileExists(m_dir.file("t" + std::to_string(i))));
     EXPECT_FALSE(FileExists(a));

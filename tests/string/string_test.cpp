@@ -79,9 +79,12 @@ TEST(StringDeathTest, RangeBeyondCapacityAndTextBeyondSizeAbort)
 TEST(StringText, FitNumberReplaceAndCompare)
 {
     const std::vector<std::pair<std::function<void(String&)>, std::string>> cases = {
-        {[](String& s) { s = "abc", s.fit(5, ' '); }, "abc  "}, {[](String& s) { s = "abcdefg", s.fit(5, ' '); }, "abcde"},
-        {[](String& s) { s.fit(3, '.'); }, "..."}, {[](String& s) { s.number(12345, 3); }, "345"},
-        {[](String& s) { s.number(-1, 4); }, "0001"}, {[](String& s) { s.number(5, 0); }, ""},
+        {[](String& s) { s = "abc", s.fit(5, ' '); }, "abc  "},
+        {[](String& s) { s = "abcdefg", s.fit(5, ' '); }, "abcde"},
+        {[](String& s) { s.fit(3, '.'); }, "..."},
+        {[](String& s) { s.number(12345, 3); }, "345"},
+        {[](String& s) { s.number(-1, 4); }, "0001"},
+        {[](String& s) { s.number(5, 0); }, ""},
         {[](String& s) { s.number(42, 150); }, std::string(98, '0') + "42"}, // held at 100
         {[](String& s) { s.replaceFirst("a*b", "*", nullptr); }, "ab"},
         {[](String& s) { s.replaceFirst("abc", "zz", "y"); }, "abc"},

@@ -145,9 +145,12 @@ TEST(TranslateCatalogue, PairedTablesUsedForMixedAndHebrewCodePages)
 
 TEST(TranslateCatalogue, EuroVariantsEqualTheirBases)
 {
-    struct Pair { int euro, base; const char* glibcName; };
-    const Pair pairs[] = {{16, 1, "IBM1140"}, {17, 2, "IBM1141"}, {18, 4, "IBM1142"}, {19, 5, "IBM1143"},
-                          {20, 6, "IBM1144"}, {21, 9, "IBM1145"}, {22, 10, "IBM1146"}, {23, 11, "IBM1147"},
+    struct Pair {
+        int euro, base;
+        const char* glibcName;
+    };
+    const Pair pairs[] = {{16, 1, "IBM1140"},  {17, 2, "IBM1141"}, {18, 4, "IBM1142"},  {19, 5, "IBM1143"},
+                          {20, 6, "IBM1144"},  {21, 9, "IBM1145"}, {22, 10, "IBM1146"}, {23, 11, "IBM1147"},
                           {24, 12, "IBM1148"}, {25, 13, "IBM1149"}};
     Translate* t = Translate::Instance();
     for (const Pair& p : pairs) {
@@ -162,12 +165,12 @@ TEST(TranslateCatalogue, EuroVariantsEqualTheirBases)
 
 TEST(TranslateCatalogue, DefaultTableListedPositionsAndCodePage850)
 {
-    const int listed[33][2] = {
-        {0x04, 0xDC}, {0x06, 0xC3}, {0x08, 0xCA}, {0x09, 0xB2}, {0x0A, 0xD5}, {0x14, 0xDB}, {0x15, 0xDA},
-        {0x17, 0xC1}, {0x1A, 0xC8}, {0x1B, 0xF2}, {0x20, 0xC4}, {0x21, 0xB3}, {0x22, 0xC0}, {0x23, 0xD9},
-        {0x24, 0xBF}, {0x28, 0xB4}, {0x29, 0xC2}, {0x2A, 0xC5}, {0x2B, 0xB0}, {0x2C, 0xB1}, {0x30, 0xCD},
-        {0x31, 0xBA}, {0x33, 0xBC}, {0x34, 0xBB}, {0x35, 0xC9}, {0x36, 0xCC}, {0x38, 0xB9}, {0x39, 0xCB},
-        {0x3A, 0xCE}, {0x3B, 0xDF}, {0x3E, 0xFE}, {0xBC, 0xEE}, {0xFF, 0x9F}};
+    const int listed[33][2] = {{0x04, 0xDC}, {0x06, 0xC3}, {0x08, 0xCA}, {0x09, 0xB2}, {0x0A, 0xD5}, {0x14, 0xDB},
+                               {0x15, 0xDA}, {0x17, 0xC1}, {0x1A, 0xC8}, {0x1B, 0xF2}, {0x20, 0xC4}, {0x21, 0xB3},
+                               {0x22, 0xC0}, {0x23, 0xD9}, {0x24, 0xBF}, {0x28, 0xB4}, {0x29, 0xC2}, {0x2A, 0xC5},
+                               {0x2B, 0xB0}, {0x2C, 0xB1}, {0x30, 0xCD}, {0x31, 0xBA}, {0x33, 0xBC}, {0x34, 0xBB},
+                               {0x35, 0xC9}, {0x36, 0xCC}, {0x38, 0xB9}, {0x39, 0xCB}, {0x3A, 0xCE}, {0x3B, 0xDF},
+                               {0x3E, 0xFE}, {0xBC, 0xEE}, {0xFF, 0x9F}};
     Translate* t = Translate::Instance();
     const unsigned char* t0 = t->HostToPCTable(0);
     std::set<int> listedHost;
@@ -198,18 +201,23 @@ TEST(TranslateCatalogue, DefaultTableListedPositionsAndCodePage850)
 
 TEST(TranslateCatalogue, SingleByteTablesAgreeWithSystemConversion)
 {
-    struct Case { int number; const char* host; const char* pc; std::set<int> known; };
+    struct Case {
+        int number;
+        const char* host;
+        const char* pc;
+        std::set<int> known;
+    };
     // Known: glibc's IBM-278 and IBM-871 swap two letters against IBM (its IBM1143 and IBM1149 agree).
     const Case cases[] = {
-        {1, "IBM037", "ISO-8859-1", {}},       {2, "IBM273", "ISO-8859-1", {}},
-        {4, "IBM277", "ISO-8859-1", {}},       {5, "IBM278", "ISO-8859-1", {0x71, 0xE0}},
-        {6, "IBM280", "ISO-8859-1", {}},       {9, "IBM284", "ISO-8859-1", {}},
-        {10, "IBM285", "ISO-8859-1", {}},      {11, "IBM297", "ISO-8859-1", {}},
-        {12, "IBM500", "ISO-8859-1", {}},      {13, "IBM871", "ISO-8859-1", {0x4A, 0xC0}},
-        {14, "IBM875", "ISO-8859-7", {}},      {15, "IBM1026", "ISO-8859-9", {}},
-        {19, "IBM1143", "ISO-8859-1", {}},     {25, "IBM1149", "ISO-8859-1", {}},
-        {29, "IBM1047", "ISO-8859-1", {}},     {3, "IBM274", "ISO-8859-1", {}},
-        {7, "IBM281", "ISO-8859-1", {}},       {8, "EBCDIC-PT", "ISO-8859-1", {}},
+        {1, "IBM037", "ISO-8859-1", {}},   {2, "IBM273", "ISO-8859-1", {}},
+        {4, "IBM277", "ISO-8859-1", {}},   {5, "IBM278", "ISO-8859-1", {0x71, 0xE0}},
+        {6, "IBM280", "ISO-8859-1", {}},   {9, "IBM284", "ISO-8859-1", {}},
+        {10, "IBM285", "ISO-8859-1", {}},  {11, "IBM297", "ISO-8859-1", {}},
+        {12, "IBM500", "ISO-8859-1", {}},  {13, "IBM871", "ISO-8859-1", {0x4A, 0xC0}},
+        {14, "IBM875", "ISO-8859-7", {}},  {15, "IBM1026", "ISO-8859-9", {}},
+        {19, "IBM1143", "ISO-8859-1", {}}, {25, "IBM1149", "ISO-8859-1", {}},
+        {29, "IBM1047", "ISO-8859-1", {}}, {3, "IBM274", "ISO-8859-1", {}},
+        {7, "IBM281", "ISO-8859-1", {}},   {8, "EBCDIC-PT", "ISO-8859-1", {}},
     };
     Translate* t = Translate::Instance();
     for (const Case& c : cases) {
@@ -238,8 +246,12 @@ TEST(TranslateCatalogue, InvariantCharactersAndLineEndsInEveryCatalogueTable)
                              "\xE5\xE6\xE7\xE8\xE9\xF0\xF1\xF2\xF3\xF4\xF5\xF6\xF7\xF8\xF9\x40\x15";
     for (int n = 1; n <= 36; ++n)
         for (size_t i = 0; i < pc.size(); ++i) {
-            EXPECT_EQ(Translate::Instance()->HostToPCTable(n)[static_cast<unsigned char>(host[i])], static_cast<unsigned char>(pc[i])) << n;
-            EXPECT_EQ(Translate::Instance()->PCToHostTable(n)[static_cast<unsigned char>(pc[i])], static_cast<unsigned char>(host[i])) << n;
+            EXPECT_EQ(Translate::Instance()->HostToPCTable(n)[static_cast<unsigned char>(host[i])],
+                      static_cast<unsigned char>(pc[i]))
+                << n;
+            EXPECT_EQ(Translate::Instance()->PCToHostTable(n)[static_cast<unsigned char>(pc[i])],
+                      static_cast<unsigned char>(host[i]))
+                << n;
         }
 }
 
@@ -297,8 +309,8 @@ TEST(TranslateObject, EveryKernelGivesTheScalarBytes)
                 for (size_t i = 0; i < buf.size(); ++i) {
                     const bool inside = i >= cut.first && i < cut.first + cut.second;
                     ASSERT_EQ(buf[i], inside ? table[original[i]] : original[i])
-                        << "kernel " << static_cast<int>(kernel) << " offset " << cut.first << " len "
-                        << cut.second << " at " << i;
+                        << "kernel " << static_cast<int>(kernel) << " offset " << cut.first << " len " << cut.second
+                        << " at " << i;
                 }
             }
         }
@@ -311,17 +323,28 @@ TEST(TranslateObject, ChoiceFromConfiguration)
     // sensitive; out of range: the built-in table 0.
     Translate* t = Translate::Instance();
     std::string matched;
-    struct Case { const char* value; int number; const char* matched; };
+    struct Case {
+        const char* value;
+        int number;
+        const char* matched;
+    };
     const Case cases[] = {
-        {nullptr, 17, ""}, {"1", 1, ""},
+        {nullptr, 17, ""},
+        {"1", 1, ""},
         {"USA, Canada, Brazil (IBM-037)", 1, "USA, Canada, Brazil (IBM-037)"},
         {"usa, canada, brazil (ibm-037)", 17, ""},
         {"USA, Canada, Brazil (IBM-037) ", 17, ""},
         {"(Old) TALVERIX Default", 0, "(Old) TALVERIX Default"},
         {"HEBREW (424<->1255)", 31, "HEBREW (424<->1255)"},
-        {"37", 0, ""}, {"-3", 0, ""}, {"99999999999999999999", 0, ""},
-        {"0", 17, ""}, {"", 17, ""}, {"IBM-1141", 17, ""},
-        {"  2", 2, ""}, {"26abc", 26, ""}, {"36", 36, ""},
+        {"37", 0, ""},
+        {"-3", 0, ""},
+        {"99999999999999999999", 0, ""},
+        {"0", 17, ""},
+        {"", 17, ""},
+        {"IBM-1141", 17, ""},
+        {"  2", 2, ""},
+        {"26abc", 26, ""},
+        {"36", 36, ""},
     };
     for (const Case& k : cases) {
         ASSERT_EQ(t->SelectTable(5), 0);

@@ -32,8 +32,7 @@ protected:
     }
 
     // One allocation and exchange against a host with config: the PC's rc (and the host's accept rc).
-    int32_t tryAllocate(const wch_config* config, int32_t* hostRc = nullptr,
-                        wch_alloc_info* info = nullptr)
+    int32_t tryAllocate(const wch_config* config, int32_t* hostRc = nullptr, wch_alloc_info* info = nullptr)
     {
         int32_t accepted = -1;
         HostPeer host(config, [&](wch_listener* l) {

@@ -73,8 +73,8 @@ void writePem(const std::string& path, X509* cert, EVP_PKEY* key = nullptr)
 
 } // namespace
 
-Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn,
-            const std::string& clientCn, const std::string& keyKind)
+Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn, const std::string& clientCn,
+            const std::string& keyKind)
 {
     Pki pki;
     EVP_PKEY* caKey = makeKey(keyKind);
@@ -175,8 +175,8 @@ wch_conv* acceptAndReply(wch_listener* l, int32_t replyRc, wch_alloc_info* info,
     return c;
 }
 
-PcConv allocate(uint16_t port, const char* user, const char* password, const char* member,
-                const char* tag, int32_t t1, int32_t passwordCheck, uint16_t pcPort)
+PcConv allocate(uint16_t port, const char* user, const char* password, const char* member, const char* tag, int32_t t1,
+                int32_t passwordCheck, uint16_t pcPort)
 {
     PcConv pc;
     cm_init(pc.cid, member, &pc.rc);
@@ -333,8 +333,14 @@ bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs)
 
 std::string frameHeader(uint8_t type, uint8_t flags, uint32_t length)
 {
-    return {'W', 'C', static_cast<char>(type), static_cast<char>(flags), static_cast<char>(length >> 24),
-            static_cast<char>(length >> 16), static_cast<char>(length >> 8), static_cast<char>(length)};
+    return {'W',
+            'C',
+            static_cast<char>(type),
+            static_cast<char>(flags),
+            static_cast<char>(length >> 24),
+            static_cast<char>(length >> 16),
+            static_cast<char>(length >> 8),
+            static_cast<char>(length)};
 }
 
 } // namespace wctest

@@ -23,8 +23,8 @@ struct Pki {
     std::string serverPin; // SHA-256 of the server's public key, hex
 };
 // keyKind: "ec" (P-256) or "rsa1024" (a key too weak for security level 2).
-Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn,
-            const std::string& clientCn, const std::string& keyKind = "ec");
+Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn, const std::string& clientCn,
+            const std::string& keyKind = "ec");
 
 // A port of 127.0.0.1 that refuses connections: bound, not listening, kept until the process ends.
 uint16_t unusedPort();
@@ -58,8 +58,7 @@ private:
 };
 
 // Accepts one conversation and answers its allocation; nullptr on failure.
-wch_conv* acceptAndReply(wch_listener* l, int32_t replyRc, wch_alloc_info* info = nullptr,
-                         int32_t* acceptRc = nullptr);
+wch_conv* acceptAndReply(wch_listener* l, int32_t replyRc, wch_alloc_info* info = nullptr, int32_t* acceptRc = nullptr);
 
 // A PC conversation opened with cm_init, cm_scsu, cm_scsp, cm_set_tag (tag not null) and cm_allc.
 struct PcConv {

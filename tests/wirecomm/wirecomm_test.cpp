@@ -363,9 +363,8 @@ TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
     const size_t kSize = 2000;
     const int kFirstWrite = (64 * 1024 + kSize + 8 - 1) / (kSize + 8); // frames that fill it
     std::promise<void> gotFull, gotFlush, gotTurn, pcGotAll, pcGotFlush;
-    auto gotFullF = gotFull.get_future(), gotFlushF = gotFlush.get_future(),
-         gotTurnF = gotTurn.get_future(), pcGotAllF = pcGotAll.get_future(),
-         pcGotFlushF = pcGotFlush.get_future();
+    auto gotFullF = gotFull.get_future(), gotFlushF = gotFlush.get_future(), gotTurnF = gotTurn.get_future(),
+         pcGotAllF = pcGotAll.get_future(), pcGotFlushF = pcGotFlush.get_future();
     HostPeer host(nullptr, [&](wch_listener* l) {
         wch_conv* c = acceptAndReply(l, CM_OK);
         ASSERT_NE(c, nullptr);
@@ -449,8 +448,7 @@ TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
 // header across two reads (bad frames behind good ones: HostileFramesAreRefused).
 TEST_F(Wirecomm, ReceiveBufferTakesBlocksOutOfPieces)
 {
-    const std::string one = dataFrame("HPDATA    1", 0), two = dataFrame(filled(2, 3000), 0),
-                      three = dataFrame("", 1);
+    const std::string one = dataFrame("HPDATA    1", 0), two = dataFrame(filled(2, 3000), 0), three = dataFrame("", 1);
     const std::vector<std::string> pieces = {one + two.substr(0, 13), two.substr(13) + three.substr(0, 3),
                                              three.substr(3)};
     std::vector<std::promise<void>> taken(pieces.size());

@@ -55,7 +55,9 @@ TEST(ConfigHooks, ProgramLogLevelFromIniOrDefault)
     ScratchDir dir;
     const std::vector<std::pair<std::string, std::string>> cases = {
         {dir.write("v.ini", "[GLOBAL]\nMSGLEVEL=3\n[TCP]\nMSGLEVEL=5\n"), "3"},
-        {dir.write("none.ini", "[GLOBAL]\nOTHER=1\n"), "1"}, {dir.file("missing.ini"), "1"}, {"", "1"},
+        {dir.write("none.ini", "[GLOBAL]\nOTHER=1\n"), "1"},
+        {dir.file("missing.ini"), "1"},
+        {"", "1"},
     };
     for (const auto& c : cases) {
         ConfigFile cfg("string", "vexlink");
@@ -77,13 +79,14 @@ TEST(ConfigHooks, DuplicateRulesCopyElementsInPlace)
     ScratchDir dir;
     const std::string ini = dir.write("d.ini", "[s]\nport=21\nport=22\n");
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"last", {"22"}}, {"LAST", {"22"}}, {"first", {"21"}}, {"error", {"21"}},
+        {"last", {"22"}},       {"LAST", {"22"}},  {"first", {"21"}}, {"error", {"21"}},
         {"List", {"21", "22"}}, {"bogus", {"22"}}, {"", {"22"}},
     };
     for (const auto& c : cases) {
         ConfigFile cfg("string", nullptr);
         const std::string rules = c.first.empty() ? "" : "<item name='[s]port' duplicate='" + c.first + "'/>";
-        ASSERT_TRUE(cfg.load(doc(ini, rules, "<before/><conn port=':INI:[s]port' x='1'><sub/></conn><after/>").c_str()));
+        ASSERT_TRUE(
+            cfg.load(doc(ini, rules, "<before/><conn port=':INI:[s]port' x='1'><sub/></conn><after/>").c_str()));
         std::vector<std::string> got;
         for (Node* n : children(cfg.root(), "conn")) {
             got.push_back(attr(n, "port"));
@@ -124,13 +127,23 @@ TEST(ConfigHooks, SplitMissingBrokenChainedAndSelfReferences)
                              .c_str()));
     Node* r = cfg.root();
     const std::vector<std::vector<std::string>> attrs = {
-        {"h", "host", "a.b"}, {"h", "port", "21"}, {"h", "ref", "<absent>"}, {"h", "keep", "k"},
-        {"t", "c", "3"},   // the surplus piece is dropped
-        {"s", "p", "x"},   {"s", "q", "<absent>"}, // names without a piece are removed
-        {"e", "e1", "d1"}, {"e", "e2", "d2"},      // empty INI value: the default, split too
-        {"m", "gone", "<absent>"}, {"m", "broken", "<absent>"}, {"m", "u", "u"}, {"m", "w", "u"},
-        {"m", "raw", "a&b"},                        // INI values are literal
-        {"target", "level", "<absent>"}, {"target", "keep", "1"}, {"pair", "v", "<absent>"},
+        {"h", "host", "a.b"},
+        {"h", "port", "21"},
+        {"h", "ref", "<absent>"},
+        {"h", "keep", "k"},
+        {"t", "c", "3"}, // the surplus piece is dropped
+        {"s", "p", "x"},
+        {"s", "q", "<absent>"}, // names without a piece are removed
+        {"e", "e1", "d1"},
+        {"e", "e2", "d2"}, // empty INI value: the default, split too
+        {"m", "gone", "<absent>"},
+        {"m", "broken", "<absent>"},
+        {"m", "u", "u"},
+        {"m", "w", "u"},
+        {"m", "raw", "a&b"}, // INI values are literal
+        {"target", "level", "<absent>"},
+        {"target", "keep", "1"},
+        {"pair", "v", "<absent>"},
     };
     for (const auto& a : attrs)
         EXPECT_EQ(attr(child(r, a[0].c_str()), a[1].c_str()), a[2]) << a[0] << "." << a[1];
@@ -173,9 +186,10 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
     dir.write("any.ini", "[S]\nk = fromAny\n");
     ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
     const std::string sep(1, Platform::pathSeparator);
-    const std::string cfgPath = dir.write("sub" + sep + "c.xml", "<talverix><ini path='../*.ini' hook=':I:'/><ini path='" +
-                                                           dir.write("second.ini", "k = fromSecond\n") +
-                                                           "' hook=':I:'/><x v=':I:k'/></talverix>");
+    const std::string cfgPath =
+        dir.write("sub" + sep + "c.xml", "<talverix><ini path='../*.ini' hook=':I:'/><ini path='" +
+                                             dir.write("second.ini", "k = fromSecond\n") +
+                                             "' hook=':I:'/><x v=':I:k'/></talverix>");
     // Later ini elements come first; "*" takes the program name; relative paths start at the file.
     ConfigFile file(cfgPath.c_str(), "prog");
     ASSERT_TRUE(file.load()) << file.messages();
@@ -199,7 +213,8 @@ TEST(ConfigHooks, VanishingRootHookOrderPathsAndEmptyHook)
 #endif
     // No hook attribute: an empty hook makes every value a reference; loading still ends.
     ConfigFile empty("string", nullptr);
-    ASSERT_TRUE(empty.load(("<talverix><ini path='" + dir.file("any.ini") + "'/><e a='[S]k' b='no'/><f/></talverix>").c_str()));
+    ASSERT_TRUE(
+        empty.load(("<talverix><ini path='" + dir.file("any.ini") + "'/><e a='[S]k' b='no'/><f/></talverix>").c_str()));
     EXPECT_EQ(child(empty.root(), "e")->attributeCount(), 0);
     EXPECT_NE(child(empty.root(), "f"), nullptr);
 }

@@ -13,7 +13,10 @@ using Xml::Node;
 
 namespace {
 
-std::string str(const String& s) { return std::string(s.c_str()); }
+std::string str(const String& s)
+{
+    return std::string(s.c_str());
+}
 
 // Fails the test when the scope leaves nodes or attributes alive.
 struct LeakCheck {
@@ -79,14 +82,22 @@ TEST(XmlParse, TreeAttributesAndPartialDocuments)
 TEST(XmlParse, ErrorTexts)
 {
     const std::vector<std::pair<const char*, const char*>> cases = {
-        {"<a>text<b/></a>", "Illegal Text"},      {"<a>one<!-- x -->two</a>", "Illegal Text"},
-        {"<a/>after", "Illegal Text"},            {"<a></a >", "End tag does not match"},
-        {"<ab></a>", "End tag does not match"},   {"</a>", "End tag without start tag"},
-        {"<a b= 'x'/>", "No string assigned to attribute"}, {"<a b=x/>", "No string assigned to attribute"},
-        {"<a b='1' c>", "Unassigned attribute"},  {"<a' b='x>", "Unclosed string"},
-        {"<a b='x/>", "Nonsupported XML structure"}, {"<a", "Nonsupported XML structure"},
-        {"<1a/>", "Nonsupported XML structure"},  {"< a/>", "Nonsupported XML structure"},
-        {"<a>>", "Nonsupported XML structure"},   {"<?xml?><?xml?><a/>", "Duplicate Header"},
+        {"<a>text<b/></a>", "Illegal Text"},
+        {"<a>one<!-- x -->two</a>", "Illegal Text"},
+        {"<a/>after", "Illegal Text"},
+        {"<a></a >", "End tag does not match"},
+        {"<ab></a>", "End tag does not match"},
+        {"</a>", "End tag without start tag"},
+        {"<a b= 'x'/>", "No string assigned to attribute"},
+        {"<a b=x/>", "No string assigned to attribute"},
+        {"<a b='1' c>", "Unassigned attribute"},
+        {"<a' b='x>", "Unclosed string"},
+        {"<a b='x/>", "Nonsupported XML structure"},
+        {"<a", "Nonsupported XML structure"},
+        {"<1a/>", "Nonsupported XML structure"},
+        {"< a/>", "Nonsupported XML structure"},
+        {"<a>>", "Nonsupported XML structure"},
+        {"<?xml?><?xml?><a/>", "Duplicate Header"},
         {"<a =\"1\"/>", "Cannot set attribute value"},
     };
     LeakCheck leaks;
@@ -180,8 +191,12 @@ TEST(XmlEntities, EncodeDecodeAndEveryByteRoundTrips)
     // Character references give the low byte; lone '&' and unknown names drop the '&';
     // references cut short by the end never read past it.
     const std::vector<std::pair<const char*, std::string>> decode = {
-        {"&#0041;&#ff41;x", "AAx"}, {"a & b &unknown; &#zz;", "a  b unknown; #zz;"},
-        {"end&#4", std::string("end\x04")}, {"end&#", "end#"}, {"end&am", "endam"}, {"&", ""},
+        {"&#0041;&#ff41;x", "AAx"},
+        {"a & b &unknown; &#zz;", "a  b unknown; #zz;"},
+        {"end&#4", std::string("end\x04")},
+        {"end&#", "end#"},
+        {"end&am", "endam"},
+        {"&", ""},
     };
     for (const auto& d : decode) {
         Xml::decodeEntities(d.first, out);

@@ -28,7 +28,10 @@ std::vector<std::string> values(IniFile& ini, const char* section, const char* i
     return out;
 }
 
-std::string error(const IniFile& ini) { return ini.errorText().c_str(); }
+std::string error(const IniFile& ini)
+{
+    return ini.errorText().c_str();
+}
 
 } // namespace
 
@@ -40,10 +43,20 @@ TEST(IniRead, SectionsCommentsQuotesAndLookup)
                          "q1 = 'it''s'\nq2 = \"say \"\"hi\"\"\"\nq3 = 'open to the end   \nq4 = 'q w' # c\n"
                          "q5 = \"a # b\"\nq6 = 'x'\r\n"));
     const std::vector<std::vector<const char*>> cases = {
-        {"", "top", "1"}, {"global", "msglevel", "3"}, {"Global", "path", "C:/x/y"}, {"second", "a", "b=c"},
-        {"second", "empty", ""}, {"Global", "again", "yes"}, {"*", "again", "yes"}, {"nosuch", "a", "<none>"},
-        {"Global", "q1", "it's"}, {"Global", "q2", "say \"hi\""}, {"Global", "q3", "open to the end"},
-        {"Global", "q4", "q w"}, {"Global", "q5", "a # b"}, {"Global", "q6", "x"},
+        {"", "top", "1"},
+        {"global", "msglevel", "3"},
+        {"Global", "path", "C:/x/y"},
+        {"second", "a", "b=c"},
+        {"second", "empty", ""},
+        {"Global", "again", "yes"},
+        {"*", "again", "yes"},
+        {"nosuch", "a", "<none>"},
+        {"Global", "q1", "it's"},
+        {"Global", "q2", "say \"hi\""},
+        {"Global", "q3", "open to the end"},
+        {"Global", "q4", "q w"},
+        {"Global", "q5", "a # b"},
+        {"Global", "q6", "x"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(value(ini, c[0], c[1]), c[2]) << c[0] << "/" << c[1];
@@ -78,8 +91,10 @@ TEST(IniRead, DuplicateModes)
 {
     const char* text = "[s]\nk=first\nK=second\nk = third\n[t]\nk=other\n";
     const std::vector<std::pair<int, std::vector<std::string>>> cases = {
-        {IniFile::kModeFirst, {"first"}}, {IniFile::kModeLast, {"third"}},
-        {IniFile::kModeError, {"first"}}, {IniFile::kModeList, {"first", "second", "third"}},
+        {IniFile::kModeFirst, {"first"}},
+        {IniFile::kModeLast, {"third"}},
+        {IniFile::kModeError, {"first"}},
+        {IniFile::kModeList, {"first", "second", "third"}},
     };
     for (const auto& c : cases) {
         IniFile ini("d.ini", c.first);
@@ -102,8 +117,8 @@ TEST(IniFiles, IncludesByteOrderMarkAndMissingFiles)
 {
     ScratchDir dir;
     const std::string inc = dir.write("inc.ini", "inherited = 1\n[New]\nfromInclude = 2\n");
-    const std::string main = dir.write("main.ini", "\xEF\xBB\xBF[Old]\r\nbefore = a\r\n__INCLUDE__ = " + inc +
-                                                       "\r\nafter = b\r\n");
+    const std::string main =
+        dir.write("main.ini", "\xEF\xBB\xBF[Old]\r\nbefore = a\r\n__INCLUDE__ = " + inc + "\r\nafter = b\r\n");
     IniFile ini(main.c_str(), IniFile::kModeLast);
     ASSERT_TRUE(ini.load()) << error(ini);
     EXPECT_EQ(value(ini, "Old", "before"), "a");

@@ -22,25 +22,25 @@ extern "C" {
 #endif
 
 /* Return codes (values of the CPI-C standard). */
-#define CM_OK                          0
-#define CM_ALLOCATE_FAILURE_NO_RETRY   1
-#define CM_ALLOCATE_FAILURE_RETRY      2
-#define CM_CONVERSATION_TYPE_MISMATCH  3
-#define CM_SECURITY_NOT_VALID          6
-#define CM_TPN_NOT_RECOGNIZED          9
-#define CM_TP_NOT_AVAILABLE_NO_RETRY  10
-#define CM_TP_NOT_AVAILABLE_RETRY     11
-#define CM_DEALLOCATED_ABEND          17
-#define CM_DEALLOCATED_NORMAL         18
-#define CM_PARAMETER_ERROR            19
-#define CM_PRODUCT_SPECIFIC_ERROR     20
-#define CM_PROGRAM_PARAMETER_CHECK    24
-#define CM_PROGRAM_STATE_CHECK        25
-#define CM_RESOURCE_FAILURE_NO_RETRY  26
-#define CM_RESOURCE_FAILURE_RETRY     27
-#define CM_OPERATION_INCOMPLETE       35
-#define CM_SECURITY_NOT_SUPPORTED     46
-#define CM_SECURITY_MUTUAL_FAILED     47
+#define CM_OK 0
+#define CM_ALLOCATE_FAILURE_NO_RETRY 1
+#define CM_ALLOCATE_FAILURE_RETRY 2
+#define CM_CONVERSATION_TYPE_MISMATCH 3
+#define CM_SECURITY_NOT_VALID 6
+#define CM_TPN_NOT_RECOGNIZED 9
+#define CM_TP_NOT_AVAILABLE_NO_RETRY 10
+#define CM_TP_NOT_AVAILABLE_RETRY 11
+#define CM_DEALLOCATED_ABEND 17
+#define CM_DEALLOCATED_NORMAL 18
+#define CM_PARAMETER_ERROR 19
+#define CM_PRODUCT_SPECIFIC_ERROR 20
+#define CM_PROGRAM_PARAMETER_CHECK 24
+#define CM_PROGRAM_STATE_CHECK 25
+#define CM_RESOURCE_FAILURE_NO_RETRY 26
+#define CM_RESOURCE_FAILURE_RETRY 27
+#define CM_OPERATION_INCOMPLETE 35
+#define CM_SECURITY_NOT_SUPPORTED 46
+#define CM_SECURITY_MUTUAL_FAILED 47
 
 /* A block is below this many bytes. */
 #define WC_MAX_BLOCK 32000
@@ -85,8 +85,8 @@ void cm_set_tag(unsigned char* cid, const char* tag, int32_t* rc);
  * conversation; connecting and the host's answer are bounded by t1_seconds
  * (0 or below: no limit). password_check 1: the host checks the password,
  * 0: only the user. On success the caller holds the turn. */
-void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host_port, uint16_t pc_port,
-             int32_t t1_seconds, int32_t password_check, int32_t* rc);
+void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host_port, uint16_t pc_port, int32_t t1_seconds,
+             int32_t password_check, int32_t* rc);
 /* Text of a return code (never NULL). */
 const char* cm_rc2str(int32_t rc);
 /* Sends one block of *length bytes (0 .. WC_MAX_BLOCK - 1). send_type must
@@ -97,8 +97,8 @@ const char* cm_rc2str(int32_t rc);
  * the block that passes the turn, before cm_rcv_bin waits, by cm_deal or
  * cm_stop, and by cm_flush. A write failure is reported by the call that
  * writes. */
-void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int32_t* length,
-                 int32_t send_type, int32_t* status, int32_t* rc, int32_t hand_over);
+void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int32_t* length, int32_t send_type, int32_t* status,
+                 int32_t* rc, int32_t hand_over);
 /* Writes the blocks that cm_send_bin has buffered, keeping the turn: for a
  * sender that pauses without passing the turn. rc as cm_send_bin gives for
  * a failed write; CM_OK when nothing was waiting. */
@@ -108,8 +108,8 @@ void cm_flush(unsigned char* cid, int32_t* rc);
  * the host returning the turn), or 0 with rc != 0. data_received (may be
  * NULL): 0 no data, 2 complete data; status_received (may be NULL): 1 when
  * the host passed the turn with this block, else 0. */
-int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length,
-                   int32_t* rc, int32_t* data_received, int32_t* status_received);
+int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length, int32_t* rc,
+                   int32_t* data_received, int32_t* status_received);
 /* Ends the conversation abnormally (the host sees CM_DEALLOCATED_ABEND) and
  * frees it. An all-zero cid: nothing to do, CM_OK. */
 void cm_stop(unsigned char* cid, int32_t* rc);

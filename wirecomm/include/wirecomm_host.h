@@ -28,8 +28,8 @@ extern "C" {
 #endif
 
 /* Limits of the allocation fields (bytes, without the terminating NUL). */
-#define WCH_MAX_NAME 64       /* symbolic destination, user id, tag */
-#define WCH_MAX_PASSWORD 128  /* password or pass phrase */
+#define WCH_MAX_NAME 64      /* symbolic destination, user id, tag */
+#define WCH_MAX_PASSWORD 128 /* password or pass phrase */
 
 typedef struct wch_listener wch_listener;
 typedef struct wch_conv wch_conv;
@@ -73,8 +73,7 @@ typedef struct wch_alloc_info {
  * is copied; NULL means plain TCP. Returns NULL and sets *rc on failure
  * (CM_PARAMETER_ERROR for a bad address or unreadable certificate/key,
  * CM_PRODUCT_SPECIFIC_ERROR when the socket cannot be bound). */
-wch_listener* wch_listen(const char* address, uint16_t port, const wch_config* config,
-                         int32_t* rc);
+wch_listener* wch_listen(const char* address, uint16_t port, const wch_config* config, int32_t* rc);
 
 /* The port the listener is bound to. */
 uint16_t wch_listener_port(const wch_listener* listener);
@@ -143,8 +142,8 @@ int32_t wch_allocate_reply(wch_conv* conv, int32_t rc);
  *                            capacity: the block is then lost)
  *   CM_PROGRAM_STATE_CHECK   allocation not accepted or conversation ended
  * length and hand_over may be NULL. */
-int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity, int32_t* length,
-                    int32_t* hand_over, int32_t timeout_ms);
+int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity, int32_t* length, int32_t* hand_over,
+                    int32_t timeout_ms);
 
 /* Sends one block of length bytes (0 .. WC_MAX_BLOCK - 1). hand_over 1
  * passes the turn to the PC. Length out of range or NULL data with a

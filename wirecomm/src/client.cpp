@@ -150,8 +150,7 @@ int passPhraseCallback(char* buf, int size, int, void*)
 }
 
 // Connects within the deadline; returns the socket or -1 with rc.
-int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline& deadline,
-              int32_t& rc)
+int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline& deadline, int32_t& rc)
 {
     if (!sock::startup()) {
         WC_TRACE(1, "cannot start the sockets");
@@ -237,8 +236,7 @@ int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline
             }
             if (e != 0) {
                 if (e == ETIMEDOUT)
-                    WC_TRACE(1, "connect to %s:%u: no answer within the connection time limit", ip,
-                             hostPort);
+                    WC_TRACE(1, "connect to %s:%u: no answer within the connection time limit", ip, hostPort);
                 else
                     WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, sock::errorText(e).c_str());
                 rc = e == ECONNREFUSED ? CM_ALLOCATE_FAILURE_NO_RETRY : CM_ALLOCATE_FAILURE_RETRY;
@@ -276,8 +274,7 @@ SSL_CTX* clientContext(const Settings& s, int32_t& rc)
         ca = envOr("WIRECOMM_PEM_CA", "");
     if (!ca.empty()) {
         if (SSL_CTX_load_verify_locations(ctx, ca.c_str(), nullptr) != 1) {
-            WC_TRACE(1, "cannot load trusted certificates from '%s': %s", ca.c_str(),
-                     opensslErrors().c_str());
+            WC_TRACE(1, "cannot load trusted certificates from '%s': %s", ca.c_str(), opensslErrors().c_str());
             SSL_CTX_free(ctx);
             rc = CM_PARAMETER_ERROR;
             return nullptr;
@@ -293,11 +290,9 @@ SSL_CTX* clientContext(const Settings& s, int32_t& rc)
         const char* key = envOr("WIRECOMM_CLIENT_KEY", "wirecomm-client.key");
         SSL_CTX_set_default_passwd_cb(ctx, passPhraseCallback);
         if (SSL_CTX_use_certificate_chain_file(ctx, cert) != 1 ||
-            SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) != 1 ||
-            SSL_CTX_check_private_key(ctx) != 1) {
+            SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
             // The error text names files and reasons, never key contents.
-            WC_TRACE(1, "cannot use client certificate '%s' with key '%s': %s", cert, key,
-                     opensslErrors().c_str());
+            WC_TRACE(1, "cannot use client certificate '%s' with key '%s': %s", cert, key, opensslErrors().c_str());
             SSL_CTX_free(ctx);
             rc = CM_PARAMETER_ERROR;
             return nullptr;
@@ -322,8 +317,7 @@ int32_t checkServer(Conversation& c)
     if (expected.empty() && c.settings.mode == 4)
         expected = envOr("WIRECOMM_COMMON_NAME", "");
     if (!expected.empty() && expected != "*" && !sameName(cn, expected)) {
-        WC_TRACE(1, "server certificate common name '%s' is not the expected '%s'", cn.c_str(),
-                 expected.c_str());
+        WC_TRACE(1, "server certificate common name '%s' is not the expected '%s'", cn.c_str(), expected.c_str());
         rc = CM_SECURITY_MUTUAL_FAILED;
     }
     if (rc == CM_OK && c.settings.pinSet) {
@@ -389,8 +383,11 @@ int32_t sendFrame(Conversation& c, uint8_t type, uint8_t flags, const unsigned c
 {
     Io io = writeFrame(*c.conn, type, flags, p, n, deadline);
     switch (io) {
-    case Io::Ok: return CM_OK;
-    case Io::Timeout: WC_TRACE(1, "sending timed out"); return timeoutRc;
+    case Io::Ok:
+        return CM_OK;
+    case Io::Timeout:
+        WC_TRACE(1, "sending timed out");
+        return timeoutRc;
     default:
         WC_TRACE(1, "sending failed: %s", c.conn->m_strError.c_str());
         return failRc;
@@ -446,15 +443,13 @@ int32_t startTls(Conversation& c, const Deadline& deadline)
             return CM_ALLOCATE_FAILURE_RETRY;
         }
         if (verify != X509_V_OK) {
-            WC_TRACE(1, "TLS handshake: server certificate not accepted: %s",
-                     X509_verify_cert_error_string(verify));
+            WC_TRACE(1, "TLS handshake: server certificate not accepted: %s", X509_verify_cert_error_string(verify));
             return CM_SECURITY_MUTUAL_FAILED;
         }
         WC_TRACE(1, "TLS handshake failed: %s", c.conn->m_strError.c_str());
         return CM_ALLOCATE_FAILURE_NO_RETRY;
     }
-    WC_TRACE(3, "TLS established: %s, %s", SSL_get_version(c.conn->ssl()),
-             SSL_get_cipher_name(c.conn->ssl()));
+    WC_TRACE(3, "TLS established: %s, %s", SSL_get_version(c.conn->ssl()), SSL_get_cipher_name(c.conn->ssl()));
     return checkServer(c);
 }
 
@@ -555,18 +550,19 @@ int32_t sendAllocation(Conversation& c, const Deadline& deadline, int32_t passwo
     return rc;
 }
 
-int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pcPort,
-                 int32_t t1Seconds, int32_t passwordCheck)
+int32_t allocate(Conversation& c, const char* ip, uint16_t hostPort, uint16_t pcPort, int32_t t1Seconds,
+                 int32_t passwordCheck)
 {
     const Settings& s = c.settings;
     int32_t rc = checkAllocation(s, ip, passwordCheck);
     if (rc != CM_OK)
         return rc;
     Deadline deadline = Deadline::after(t1Seconds > 0 ? int64_t(t1Seconds) * 1000 : -1);
-    WC_TRACE(3, "allocating member '%s' for user '%s' at %s:%u (local port %u), crypt mode %d, "
-                "security level %d, time limit %d s, password check %d",
-             c.symdest.c_str(), c.user.c_str(), ip, hostPort, pcPort, s.mode, s.securityLevel,
-             t1Seconds, passwordCheck);
+    WC_TRACE(3,
+             "allocating member '%s' for user '%s' at %s:%u (local port %u), crypt mode %d, "
+             "security level %d, time limit %d s, password check %d",
+             c.symdest.c_str(), c.user.c_str(), ip, hostPort, pcPort, s.mode, s.securityLevel, t1Seconds,
+             passwordCheck);
 
     if (s.mode != 1) {
         c.ctx = clientContext(s, rc);
@@ -633,7 +629,7 @@ int32_t endFrameWaiting(Conversation& c)
             return CM_OK;
         if (r != FrameResult::Ok)
             return r == FrameResult::Closed || r == FrameResult::Failed ? CM_RESOURCE_FAILURE_RETRY
-                                                                       : CM_RESOURCE_FAILURE_NO_RETRY;
+                                                                        : CM_RESOURCE_FAILURE_NO_RETRY;
         if (f.type == kDealloc)
             return CM_DEALLOCATED_NORMAL;
         if (f.type == kStop)
@@ -668,9 +664,7 @@ void finish(unsigned char* cid, int32_t* rc, uint8_t type)
             // the blocks still waiting in the send buffer go first, with the end frame
             c->outbuf.appendFrame(type, 0, nullptr, 0);
             Io io = c->outbuf.flush(*c->conn, Deadline::after(kWriteLimitMs));
-            *rc = io == Io::Ok ? CM_OK
-                               : io == Io::Timeout ? CM_RESOURCE_FAILURE_NO_RETRY
-                                                   : CM_RESOURCE_FAILURE_RETRY;
+            *rc = io == Io::Ok ? CM_OK : io == Io::Timeout ? CM_RESOURCE_FAILURE_NO_RETRY : CM_RESOURCE_FAILURE_RETRY;
             if (*rc != CM_OK)
                 WC_TRACE(1, "sending the end failed: %s",
                          io == Io::Timeout ? "timed out" : c->conn->m_strError.c_str());
@@ -760,8 +754,7 @@ WC_EXPORT void cm_init(unsigned char* cid, const char* symdest, int32_t* rc)
     }
     for (int i = 0; i < WC_CID_SIZE; ++i)
         cid[i] = static_cast<unsigned char>(id >> (8 * i));
-    WC_TRACE(3, "cm_init: conversation %llu for member '%s'", static_cast<unsigned long long>(id),
-             symdest);
+    WC_TRACE(3, "cm_init: conversation %llu for member '%s'", static_cast<unsigned long long>(id), symdest);
     *rc = CM_OK;
 }
 
@@ -778,8 +771,7 @@ WC_EXPORT void cm_set_rcv_timeout(unsigned char* cid, int32_t seconds)
 namespace {
 // cm_scsu, cm_scsp and cm_set_tag: one text field before the allocation.
 template <typename Store>
-void setField(unsigned char* cid, const char* value, int32_t* rc, size_t minLen, size_t maxLen,
-              Store store)
+void setField(unsigned char* cid, const char* value, int32_t* rc, size_t minLen, size_t maxLen, Store store)
 {
     int32_t dummy;
     if (!rc)
@@ -808,8 +800,7 @@ void setField(unsigned char* cid, const char* value, int32_t* rc, size_t minLen,
 
 WC_EXPORT void cm_scsu(unsigned char* cid, const char* userid, int32_t* rc)
 {
-    setField(cid, userid, rc, 1, kMaxName,
-             [](Conversation& c, const char* v, size_t) { c.user = v; });
+    setField(cid, userid, rc, 1, kMaxName, [](Conversation& c, const char* v, size_t) { c.user = v; });
 }
 
 WC_EXPORT void cm_scsp(unsigned char* cid, const char* password, int32_t* rc)
@@ -823,8 +814,8 @@ WC_EXPORT void cm_set_tag(unsigned char* cid, const char* tag, int32_t* rc)
     setField(cid, tag, rc, 0, kMaxName, [](Conversation& c, const char* v, size_t) { c.tag = v; });
 }
 
-WC_EXPORT void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host_port,
-                       uint16_t pc_port, int32_t t1_seconds, int32_t password_check, int32_t* rc)
+WC_EXPORT void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host_port, uint16_t pc_port,
+                       int32_t t1_seconds, int32_t password_check, int32_t* rc)
 {
     int32_t dummy;
     if (!rc)
@@ -852,8 +843,8 @@ WC_EXPORT void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host
     c->password.wipe();
 }
 
-WC_EXPORT void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int32_t* length,
-                           int32_t send_type, int32_t* status, int32_t* rc, int32_t hand_over)
+WC_EXPORT void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int32_t* length, int32_t send_type,
+                           int32_t* status, int32_t* rc, int32_t hand_over)
 {
     int32_t dummy;
     if (!rc)
@@ -864,8 +855,8 @@ WC_EXPORT void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int3
     if (!c)
         return;
     std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed || !length || *length < 0 || *length >= WC_MAX_BLOCK || (!buffer && *length > 0) ||
-        send_type != 0 || (hand_over != 0 && hand_over != 1)) {
+    if (c->freed || !length || *length < 0 || *length >= WC_MAX_BLOCK || (!buffer && *length > 0) || send_type != 0 ||
+        (hand_over != 0 && hand_over != 1)) {
         WC_TRACE(1, "cm_send_bin: invalid arguments");
         *rc = CM_PROGRAM_PARAMETER_CHECK;
         return;
@@ -880,8 +871,7 @@ WC_EXPORT void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int3
     }
     // The block joins the send buffer; the buffer is written when the turn
     // passes, when it is full or its first block has waited long enough.
-    c->outbuf.appendFrame(kData, hand_over ? kFlagHandOver : 0, buffer,
-                          static_cast<size_t>(*length));
+    c->outbuf.appendFrame(kData, hand_over ? kFlagHandOver : 0, buffer, static_cast<size_t>(*length));
     WC_TRACE(5, "sent block of %d bytes, hand-over %d", *length, hand_over);
     *rc = hand_over || c->outbuf.due() ? flushBlocks(*c) : CM_OK;
 }
@@ -910,8 +900,8 @@ WC_EXPORT void cm_flush(unsigned char* cid, int32_t* rc)
     *rc = flushBlocks(*c);
 }
 
-WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length,
-                             int32_t* rc, int32_t* data_received, int32_t* status_received)
+WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length, int32_t* rc,
+                             int32_t* data_received, int32_t* status_received)
 {
     int32_t dummy;
     if (!rc)
@@ -943,14 +933,14 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
     if (*rc != CM_OK)
         return 0;
     // A block that is already in the buffer needs no clock.
-    Deadline deadline = c->inbuf.holdsFrame() || c->rcvTimeout <= 0
-                            ? Deadline::never()
-                            : Deadline::after(int64_t(c->rcvTimeout) * 1000);
+    Deadline deadline = c->inbuf.holdsFrame() || c->rcvTimeout <= 0 ? Deadline::never()
+                                                                    : Deadline::after(int64_t(c->rcvTimeout) * 1000);
     FrameView f;
     std::string why;
     FrameResult r = nextFrame(*c->conn, c->inbuf, deadline, f, why);
     switch (r) {
-    case FrameResult::Ok: break;
+    case FrameResult::Ok:
+        break;
     case FrameResult::Timeout:
         WC_TRACE(3, "receive: nothing within %d s", c->rcvTimeout);
         *rc = CM_OPERATION_INCOMPLETE;
@@ -986,8 +976,7 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
         return 0;
     }
     if (f.length > capacity) {
-        WC_TRACE(1, "receive: block of %zu bytes does not fit the buffer of %zu bytes; dropped",
-                 f.length, capacity);
+        WC_TRACE(1, "receive: block of %zu bytes does not fit the buffer of %zu bytes; dropped", f.length, capacity);
         *rc = CM_PROGRAM_PARAMETER_CHECK;
         return 0;
     }
@@ -997,8 +986,7 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
         *data_received = f.length == 0 ? 0 : 2;
     if (status_received)
         *status_received = (f.flags & kFlagHandOver) ? 1 : 0;
-    WC_TRACE(5, "received block of %zu bytes%s", f.length,
-             (f.flags & kFlagHandOver) ? ", hand-over" : "");
+    WC_TRACE(5, "received block of %zu bytes%s", f.length, (f.flags & kFlagHandOver) ? ", hand-over" : "");
     *rc = CM_OK;
     return static_cast<int32_t>(f.length);
 }

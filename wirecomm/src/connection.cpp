@@ -18,8 +18,7 @@ namespace wc {
 
 int64_t monotonicMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -120,7 +119,9 @@ private:
 
 } // namespace
 
-Connection::Connection(int fd) : m_fd(fd) {}
+Connection::Connection(int fd) : m_fd(fd)
+{
+}
 
 Connection::~Connection()
 {

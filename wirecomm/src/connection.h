@@ -31,10 +31,10 @@ private:
 
 enum class Io {
     Ok,
-    Timeout,   // deadline reached, nothing lost
-    Eof,       // orderly end of the byte stream
-    Error,     // socket failure (reset, broken pipe, ...)
-    Protocol,  // TLS protocol failure
+    Timeout,  // deadline reached, nothing lost
+    Eof,      // orderly end of the byte stream
+    Error,    // socket failure (reset, broken pipe, ...)
+    Protocol, // TLS protocol failure
 };
 
 class Connection {

@@ -66,8 +66,8 @@ bool EphemeralKey::publicKey(unsigned char out[32]) const
     return m_key && EVP_PKEY_get_raw_public_key(m_key, out, &len) == 1 && len == 32;
 }
 
-bool EphemeralKey::agree(const unsigned char peer[32], const unsigned char pcKey[32],
-                         const unsigned char hostKey[32], SecretBytes& key) const
+bool EphemeralKey::agree(const unsigned char peer[32], const unsigned char pcKey[32], const unsigned char hostKey[32],
+                         SecretBytes& key) const
 {
     if (!m_key)
         return false;
@@ -99,8 +99,7 @@ bool EphemeralKey::agree(const unsigned char peer[32], const unsigned char pcKey
     if (kdf && EVP_PKEY_derive_init(kdf) == 1 && EVP_PKEY_CTX_set_hkdf_md(kdf, EVP_sha256()) == 1 &&
         EVP_PKEY_CTX_set1_hkdf_salt(kdf, salt, sizeof salt) == 1 &&
         EVP_PKEY_CTX_set1_hkdf_key(kdf, shared.data(), static_cast<int>(shared.size())) == 1 &&
-        EVP_PKEY_CTX_add1_hkdf_info(kdf, reinterpret_cast<const unsigned char*>(info),
-                                    sizeof info - 1) == 1 &&
+        EVP_PKEY_CTX_add1_hkdf_info(kdf, reinterpret_cast<const unsigned char*>(info), sizeof info - 1) == 1 &&
         EVP_PKEY_derive(kdf, key.data(), &keyLen) == 1 && keyLen == 32)
         ok = true;
     EVP_PKEY_CTX_free(kdf);
@@ -125,8 +124,7 @@ bool sealPassword(const SecretBytes& key, const std::string& aad, const SecretBy
               EVP_EncryptUpdate(ctx, nullptr, &len, reinterpret_cast<const unsigned char*>(aad.data()),
                                 static_cast<int>(aad.size())) == 1;
     if (ok && !password.empty())
-        ok = EVP_EncryptUpdate(ctx, out.data() + 12, &len, password.data(),
-                               static_cast<int>(password.size())) == 1;
+        ok = EVP_EncryptUpdate(ctx, out.data() + 12, &len, password.data(), static_cast<int>(password.size())) == 1;
     ok = ok && EVP_EncryptFinal_ex(ctx, out.data() + 12 + password.size(), &len) == 1 &&
          EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_GCM_GET_TAG, 16, out.data() + 12 + password.size()) == 1;
     EVP_CIPHER_CTX_free(ctx);
@@ -135,8 +133,8 @@ bool sealPassword(const SecretBytes& key, const std::string& aad, const SecretBy
     return ok;
 }
 
-bool openPassword(const SecretBytes& key, const std::string& aad, const unsigned char* in,
-                  size_t n, SecretBytes& password)
+bool openPassword(const SecretBytes& key, const std::string& aad, const unsigned char* in, size_t n,
+                  SecretBytes& password)
 {
     if (key.size() != 32 || n < 12 + 16)
         return false;
@@ -228,8 +226,7 @@ bool sameName(const std::string& a, const std::string& b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }

@@ -45,8 +45,8 @@ public:
     // The 32-byte envelope key agreed with the peer's public key:
     // HKDF-SHA256(X25519 shared secret, salt = PC key || host key,
     // info = "wirecomm-2 password").
-    bool agree(const unsigned char peer[32], const unsigned char pcKey[32],
-               const unsigned char hostKey[32], SecretBytes& key) const;
+    bool agree(const unsigned char peer[32], const unsigned char pcKey[32], const unsigned char hostKey[32],
+               SecretBytes& key) const;
 
 private:
     EVP_PKEY* m_key = nullptr;
@@ -56,8 +56,8 @@ private:
 bool sealPassword(const SecretBytes& key, const std::string& aad, const SecretBytes& password,
                   std::vector<unsigned char>& out);
 // The reverse; false when the envelope does not authenticate.
-bool openPassword(const SecretBytes& key, const std::string& aad, const unsigned char* in,
-                  size_t n, SecretBytes& password);
+bool openPassword(const SecretBytes& key, const std::string& aad, const unsigned char* in, size_t n,
+                  SecretBytes& password);
 
 // SHA-256 over the DER SubjectPublicKeyInfo of a certificate.
 bool publicKeyFingerprint(X509* cert, unsigned char out[32]);

@@ -34,19 +34,26 @@ uint16_t getU16(const unsigned char* p)
 long maxPayload(uint8_t type)
 {
     switch (type) {
-    case kHello: return 2 + kKeySize;
-    case kHelloReply: return 5 + kKeySize;
-    case kAlloc: return kMaxAllocPayload;
-    case kAllocReply: return 4;
-    case kData: return WC_MAX_BLOCK - 1;
+    case kHello:
+        return 2 + kKeySize;
+    case kHelloReply:
+        return 5 + kKeySize;
+    case kAlloc:
+        return kMaxAllocPayload;
+    case kAllocReply:
+        return 4;
+    case kData:
+        return WC_MAX_BLOCK - 1;
     case kDealloc:
-    case kStop: return 0;
-    default: return -1;
+    case kStop:
+        return 0;
+    default:
+        return -1;
     }
 }
 
-FrameResult nextFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline,
-                      FrameView& frame, std::string& why)
+FrameResult nextFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline, FrameView& frame,
+                      std::string& why)
 {
     FrameResult r = inbuf.fill(conn, kHeaderSize, deadline, why);
     if (r != FrameResult::Ok)
@@ -91,8 +98,7 @@ FrameResult nextFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& de
     return FrameResult::Ok;
 }
 
-FrameResult readFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline,
-                      Frame& frame, std::string& why)
+FrameResult readFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& deadline, Frame& frame, std::string& why)
 {
     FrameView view;
     FrameResult r = nextFrame(conn, inbuf, deadline, view, why);
@@ -108,8 +114,8 @@ FrameResult readFrame(Connection& conn, ReceiveBuffer& inbuf, const Deadline& de
     return FrameResult::Ok;
 }
 
-Io writeFrame(Connection& conn, uint8_t type, uint8_t flags, const unsigned char* payload,
-              size_t length, const Deadline& deadline)
+Io writeFrame(Connection& conn, uint8_t type, uint8_t flags, const unsigned char* payload, size_t length,
+              const Deadline& deadline)
 {
     std::vector<unsigned char> out(kHeaderSize + length);
     out[0] = 'W';

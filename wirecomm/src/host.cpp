@@ -89,13 +89,10 @@ SSL_CTX* serverContext(const wch_config& cfg, int32_t& rc)
     SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
     static const unsigned char sessionContext[] = "wirecomm-2";
     SSL_CTX_set_session_id_context(ctx, sessionContext, sizeof sessionContext - 1);
-    if (!cfg.cert_file || !cfg.key_file ||
-        SSL_CTX_use_certificate_chain_file(ctx, cfg.cert_file) != 1 ||
-        SSL_CTX_use_PrivateKey_file(ctx, cfg.key_file, SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(ctx) != 1) {
-        WC_TRACE(1, "host: cannot use certificate '%s' and key '%s': %s",
-                 cfg.cert_file ? cfg.cert_file : "", cfg.key_file ? cfg.key_file : "",
-                 opensslErrors().c_str());
+    if (!cfg.cert_file || !cfg.key_file || SSL_CTX_use_certificate_chain_file(ctx, cfg.cert_file) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, cfg.key_file, SSL_FILETYPE_PEM) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
+        WC_TRACE(1, "host: cannot use certificate '%s' and key '%s': %s", cfg.cert_file ? cfg.cert_file : "",
+                 cfg.key_file ? cfg.key_file : "", opensslErrors().c_str());
         SSL_CTX_free(ctx);
         rc = CM_PARAMETER_ERROR;
         return nullptr;
@@ -103,8 +100,7 @@ SSL_CTX* serverContext(const wch_config& cfg, int32_t& rc)
     if (cfg.client_ca_file && *cfg.client_ca_file) {
         STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(cfg.client_ca_file);
         if (!names || SSL_CTX_load_verify_locations(ctx, cfg.client_ca_file, nullptr) != 1) {
-            WC_TRACE(1, "host: cannot load client CAs '%s': %s", cfg.client_ca_file,
-                     opensslErrors().c_str());
+            WC_TRACE(1, "host: cannot load client CAs '%s': %s", cfg.client_ca_file, opensslErrors().c_str());
             if (names)
                 sk_X509_NAME_pop_free(names, X509_NAME_free);
             SSL_CTX_free(ctx);
@@ -128,22 +124,21 @@ int32_t replyHello(wch_conv& c, int32_t rc, const unsigned char* hostKey, const 
         std::memcpy(payload + 5, hostKey, 32);
         n += 32;
     }
-    return writeFrame(*c.conn, kHelloReply, 0, payload, n, d) == Io::Ok ? CM_OK
-                                                                         : CM_RESOURCE_FAILURE_RETRY;
+    return writeFrame(*c.conn, kHelloReply, 0, payload, n, d) == Io::Ok ? CM_OK : CM_RESOURCE_FAILURE_RETRY;
 }
 
 int32_t replyAlloc(wch_conv& c, int32_t rc, const Deadline& d)
 {
     unsigned char payload[4];
     putU32(payload, static_cast<uint32_t>(rc));
-    return writeFrame(*c.conn, kAllocReply, 0, payload, 4, d) == Io::Ok ? CM_OK
-                                                                        : CM_RESOURCE_FAILURE_RETRY;
+    return writeFrame(*c.conn, kAllocReply, 0, payload, 4, d) == Io::Ok ? CM_OK : CM_RESOURCE_FAILURE_RETRY;
 }
 
 int32_t frameFailure(FrameResult r, const std::string& why)
 {
     switch (r) {
-    case FrameResult::Timeout: return CM_OPERATION_INCOMPLETE;
+    case FrameResult::Timeout:
+        return CM_OPERATION_INCOMPLETE;
     case FrameResult::Closed:
     case FrameResult::Failed:
         WC_TRACE(1, "host: connection lost: %s", why.c_str());
@@ -155,8 +150,7 @@ int32_t frameFailure(FrameResult r, const std::string& why)
 }
 
 // Takes one length-prefixed text field; false when it does not fit.
-bool takeField(const std::vector<unsigned char>& p, size_t& pos, const unsigned char*& data,
-               size_t& len, size_t maxLen)
+bool takeField(const std::vector<unsigned char>& p, size_t& pos, const unsigned char*& data, size_t& len, size_t maxLen)
 {
     if (pos + 2 > p.size())
         return false;
@@ -283,13 +277,11 @@ int32_t takeAllocation(wch_conv& c, const Deadline& deadline, int mode, HelloKey
     const unsigned char* d[4];
     size_t n[4];
     const size_t secretMax = mode == 1 ? WCH_MAX_PASSWORD + kNonceSize + kTagSize : WCH_MAX_PASSWORD;
-    bool ok = takeField(f.payload, pos, d[0], n[0], WCH_MAX_NAME) &&
-              takeField(f.payload, pos, d[1], n[1], WCH_MAX_NAME) &&
-              takeField(f.payload, pos, d[2], n[2], WCH_MAX_NAME) &&
-              takeField(f.payload, pos, d[3], n[3], secretMax) && pos == f.payload.size() &&
-              n[0] >= 1 && n[1] >= 1 && // member and user id: 1..64 bytes
-              copyText(c.info.symdest, d[0], n[0]) && copyText(c.info.user, d[1], n[1]) &&
-              copyText(c.info.tag, d[2], n[2]);
+    bool ok =
+        takeField(f.payload, pos, d[0], n[0], WCH_MAX_NAME) && takeField(f.payload, pos, d[1], n[1], WCH_MAX_NAME) &&
+        takeField(f.payload, pos, d[2], n[2], WCH_MAX_NAME) && takeField(f.payload, pos, d[3], n[3], secretMax) &&
+        pos == f.payload.size() && n[0] >= 1 && n[1] >= 1 && // member and user id: 1..64 bytes
+        copyText(c.info.symdest, d[0], n[0]) && copyText(c.info.user, d[1], n[1]) && copyText(c.info.tag, d[2], n[2]);
     if (!ok) {
         OPENSSL_cleanse(f.payload.data(), f.payload.size());
         WC_TRACE(1, "host: malformed allocation request");
@@ -314,8 +306,9 @@ int32_t takeAllocation(wch_conv& c, const Deadline& deadline, int mode, HelloKey
         replyAlloc(c, rc, deadline);
         return rc;
     }
-    WC_TRACE(3, "host: allocation request for member '%s', user '%s', tag '%s', mode %d, "
-                "password check %d",
+    WC_TRACE(3,
+             "host: allocation request for member '%s', user '%s', tag '%s', mode %d, "
+             "password check %d",
              c.info.symdest, c.info.user, c.info.tag, mode, c.info.password_check);
     return CM_OK;
 }
@@ -336,8 +329,7 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
 
 } // namespace
 
-WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch_config* config,
-                                   int32_t* rc)
+WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch_config* config, int32_t* rc)
 {
     int32_t dummy;
     if (!rc)
@@ -394,9 +386,8 @@ WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch
     struct sockaddr_storage bound;
     socklen_t len = sizeof bound;
     getsockname(fd, reinterpret_cast<struct sockaddr*>(&bound), &len);
-    l->port = ntohs(bound.ss_family == AF_INET6
-                        ? reinterpret_cast<struct sockaddr_in6*>(&bound)->sin6_port
-                        : reinterpret_cast<struct sockaddr_in*>(&bound)->sin_port);
+    l->port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<struct sockaddr_in6*>(&bound)->sin6_port
+                                                : reinterpret_cast<struct sockaddr_in*>(&bound)->sin_port);
     l->fd = fd;
     WC_TRACE(3, "host: listening on %s:%u%s", host, l->port, l->ctx ? " with TLS" : "");
     *rc = CM_OK;
@@ -468,8 +459,8 @@ WC_EXPORT wch_conv* wch_accept_connection(wch_listener* listener, int32_t timeou
     }
     c->clientCa = listener->clientCa;
     char host[64], serv[NI_MAXSERV];
-    if (getnameinfo(reinterpret_cast<struct sockaddr*>(&peer), sizeof peer, host, sizeof host, serv,
-                    sizeof serv, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+    if (getnameinfo(reinterpret_cast<struct sockaddr*>(&peer), sizeof peer, host, sizeof host, serv, sizeof serv,
+                    NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
         std::snprintf(c->info.peer_address, sizeof c->info.peer_address, "%s", host);
         c->info.peer_port = static_cast<uint16_t>(std::atoi(serv));
     }
@@ -549,8 +540,8 @@ namespace {
 int32_t flushBlocks(wch_conv* conv);
 } // namespace
 
-WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity,
-                              int32_t* length, int32_t* hand_over, int32_t timeout_ms)
+WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity, int32_t* length,
+                              int32_t* hand_over, int32_t timeout_ms)
 {
     if (length)
         *length = 0;
@@ -570,8 +561,7 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
     FrameView f;
     std::string why;
     FrameResult r = nextFrame(*conv->conn, conv->inbuf,
-                              conv->inbuf.holdsFrame() ? Deadline::never() : Deadline::after(timeout_ms),
-                              f, why);
+                              conv->inbuf.holdsFrame() ? Deadline::never() : Deadline::after(timeout_ms), f, why);
     if (r == FrameResult::Timeout)
         return CM_OPERATION_INCOMPLETE;
     if (r != FrameResult::Ok) {
@@ -602,8 +592,7 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
         *length = static_cast<int32_t>(f.length);
     if (hand_over)
         *hand_over = (f.flags & kFlagHandOver) ? 1 : 0;
-    WC_TRACE(5, "host: received block of %zu bytes%s", f.length,
-             (f.flags & kFlagHandOver) ? ", hand-over" : "");
+    WC_TRACE(5, "host: received block of %zu bytes%s", f.length, (f.flags & kFlagHandOver) ? ", hand-over" : "");
     return CM_OK;
 }
 
@@ -616,8 +605,7 @@ int32_t flushBlocks(wch_conv* conv)
     Io io = conv->outbuf.flush(*conv->conn, Deadline::after(kWriteLimitMs));
     if (io == Io::Ok)
         return CM_OK;
-    int32_t rc = io == Io::Error || io == Io::Eof ? CM_RESOURCE_FAILURE_RETRY
-                                                  : CM_RESOURCE_FAILURE_NO_RETRY;
+    int32_t rc = io == Io::Error || io == Io::Eof ? CM_RESOURCE_FAILURE_RETRY : CM_RESOURCE_FAILURE_NO_RETRY;
     WC_TRACE(1, "host: sending failed: %s", conv->conn->m_strError.c_str());
     conv->end(rc, 0);
     return rc;
@@ -626,8 +614,7 @@ int32_t flushBlocks(wch_conv* conv)
 // Frames and raw bytes join the send buffer, behind the blocks already
 // waiting; the buffer is written when the turn passes (hand-over, an end
 // frame), for raw bytes, or when it is due.
-int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned char* data,
-                  size_t length, bool raw)
+int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned char* data, size_t length, bool raw)
 {
     if ((conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected) && !raw)
         return CM_PROGRAM_STATE_CHECK;
@@ -642,15 +629,12 @@ int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned ch
 }
 } // namespace
 
-WC_EXPORT int32_t wch_send(wch_conv* conv, const unsigned char* data, int32_t length,
-                           int32_t hand_over)
+WC_EXPORT int32_t wch_send(wch_conv* conv, const unsigned char* data, int32_t length, int32_t hand_over)
 {
-    if (!conv || length < 0 || length >= WC_MAX_BLOCK || (!data && length > 0) ||
-        (hand_over != 0 && hand_over != 1))
+    if (!conv || length < 0 || length >= WC_MAX_BLOCK || (!data && length > 0) || (hand_over != 0 && hand_over != 1))
         return CM_PROGRAM_PARAMETER_CHECK;
     std::lock_guard<std::mutex> lock(conv->op);
-    int32_t rc = hostWrite(conv, kData, hand_over ? kFlagHandOver : 0, data,
-                           static_cast<size_t>(length), false);
+    int32_t rc = hostWrite(conv, kData, hand_over ? kFlagHandOver : 0, data, static_cast<size_t>(length), false);
     if (rc == CM_OK)
         WC_TRACE(5, "host: sent block of %d bytes, hand-over %d", length, hand_over);
     return rc;

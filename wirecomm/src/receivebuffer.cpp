@@ -8,8 +8,7 @@
 
 namespace wc {
 
-FrameResult ReceiveBuffer::fill(Connection& conn, size_t want, const Deadline& deadline,
-                                std::string& why)
+FrameResult ReceiveBuffer::fill(Connection& conn, size_t want, const Deadline& deadline, std::string& why)
 {
     while (size() < want) {
         if (m_bytes.empty())
@@ -26,8 +25,10 @@ FrameResult ReceiveBuffer::fill(Connection& conn, size_t want, const Deadline& d
         Io io = conn.readSome(m_bytes.data() + m_end, m_bytes.size() - m_end, got, deadline);
         m_end += got;
         switch (io) {
-        case Io::Ok: break;
-        case Io::Timeout: return FrameResult::Timeout;
+        case Io::Ok:
+            break;
+        case Io::Timeout:
+            return FrameResult::Timeout;
         case Io::Eof:
             why = "connection closed by the peer";
             return size() == 0 ? FrameResult::Closed : FrameResult::Truncated;

@@ -33,8 +33,7 @@ void SendBuffer::noteFirst()
     }
 }
 
-void SendBuffer::appendFrame(uint8_t type, uint8_t flags, const unsigned char* payload,
-                             size_t length)
+void SendBuffer::appendFrame(uint8_t type, uint8_t flags, const unsigned char* payload, size_t length)
 {
     noteFirst();
     size_t at = m_bytes.size();

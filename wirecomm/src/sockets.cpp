@@ -76,8 +76,8 @@ std::string errorText(int e)
         break;
     }
     char buf[256] = {0};
-    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(e), 0, buf, sizeof buf, nullptr) == 0)
+    if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(e), 0,
+                       buf, sizeof buf, nullptr) == 0)
         return "socket error " + std::to_string(e);
     std::string text(buf);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))

@@ -28,15 +28,33 @@ namespace sock {
 bool startup();
 // Winsock's last error, as an errno value where the library needs one.
 int lastError();
-inline int closeSocket(int s) { return ::closesocket(static_cast<SOCKET>(s)); }
-inline int pollSockets(pollfd* fds, unsigned long n, int ms) { return ::WSAPoll(fds, n, ms); }
+inline int closeSocket(int s)
+{
+    return ::closesocket(static_cast<SOCKET>(s));
+}
+inline int pollSockets(pollfd* fds, unsigned long n, int ms)
+{
+    return ::WSAPoll(fds, n, ms);
+}
 constexpr int sendFlags = 0; // Windows has no SIGPIPE
 constexpr int shutSend = SD_SEND;
 #else
-inline bool startup() { return true; }
-inline int lastError() { return errno; }
-inline int closeSocket(int s) { return ::close(s); }
-inline int pollSockets(pollfd* fds, nfds_t n, int ms) { return ::poll(fds, n, ms); }
+inline bool startup()
+{
+    return true;
+}
+inline int lastError()
+{
+    return errno;
+}
+inline int closeSocket(int s)
+{
+    return ::close(s);
+}
+inline int pollSockets(pollfd* fds, nfds_t n, int ms)
+{
+    return ::poll(fds, n, ms);
+}
 constexpr int sendFlags = MSG_NOSIGNAL;
 constexpr int shutSend = SHUT_WR;
 #endif

@@ -21,8 +21,8 @@ public:
     void write(int level, const char* file, int line, const std::string& text) override
     {
         if (m_core.accepts(level))
-            m_core.log(level, nullptr, nullptr, -1, file, line, nullptr, nullptr, nullptr, nullptr, 0, 0,
-                       "%s\n", text.c_str());
+            m_core.log(level, nullptr, nullptr, -1, file, line, nullptr, nullptr, nullptr, nullptr, 0, 0, "%s\n",
+                       text.c_str());
     }
     Logger::Core m_core;
 };

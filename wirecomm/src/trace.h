@@ -36,8 +36,8 @@ void traceWrite(int level, const char* file, int line, const char* format, ...)
 
 } // namespace wc
 
-#define WC_TRACE(level, ...)                                                   \
-    do {                                                                       \
-        if (::wc::traceEnabled(level))                                         \
-            ::wc::traceWrite((level), __FILE__, __LINE__, __VA_ARGS__);        \
+#define WC_TRACE(level, ...)                                                                                           \
+    do {                                                                                                               \
+        if (::wc::traceEnabled(level))                                                                                 \
+            ::wc::traceWrite((level), __FILE__, __LINE__, __VA_ARGS__);                                                \
     } while (0)
