@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 PACKAGES="g++ cmake make libsqlite3-dev libboost-dev libssl-dev openssl googletest libgtest-dev
-libbenchmark-dev sqlite3 php-cli php-sqlite3 python3 clang libclang-rt-14-dev
+libbenchmark-dev clang-format sqlite3 php-cli php-sqlite3 python3 clang libclang-rt-14-dev
 dpkg-dev file lintian composer"
 missing=""
 for p in $PACKAGES; do

@@ -17,6 +17,8 @@ stage() {
 }
 
 stage setup "$root/scripts/setup.sh"
+# Every C and C++ source in the one style of .clang-format.
+stage format "$root/scripts/check-format.sh"
 # Benchmarks are not part of the test build (bench/ has its own run); in CI
 # a warning fails the build.
 stage build env BUILD_DIR="$build" "$root/scripts/build.sh" -DVEXLINK_BENCH=OFF -DVEXLINK_WERROR=ON
