@@ -1,9 +1,16 @@
-// A session's answers without a network: turn rules, the upload protocol, fault switch syntax, the
-// listen address (what each switch makes of an answer: tests/faults).
+// A session's answers without a network: turn rules, the upload protocol, unparsable requests,
+// fault switch syntax, the allocation check, the listen address (what each switch makes of an
+// answer: tests/faults; conversations over the network: tests/e2e).
 
 #include "testutil.h"
 
 #include "seed.h"
+#include "server.h"
+
+#include <wirecomm.h>
+#include <wirecomm_host.h>
+
+#include <cstring>
 
 using namespace hostemu_test;
 using namespace hostemu;
@@ -103,6 +110,57 @@ TEST_F(SessionTest, TurnsAndTheUploadProtocol)
     s.reset();
     EXPECT_EQ(Records("VEXUSR1.DEMO.DATA"), 6u);
     EXPECT_TRUE(std::filesystem::is_empty(m_dir.path() + "/tmp"));
+}
+
+TEST_F(SessionTest, UnparsableRequestsGetANonZeroReturnCode)
+{
+    auto s = Make();
+    EXPECT_EQ(Ask(*s, "PHNOSUCH", "x").at(0), "HPMSG:RC=12 REQUEST 'PHNOSUCH' NOT KNOWN TO THE HOST");
+    const std::string quoted = Ask(*s, "PHGETFILE", "ARC=0").at(0); // quoting RC=0 is no success
+    EXPECT_EQ(quoted.compare(0, 11, "HPMSG:RC=8 "), 0) << quoted;
+    EXPECT_EQ(quoted.find("RC=0"), std::string::npos) << quoted;
+    EXPECT_TRUE(s->OnBlock("\xD7\xC8\xC1\xC2", true, m_sink));
+    EXPECT_EQ(m_sink.Take().at(0), "HPMSG:RC=12 RECORD OF 4 BYTES IS SHORTER THAN ITS 10-BYTE ITEM PREFIX");
+}
+
+// Who may allocate: the member, the user, the password when the PC or the user's entry asks for
+// its check, and the per-user switch that rejects every password.
+TEST(Allocation, UsersPasswordsMembersAndTheRejectSwitch)
+{
+    EmuConfig cfg;
+    cfg.members = {"VEXSTC"};
+    UserEntry user;
+    user.name = "VEXUSR1";
+    user.password = "VEXPWD1";
+    cfg.AddUser(user);
+    user.name = "STRICT";
+    user.password = "pass phrase with blanks";
+    user.check = UserEntry::Check::Yes;
+    cfg.AddUser(user);
+    user.name = "REFUSED";
+    user.check = UserEntry::Check::Client;
+    user.faultKeys.emplace_back("REJECT_PASSWORD", "YES");
+    cfg.AddUser(user);
+    const Server server(cfg);
+    struct Case {
+        const char *user, *password, *member;
+        int check;
+        int32_t rc;
+    };
+    for (const Case& c :
+         {Case{"VEXUSR1", "wrong", "VEXSTC", 1, CM_SECURITY_NOT_VALID},
+          Case{"NOBODY", "VEXPWD1", "VEXSTC", 1, CM_SECURITY_NOT_VALID},
+          Case{"VEXUSR1", "VEXPWD1", "OTHERSTC", 1, CM_TPN_NOT_RECOGNIZED},
+          Case{"VEXUSR1", "notused", "VEXSTC", 0, CM_OK}, Case{"STRICT", "notused", "VEXSTC", 0, CM_SECURITY_NOT_VALID},
+          Case{"strict", "pass phrase with blanks", "vexstc", 1, CM_OK},
+          Case{"REFUSED", "pass phrase with blanks", "VEXSTC", 1, CM_SECURITY_NOT_VALID}}) {
+        wch_alloc_info info{};
+        std::strcpy(info.user, c.user);
+        std::strcpy(info.password, c.password);
+        std::strcpy(info.symdest, c.member);
+        info.password_check = c.check;
+        EXPECT_EQ(server.CheckAllocation(info), c.rc) << c.user << "/" << c.password << "/" << c.member;
+    }
 }
 
 TEST(FaultSwitches, ParseAndDescribe)
