@@ -4,7 +4,6 @@ code, empty standard error, and written files against <expected-dir>.
 usage: run_cli.py <vexlink> <expected-dir> <case>"""
 import contextlib
 import datetime
-import fcntl
 import os
 import re
 import sqlite3
@@ -305,7 +304,8 @@ def run_ini(cwd, workdir, ini, extra=()):
 
 
 def case_paths_and_files(cwd):
-    """DBNAME is a plain name; no link followed; non-SQLite left alone; one run per work directory; files owner-only."""
+    """DBNAME is a plain name; no link followed; non-SQLite left alone; files owner-only (one run per
+    work directory: tests/e2e)."""
     tmp = os.path.join(cwd, "tmp")
     os.mkdir(tmp)
     victim = os.path.join(cwd, "victim.txt")
@@ -340,17 +340,6 @@ def case_paths_and_files(cwd):
     code, texts = run_ini(cwd, "s", plain)
     check("linked work directory: exit code", code, 8)
     check("linked work directory: nothing put there", listing(os.path.join(cwd, "elsewhere")), [])
-
-    # Another process holds the work directory: refused before any table.
-    os.mkdir(os.path.join(tmp, "busy"))
-    sql(os.path.join(tmp, "busy", "q.db"), "CREATE TABLE System (PID); INSERT INTO System VALUES (4711)")
-    lock = open(os.path.join(tmp, "busy", "vexlink.lock"), "w")
-    fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    code, texts = run_ini(cwd, "busy", plain)
-    lock.close()
-    check("busy: exit code", code, 8)
-    check("busy: line", ("Work directory '%s/busy' is in use by another run: refused" % tmp).encode() in texts, True)
-    check("busy: tables untouched", sql(os.path.join(tmp, "busy", "q.db"), "SELECT PID FROM System"), [(4711,)])
 
     # Whatever the umask: work directory 0700, database and log 0600.
     old = os.umask(0)

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """End-to-end cases of vexlink against the host emulator on loopback, each within a time bound.
 usage: run_e2e.py <vexlink> <vexlink-hostemu> <case>"""
+import contextlib
 import os
 import random
 import socket
+import sqlite3
 import sys
 import time
 
@@ -380,8 +382,13 @@ def case_work_directory_in_use(c):
         conn, _ = listener.accept()
         lock = os.path.join(first.dir, "vexlink.lock")
         wait_for("the first run's lock file", lambda: os.path.exists(lock))
+        # A front end's row in the first run's database: the second run must not empty it.
+        with contextlib.closing(sqlite3.connect(first.db_path)) as db, db:
+            db.execute("CREATE TABLE System (PID INTEGER NOT NULL)")
+            db.execute("INSERT INTO System VALUES (4711)")
         second = c.vexlink(listener.getsockname()[1], t0=5, msglevel=1)
         check("second run: exit code", second.wait(60), 8)
+        check("second run: the first run's tables untouched", first.system(), [4711])
         check_true("second run: why", any(l.startswith("Work directory '") and l.endswith("' is in use by another run: refused")
                                           for l in first.log_lines()), repr(first.log_lines()))
         conn.close()
