@@ -4,6 +4,7 @@
 #include "xml/xml.h"
 
 #include "platform/platform.h"
+#include "string/printfdirective.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -28,24 +29,18 @@ bool isSingleIntFormat(const char* format)
     for (const char* p = format; *p != '\0'; ++p) {
         if (*p != '%')
             continue;
-        ++p;
-        if (*p == '%')
+        if (p[1] == '%') {
+            ++p;
             continue;
-        while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
-            ++p;
-        while (*p >= '0' && *p <= '9')
-            ++p;
-        if (*p == '.') {
-            ++p;
-            while (*p >= '0' && *p <= '9')
-                ++p;
         }
-        if (*p == 'h') {
-            ++p;
-            if (*p == 'h')
-                ++p;
-        }
-        if (*p == '\0' || std::strchr("diouxX", *p) == nullptr)
+        PrintfDirective directive;
+        p = directive.read(p + 1);
+        // The file index is the one argument, an int: no argument for a
+        // width or precision, no other size, no grouping by the locale.
+        const bool intOnly = directive.length.empty() || directive.length == "h" || directive.length == "hh";
+        if (directive.flags.find('\'') != std::string::npos || directive.widthArgument || directive.positional ||
+            directive.precisionArgument || !intOnly || directive.conversion == '\0' ||
+            std::strchr("diouxX", directive.conversion) == nullptr)
             return false;
         ++conversions;
     }
