@@ -32,21 +32,14 @@ const char kProgram[] = "vexlink";
 int FormatArgumentCount(const char* format)
 {
     int count = 0;
-    for (const char* p = format; *p != '\0'; ++p) {
-        if (*p != '%')
-            continue;
-        if (p[1] == '%') {
-            ++p;
-            continue;
-        }
-        PrintfDirective directive;
-        p = directive.read(p + 1);
+    const bool printable = PrintfDirective::all(format, [&count](const PrintfDirective& directive) {
         if (directive.positional || directive.conversion == '\0' ||
             std::strchr("diouxXfFeEgGaAcsp", directive.conversion) == nullptr)
-            return -1;
+            return false;
         count += 1 + (directive.widthArgument ? 1 : 0) + (directive.precisionArgument ? 1 : 0);
-    }
-    return count;
+        return true;
+    });
+    return printable ? count : -1;
 }
 
 // Appends text with its control characters escaped: a line feed or a

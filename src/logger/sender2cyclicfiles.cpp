@@ -25,25 +25,18 @@ bool isSingleIntFormat(const char* format)
     if (format == nullptr)
         return false;
     int conversions = 0;
-    for (const char* p = format; *p != '\0'; ++p) {
-        if (*p != '%')
-            continue;
-        if (p[1] == '%') {
-            ++p;
-            continue;
-        }
-        PrintfDirective directive;
-        p = directive.read(p + 1);
+    const bool intsOnly = PrintfDirective::all(format, [&conversions](const PrintfDirective& directive) {
         // The file index is the one argument, an int: no argument for a
         // width or precision, no other size, no grouping by the locale.
-        const bool intOnly = directive.length.empty() || directive.length == "h" || directive.length == "hh";
+        const bool intSize = directive.length.empty() || directive.length == "h" || directive.length == "hh";
         if (directive.flags.find('\'') != std::string::npos || directive.widthArgument || directive.positional ||
-            directive.precisionArgument || !intOnly || directive.conversion == '\0' ||
+            directive.precisionArgument || !intSize || directive.conversion == '\0' ||
             std::strchr("diouxX", directive.conversion) == nullptr)
             return false;
         ++conversions;
-    }
-    return conversions == 1;
+        return true;
+    });
+    return intsOnly && conversions == 1;
 }
 
 void Sender2CyclicFiles::configure(int32_t id, Xml::Node* element, Callback* cb)

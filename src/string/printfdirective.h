@@ -19,4 +19,23 @@ struct PrintfDirective {
     // Reads the directive whose '%' stands just before p. Returns where the
     // conversion character stands, or where the reading stopped without one.
     const char* read(const char* p);
+
+    // Calls accept with each directive of format in turn ("%%" is text)
+    // while it returns true; false when it refused one.
+    template <typename Accept> static bool all(const char* format, Accept accept)
+    {
+        for (const char* p = format; *p != '\0'; ++p) {
+            if (*p != '%')
+                continue;
+            if (p[1] == '%') {
+                ++p;
+                continue;
+            }
+            PrintfDirective directive;
+            p = directive.read(p + 1);
+            if (!accept(directive))
+                return false;
+        }
+        return true;
+    }
 };
