@@ -4,6 +4,7 @@
 
 #include "connection.h"
 #include "crypto.h"
+#include "export.h"
 #include "frame.h"
 #include "sendbuffer.h"
 #include "trace.h"
@@ -19,12 +20,6 @@
 #include <string>
 
 #include "sockets.h"
-
-#if defined(_WIN32)
-#define WC_EXPORT extern "C" __declspec(dllexport)
-#else
-#define WC_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 using namespace wc;
 
