@@ -92,6 +92,53 @@ Status CheckRecord(const DsAttrs& attrs, const std::string& dsnText, uint64_t nu
     return Status::Success();
 }
 
+// The name and attributes of a data set about to be created with the
+// organisation dsorg.
+Status CheckNewDataset(const std::string& dsn, DsAttrs& attrs, Dsorg dsorg)
+{
+    if (!IsValidDsName(dsn))
+        return Status::Error(8, "INVALID DATA SET NAME " + dsn);
+    std::string error;
+    attrs.dsorg = dsorg;
+    if (!ValidateAttrs(attrs, error))
+        return Status::Error(8, error);
+    return Status::Success();
+}
+
+Status DuplicateName(const std::string& dsn)
+{
+    return Status::Error(8, "DATA SET " + dsn + " ALREADY EXISTS, DUPLICATE NAME IN CATALOG");
+}
+
+// Opens a data set file written aside and writes its header.
+bool BeginFile(RecordFileWriter& w, const std::string& path, const DsAttrs& attrs, std::string& error)
+{
+    if (!w.Open(path, error))
+        return false;
+    w.WriteHeader(kMagic, AttrsToHeader(attrs));
+    return true;
+}
+
+// Adds the records of a new data set or member (named in messages as
+// what); a record that does not fit closes and removes the file aside.
+Status AddRecords(RecordFileWriter& w, const DsAttrs& attrs, const std::string& what,
+                  const std::vector<std::string>& records, const std::string& tmp)
+{
+    uint64_t n = 0;
+    for (const std::string& r : records) {
+        std::string rec = r;
+        Status st = CheckRecord(attrs, what, ++n, 0x40, rec);
+        if (!st.Ok()) {
+            std::string error;
+            w.Close(error);
+            RemoveQuietly(tmp);
+            return st;
+        }
+        w.AddRecord(rec.data(), rec.size());
+    }
+    return Status::Success();
+}
+
 } // namespace
 
 const MemberInfo* DatasetEntry::FindMember(const std::string& member) const
@@ -302,6 +349,25 @@ Status Catalog::InstallEntry(const std::string& tmpPath, std::shared_ptr<Dataset
     return Status::Success();
 }
 
+std::shared_ptr<DatasetEntry> Catalog::NewEntry(const std::string& dsn, const DsAttrs& attrs) const
+{
+    auto entry = std::make_shared<DatasetEntry>();
+    entry->name = dsn;
+    entry->attrs = attrs;
+    entry->path = DatasetPath(dsn);
+    return entry;
+}
+
+Status Catalog::InstallWritten(RecordFileWriter& w, const std::string& tmp, std::shared_ptr<DatasetEntry> entry)
+{
+    std::string error;
+    if (!w.Close(error)) {
+        RemoveQuietly(tmp);
+        return Status::Error(12, error);
+    }
+    return InstallEntry(tmp, entry);
+}
+
 Status Catalog::Create(const std::string& dsn, DsAttrs attrs)
 {
     if (attrs.dsorg == Dsorg::PO)
@@ -311,52 +377,31 @@ Status Catalog::Create(const std::string& dsn, DsAttrs attrs)
 
 Status Catalog::CreateWithRecords(const std::string& dsn, DsAttrs attrs, const std::vector<std::string>& records)
 {
-    if (!IsValidDsName(dsn))
-        return Status::Error(8, "INVALID DATA SET NAME " + dsn);
-    std::string error;
-    attrs.dsorg = Dsorg::PS;
-    if (!ValidateAttrs(attrs, error))
-        return Status::Error(8, error);
+    Status st = CheckNewDataset(dsn, attrs, Dsorg::PS);
+    if (!st.Ok())
+        return st;
     std::lock_guard<std::mutex> writeLock(m_writeLock);
     if (Find(dsn))
-        return Status::Error(8, "DATA SET " + dsn + " ALREADY EXISTS, DUPLICATE NAME IN CATALOG");
-    auto entry = std::make_shared<DatasetEntry>();
-    entry->name = dsn;
-    entry->attrs = attrs;
-    entry->path = DatasetPath(dsn);
+        return DuplicateName(dsn);
+    std::shared_ptr<DatasetEntry> entry = NewEntry(dsn, attrs);
     std::string tmp = TempPath();
     RecordFileWriter w;
-    if (!w.Open(tmp, error))
+    std::string error;
+    if (!BeginFile(w, tmp, attrs, error))
         return Status::Error(12, error);
-    w.WriteHeader(kMagic, AttrsToHeader(attrs));
     w.BeginSection({"DATA"});
-    uint64_t n = 0;
-    for (const std::string& r : records) {
-        std::string rec = r;
-        Status st = CheckRecord(attrs, dsn, ++n, 0x40, rec);
-        if (!st.Ok()) {
-            w.Close(error);
-            RemoveQuietly(tmp);
-            return st;
-        }
-        w.AddRecord(rec.data(), rec.size());
-    }
+    st = AddRecords(w, attrs, dsn, records, tmp);
+    if (!st.Ok())
+        return st;
     w.EndSection(&entry->data);
-    if (!w.Close(error)) {
-        RemoveQuietly(tmp);
-        return Status::Error(12, error);
-    }
-    return InstallEntry(tmp, entry);
+    return InstallWritten(w, tmp, entry);
 }
 
 Status Catalog::CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector<NewMember> members)
 {
-    if (!IsValidDsName(dsn))
-        return Status::Error(8, "INVALID DATA SET NAME " + dsn);
-    std::string error;
-    attrs.dsorg = Dsorg::PO;
-    if (!ValidateAttrs(attrs, error))
-        return Status::Error(8, error);
+    Status checked = CheckNewDataset(dsn, attrs, Dsorg::PO);
+    if (!checked.Ok())
+        return checked;
     std::sort(members.begin(), members.end(), [](const NewMember& a, const NewMember& b) { return a.name < b.name; });
     for (size_t i = 0; i < members.size(); ++i) {
         if (!IsValidMemberName(members[i].name))
@@ -366,17 +411,14 @@ Status Catalog::CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector
     }
     std::lock_guard<std::mutex> writeLock(m_writeLock);
     if (Find(dsn))
-        return Status::Error(8, "DATA SET " + dsn + " ALREADY EXISTS, DUPLICATE NAME IN CATALOG");
-    auto entry = std::make_shared<DatasetEntry>();
-    entry->name = dsn;
-    entry->attrs = attrs;
-    entry->path = DatasetPath(dsn);
+        return DuplicateName(dsn);
+    std::shared_ptr<DatasetEntry> entry = NewEntry(dsn, attrs);
     entry->members.reserve(members.size());
     std::string tmp = TempPath();
     RecordFileWriter w;
-    if (!w.Open(tmp, error))
+    std::string error;
+    if (!BeginFile(w, tmp, attrs, error))
         return Status::Error(12, error);
-    w.WriteHeader(kMagic, AttrsToHeader(attrs));
     const std::string today = TodayText(), now = NowTimeText();
     for (const NewMember& nm : members) {
         MemberInfo m;
@@ -390,25 +432,13 @@ Status Catalog::CreateLibrary(const std::string& dsn, DsAttrs attrs, std::vector
             m.stats.userid = nm.userid;
         }
         w.BeginSection(MemberFields(m));
-        uint64_t n = 0;
-        for (const std::string& r : nm.records) {
-            std::string rec = r;
-            Status st = CheckRecord(attrs, dsn + "(" + nm.name + ")", ++n, 0x40, rec);
-            if (!st.Ok()) {
-                w.Close(error);
-                RemoveQuietly(tmp);
-                return st;
-            }
-            w.AddRecord(rec.data(), rec.size());
-        }
+        Status st = AddRecords(w, attrs, dsn + "(" + nm.name + ")", nm.records, tmp);
+        if (!st.Ok())
+            return st;
         w.EndSection(&m.section);
         entry->members.push_back(std::move(m));
     }
-    if (!w.Close(error)) {
-        RemoveQuietly(tmp);
-        return Status::Error(12, error);
-    }
-    return InstallEntry(tmp, entry);
+    return InstallWritten(w, tmp, entry);
 }
 
 Status Catalog::WriteLibrary(const DatasetEntry& base, const std::vector<MemberInfo>& members,
@@ -513,12 +543,11 @@ std::unique_ptr<DatasetWriter> Catalog::BeginWrite(const DsRef& ref, const Write
     w->m_opts = opts;
     w->m_tmpPath = TempPath();
     std::string error;
-    if (!w->m_writer.Open(w->m_tmpPath, error)) {
+    if (!BeginFile(w->m_writer, w->m_tmpPath, entry->attrs, error)) {
         w->m_bDone = true;
         status = Status::Error(12, error);
         return nullptr;
     }
-    w->m_writer.WriteHeader(kMagic, AttrsToHeader(entry->attrs));
     w->m_writer.BeginSection({"DATA"});
     if (opts.append) {
         std::unique_ptr<RecordReader> reader;
@@ -544,18 +573,11 @@ std::unique_ptr<DatasetWriter> Catalog::BeginWrite(const DsRef& ref, const Write
 std::unique_ptr<DatasetWriter> Catalog::BeginCreate(const std::string& dsn, DsAttrs attrs, const WriteOptions& opts,
                                                     Status& status)
 {
-    std::string error;
-    attrs.dsorg = Dsorg::PS;
-    if (!IsValidDsName(dsn)) {
-        status = Status::Error(8, "INVALID DATA SET NAME " + dsn);
+    status = CheckNewDataset(dsn, attrs, Dsorg::PS);
+    if (!status.Ok())
         return nullptr;
-    }
-    if (!ValidateAttrs(attrs, error)) {
-        status = Status::Error(8, error);
-        return nullptr;
-    }
     if (Find(dsn)) {
-        status = Status::Error(8, "DATA SET " + dsn + " ALREADY EXISTS, DUPLICATE NAME IN CATALOG");
+        status = DuplicateName(dsn);
         return nullptr;
     }
     std::unique_ptr<DatasetWriter> w(new DatasetWriter());
@@ -564,12 +586,12 @@ std::unique_ptr<DatasetWriter> Catalog::BeginCreate(const std::string& dsn, DsAt
     w->m_opts = opts;
     w->m_bCreate = true;
     w->m_tmpPath = TempPath();
-    if (!w->m_writer.Open(w->m_tmpPath, error)) {
+    std::string error;
+    if (!BeginFile(w->m_writer, w->m_tmpPath, attrs, error)) {
         w->m_bDone = true;
         status = Status::Error(12, error);
         return nullptr;
     }
-    w->m_writer.WriteHeader(kMagic, AttrsToHeader(attrs));
     w->m_writer.BeginSection({"DATA"});
     status = Status::Success();
     return w;
@@ -597,10 +619,7 @@ Status Catalog::Commit(DatasetWriter& w)
             RemoveQuietly(w.m_tmpPath);
             return Status::Error(8, "DATA SET " + w.m_ref.dsn + " WAS CREATED BY SOMEONE ELSE DURING THE CHANGE");
         }
-        auto created = std::make_shared<DatasetEntry>();
-        created->name = w.m_ref.dsn;
-        created->attrs = w.m_attrs;
-        created->path = DatasetPath(w.m_ref.dsn);
+        std::shared_ptr<DatasetEntry> created = NewEntry(w.m_ref.dsn, w.m_attrs);
         created->data = data;
         return InstallEntry(w.m_tmpPath, created);
     }

@@ -172,6 +172,10 @@ private:
                         const std::map<std::string, std::string>& bodies, const std::string& target,
                         std::shared_ptr<DatasetEntry>& result);
     Status InstallEntry(const std::string& tmpPath, std::shared_ptr<DatasetEntry> entry);
+    // The entry of a data set about to be catalogued, its file at its path.
+    std::shared_ptr<DatasetEntry> NewEntry(const std::string& dsn, const DsAttrs& attrs) const;
+    // Closes the file written aside at tmp and catalogues entry with it.
+    Status InstallWritten(RecordFileWriter& w, const std::string& tmp, std::shared_ptr<DatasetEntry> entry);
 
     std::string m_dir;
     mutable std::shared_mutex m_indexLock;

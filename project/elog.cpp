@@ -7,6 +7,7 @@
 
 #include "logger/logger.h"
 #include "platform/platform.h"
+#include "string/printfdirective.h"
 #include "vexlink_version.h"
 
 #include <sqlite3.h>
@@ -31,40 +32,14 @@ const char kProgram[] = "vexlink";
 int FormatArgumentCount(const char* format)
 {
     int count = 0;
-    for (const char* p = format; *p != '\0'; ++p) {
-        if (*p != '%')
-            continue;
-        ++p;
-        if (*p == '%')
-            continue;
-        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
-            ++p;
-        if (*p == '*') {
-            ++count;
-            ++p;
-        } else {
-            while (*p >= '0' && *p <= '9')
-                ++p;
-            if (*p == '$')
-                return -1;
-        }
-        if (*p == '.') {
-            ++p;
-            if (*p == '*') {
-                ++count;
-                ++p;
-            } else {
-                while (*p >= '0' && *p <= '9')
-                    ++p;
-            }
-        }
-        while (*p != '\0' && std::strchr("hlLqjzt", *p) != nullptr)
-            ++p;
-        if (*p == '\0' || std::strchr("diouxXfFeEgGaAcsp", *p) == nullptr)
-            return -1;
-        ++count;
-    }
-    return count;
+    const bool printable = PrintfDirective::all(format, [&count](const PrintfDirective& directive) {
+        if (directive.positional || directive.conversion == '\0' ||
+            std::strchr("diouxXfFeEgGaAcsp", directive.conversion) == nullptr)
+            return false;
+        count += 1 + (directive.widthArgument ? 1 : 0) + (directive.precisionArgument ? 1 : 0);
+        return true;
+    });
+    return printable ? count : -1;
 }
 
 // Appends text with its control characters escaped: a line feed or a
@@ -119,31 +94,18 @@ std::string FormatEscaped(const char* format, va_list args)
             ++p;
             continue;
         }
-        // The conversion with any "*" replaced by its argument's value.
-        std::string directive = "%";
-        ++p;
-        while (*p != '\0' && std::strchr("-+ #0'", *p) != nullptr)
-            directive += *p++;
-        for (int part = 0; part < 2; ++part) {
-            if (part == 1) {
-                if (*p != '.')
-                    break;
-                directive += *p++;
-            }
-            if (*p == '*') {
-                directive += std::to_string(va_arg(args, int));
-                ++p;
-            } else {
-                while (*p >= '0' && *p <= '9')
-                    directive += *p++;
-            }
-        }
-        std::string length;
-        while (*p != '\0' && std::strchr("hlLqjzt", *p) != nullptr)
-            length += *p++;
-        const char conversion = *p;
+        PrintfDirective parsed;
+        p = parsed.read(p + 1);
+        const std::string& length = parsed.length;
+        const char conversion = parsed.conversion;
         if (conversion == '\0')
             break;
+        // The conversion with any "*" replaced by its argument's value, the
+        // width's argument first.
+        std::string directive = "%" + parsed.flags;
+        directive += parsed.widthArgument ? std::to_string(va_arg(args, int)) : parsed.width;
+        if (parsed.hasPrecision)
+            directive += "." + (parsed.precisionArgument ? std::to_string(va_arg(args, int)) : parsed.precision);
         directive += length;
         directive += conversion;
         const bool isLong = length == "l";

@@ -3,7 +3,7 @@
 #include "logger/core.h"
 #include "xml/xml.h"
 
-#include "platform/platform.h"
+#include "string/printfdirective.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -25,44 +25,18 @@ bool isSingleIntFormat(const char* format)
     if (format == nullptr)
         return false;
     int conversions = 0;
-    for (const char* p = format; *p != '\0'; ++p) {
-        if (*p != '%')
-            continue;
-        ++p;
-        if (*p == '%')
-            continue;
-        while (*p != '\0' && std::strchr("-+ #0", *p) != nullptr)
-            ++p;
-        while (*p >= '0' && *p <= '9')
-            ++p;
-        if (*p == '.') {
-            ++p;
-            while (*p >= '0' && *p <= '9')
-                ++p;
-        }
-        if (*p == 'h') {
-            ++p;
-            if (*p == 'h')
-                ++p;
-        }
-        if (*p == '\0' || std::strchr("diouxX", *p) == nullptr)
+    const bool intsOnly = PrintfDirective::all(format, [&conversions](const PrintfDirective& directive) {
+        // The file index is the one argument, an int: no argument for a
+        // width or precision, no other size, no grouping by the locale.
+        const bool intSize = directive.length.empty() || directive.length == "h" || directive.length == "hh";
+        if (directive.flags.find('\'') != std::string::npos || directive.widthArgument || directive.positional ||
+            directive.precisionArgument || !intSize || directive.conversion == '\0' ||
+            std::strchr("diouxX", directive.conversion) == nullptr)
             return false;
         ++conversions;
-    }
-    return conversions == 1;
-}
-
-Sender2CyclicFiles::~Sender2CyclicFiles()
-{
-    closeFile();
-}
-
-void Sender2CyclicFiles::closeFile()
-{
-    if (file != nullptr) {
-        std::fclose(file);
-        file = nullptr;
-    }
+        return true;
+    });
+    return intsOnly && conversions == 1;
 }
 
 void Sender2CyclicFiles::configure(int32_t id, Xml::Node* element, Callback* cb)
@@ -73,9 +47,7 @@ void Sender2CyclicFiles::configure(int32_t id, Xml::Node* element, Callback* cb)
         const char* value = element->attributeDecoded("pathMask");
         if (value != nullptr && *value != '\0')
             pathMask = value;
-        value = element->attribute("flush");
-        if (value != nullptr && *value != '\0')
-            flushAfterWrite = std::strcmp(value, "enabled") == 0;
+        configureFlush(element);
         value = element->attribute("maxFiles");
         if (value != nullptr && *value != '\0') {
             const long files = std::strtol(value, nullptr, 10);
@@ -131,37 +103,26 @@ void Sender2CyclicFiles::chooseFirstIndex()
 void Sender2CyclicFiles::open()
 {
     closeFile();
-    String name, place;
-    if (!fileName(fileIndex, name) || !placeInBaseDir(name, place))
+    String name;
+    if (!fileName(fileIndex, name))
         return;
-    makeDirectories(place);
-    file = Platform::openPrivateFile(place.c_str(), false, false, true);
-    reportOpened("sPath", name);
+    openFile(name, false, "sPath");
 }
 
 void Sender2CyclicFiles::write(const String* line, LogRecord&)
 {
-    if (line == nullptr || line->length() == 0 || file == nullptr)
+    if (line == nullptr || line->length() == 0 || !isOpen())
         return;
     if (lineCount >= maxLines) {
         closeFile();
         lineCount = 0;
         fileIndex = fileIndex >= maxIndex ? 0 : fileIndex + 1;
         open();
-        if (file == nullptr)
+        if (!isOpen())
             return;
     }
-    std::fwrite(line->c_str(), 1, static_cast<size_t>(line->length()), file);
-    std::fputc('\n', file);
-    if (flushAfterWrite)
-        std::fflush(file);
+    writeLine(*line);
     ++lineCount;
-}
-
-void Sender2CyclicFiles::flush()
-{
-    if (file != nullptr)
-        std::fflush(file);
 }
 
 } // namespace Logger

@@ -2,23 +2,19 @@
 // Writes the lines to a ring of files: maxLines lines per file, then the
 // next index, back to 0 after maxIndex; each file is truncated when opened.
 
-#include "logger/sender.h"
-
-#include <cstdio>
+#include "logger/filesender.h"
 
 namespace Logger {
 
-class Sender2CyclicFiles : public Sender {
+class Sender2CyclicFiles : public FileSender {
 public:
-    explicit Sender2CyclicFiles(Core* core) : Sender(core) {}
-    ~Sender2CyclicFiles() override;
+    explicit Sender2CyclicFiles(Core* core) : FileSender(core) {}
 
     // Attributes "pathMask", "flush", "maxFiles" and "maxLines"; then picks
     // the first file index after the newest existing file of the ring.
     void configure(int32_t targetId, Xml::Node* element, Callback* callback) override;
     void open() override;
     void write(const String* line, LogRecord& record) override;
-    void flush() override;
 
     // The file name of index i: pathMask with "*", "?" and "#" replaced,
     // then printed with i. The mask must hold exactly one integer conversion
@@ -27,7 +23,6 @@ public:
     bool fileName(int32_t index, String& name) const;
 
     String pathMask;
-    bool flushAfterWrite = true;
     int32_t lineCount = 0;
     int32_t fileIndex = 0;
     int32_t maxLines = 999;
@@ -35,9 +30,6 @@ public:
 
 private:
     void chooseFirstIndex();
-    void closeFile();
-
-    std::FILE* file = nullptr;
 };
 
 // True when format holds exactly one conversion that prints one int

@@ -3,18 +3,10 @@
 #include "logger/core.h"
 #include "xml/xml.h"
 
-#include "platform/platform.h"
-
 #include <cstdlib>
 #include <cstring>
 
 namespace Logger {
-
-Sender2File::~Sender2File()
-{
-    if (file != nullptr)
-        std::fclose(file);
-}
 
 void Sender2File::configure(int32_t id, Xml::Node* element, Callback* cb)
 {
@@ -31,9 +23,7 @@ void Sender2File::configure(int32_t id, Xml::Node* element, Callback* cb)
     value = element->attributeDecoded("path");
     if (value != nullptr && *value != '\0')
         path = value;
-    value = element->attribute("flush");
-    if (value != nullptr && *value != '\0')
-        flushAfterWrite = std::strcmp(value, "enabled") == 0;
+    configureFlush(element);
 }
 
 String Sender2File::fileName() const
@@ -70,36 +60,18 @@ String Sender2File::fileName() const
 
 void Sender2File::open()
 {
-    if (file != nullptr) {
-        std::fclose(file);
-        file = nullptr;
-    }
+    closeFile();
     const String name = fileName();
     if (name.isEmpty())
         return;
-    String place;
-    if (!placeInBaseDir(name, place))
-        return;
-    makeDirectories(place);
-    // Owner-only and never through a link: the log may hold request data.
-    file = Platform::openPrivateFile(place.c_str(), false, m_pCore->append(), true);
-    reportOpened("path", name);
+    openFile(name, m_pCore->append(), "path");
 }
 
 void Sender2File::write(const String* line, LogRecord&)
 {
-    if (line == nullptr || line->length() == 0 || file == nullptr)
+    if (line == nullptr || line->length() == 0 || !isOpen())
         return;
-    std::fwrite(line->c_str(), 1, static_cast<size_t>(line->length()), file);
-    std::fputc('\n', file);
-    if (flushAfterWrite)
-        std::fflush(file);
-}
-
-void Sender2File::flush()
-{
-    if (file != nullptr)
-        std::fflush(file);
+    writeLine(*line);
 }
 
 } // namespace Logger

@@ -3,16 +3,13 @@
 // placeholders take the program name, the tag, the run number, start times
 // from the environment and the current time.
 
-#include "logger/sender.h"
-
-#include <cstdio>
+#include "logger/filesender.h"
 
 namespace Logger {
 
-class Sender2File : public Sender {
+class Sender2File : public FileSender {
 public:
-    explicit Sender2File(Core* core) : Sender(core) {}
-    ~Sender2File() override;
+    explicit Sender2File(Core* core) : FileSender(core) {}
 
     // Attributes "pathMask", "path" and "flush" ("enabled" or anything else).
     void configure(int32_t targetId, Xml::Node* element, Callback* callback) override;
@@ -20,7 +17,6 @@ public:
     // append flag is set, truncating otherwise.
     void open() override;
     void write(const String* line, LogRecord& record) override;
-    void flush() override;
 
     // The file name: path when set, else pathMask with "*", "?", "#", "%%",
     // "%", "@@" and "@" replaced, each at its first occurrence.
@@ -28,10 +24,6 @@ public:
 
     String pathMask;
     String path;
-    bool flushAfterWrite = true;
-
-private:
-    std::FILE* file = nullptr;
 };
 
 } // namespace Logger

@@ -181,25 +181,30 @@ String& String::assign(const char* bytes, int32_t count)
         makeNull();
         return *this;
     }
+    placeBytes(0, bytes, count, static_cast<int64_t>(count) + 1);
+    m_pData[count] = '\0';
+    m_iSize = count + 1;
+    return *this;
+}
+
+void String::placeBytes(int32_t at, const char* bytes, int32_t count, int64_t needed)
+{
     const uintptr_t src = reinterpret_cast<uintptr_t>(bytes);
     const uintptr_t begin = reinterpret_cast<uintptr_t>(m_pData);
     if (m_pData != nullptr && src >= begin && src < begin + static_cast<uintptr_t>(m_iCapacity)) {
         // A part of our own buffer: it must lie inside the allocation, and it
-        // is moved to the front after growing (growing may move the buffer).
+        // is found by its offset after growing (growing may move the buffer).
         const int64_t offset = static_cast<int64_t>(src - begin);
         if (offset + count > m_iCapacity) {
             std::fputs("String out of range\n", stderr);
             std::abort();
         }
-        grow(static_cast<int64_t>(count) + 1);
-        std::memmove(m_pData, m_pData + offset, static_cast<size_t>(count));
+        grow(needed);
+        std::memmove(m_pData + at, m_pData + offset, static_cast<size_t>(count));
     } else {
-        grow(static_cast<int64_t>(count) + 1);
-        std::memcpy(m_pData, bytes, static_cast<size_t>(count));
+        grow(needed);
+        std::memcpy(m_pData + at, bytes, static_cast<size_t>(count));
     }
-    m_pData[count] = '\0';
-    m_iSize = count + 1;
-    return *this;
 }
 
 void String::makeNull()
@@ -299,20 +304,7 @@ String& String::append(const char* bytes, int32_t count)
         return *this;
     const int32_t len = length();
     const int64_t needed = static_cast<int64_t>(len) + count + 1;
-    const uintptr_t src = reinterpret_cast<uintptr_t>(bytes);
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(m_pData);
-    if (m_pData != nullptr && src >= begin && src < begin + static_cast<uintptr_t>(m_iCapacity)) {
-        const int64_t offset = static_cast<int64_t>(src - begin);
-        if (offset + count > m_iCapacity) {
-            std::fputs("String out of range\n", stderr);
-            std::abort();
-        }
-        grow(needed);
-        std::memmove(m_pData + len, m_pData + offset, static_cast<size_t>(count));
-    } else {
-        grow(needed);
-        std::memcpy(m_pData + len, bytes, static_cast<size_t>(count));
-    }
+    placeBytes(len, bytes, count, needed);
     m_pData[len + count] = '\0';
     m_iSize = static_cast<int32_t>(needed);
     return *this;

@@ -116,6 +116,9 @@ public:
 private:
     void grow(int64_t needed);
     void allocateExact(int64_t n);
+    // Grows the buffer to needed bytes and copies count bytes to position
+    // at; the bytes may be a part of this string's own buffer.
+    void placeBytes(int32_t at, const char* bytes, int32_t count, int64_t needed);
 
     int32_t m_iCapacity;
     int32_t m_iSize;

@@ -56,8 +56,16 @@ TEST(ELOG, ArgumentCountsLevelsAndAssertions)
         ELOG(1, 1, 160, writes, &n);
         const char* onlyOne = "only %d\n";
         ELOG(2, 3, 100, onlyOne, 1, 2);
+        // A "*" takes an argument of its own, the width's before the precision's.
+        const char* stars = "[%*.*d|%'d]\n";
+        ELOG(4, 3, 120, stars, 5, 3, 7, 42);
+        const char* starTooMany = "%*d %d\n";
+        ELOG(2, 1, 160, starTooMany, 5, 7);
+        const char* positional = "%1$d\n";
+        ELOG(1, 1, 160, positional, 1);
         EXPECT_EQ(log.Text(), "150 100% literal %s %d\n120 123456\n160 CANNOT PRINTF, format=%s and %s\n"
-                              "160 CANNOT PRINTF, format=count %n\n100 only 1\n");
+                              "160 CANNOT PRINTF, format=count %n\n100 only 1\n120 [  007|42]\n"
+                              "160 CANNOT PRINTF, format=%*d %d\n160 CANNOT PRINTF, format=%1$d\n");
         EXPECT_EQ(n, 0);
     }
     LogCapture log("1", "msgNr");

@@ -177,7 +177,8 @@ TEST(Sender2CyclicFiles, MaskNeedsExactlyOneIntConversion)
 {
     for (const char* good : {"c%d.log", "c%02d.log", "100%%_%-3x", "%hhu"})
         EXPECT_TRUE(isSingleIntFormat(good)) << good;
-    for (const char* bad : {"c.log", "c%s.log", "c%d%d.log", "c%ld.log", "c%*d.log", "c%n.log", "c%", "%1$d"})
+    for (const char* bad :
+         {"c.log", "c%s.log", "c%d%d.log", "c%ld.log", "c%*d.log", "c%.*d.log", "c%'d.log", "c%n.log", "c%", "%1$d"})
         EXPECT_FALSE(isSingleIntFormat(bad)) << bad;
     ScratchDir dir;
     Core core;

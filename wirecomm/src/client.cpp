@@ -4,6 +4,7 @@
 
 #include "connection.h"
 #include "crypto.h"
+#include "export.h"
 #include "frame.h"
 #include "sendbuffer.h"
 #include "trace.h"
@@ -19,14 +20,9 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "sockets.h"
-
-#if defined(_WIN32)
-#define WC_EXPORT extern "C" __declspec(dllexport)
-#else
-#define WC_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 using namespace wc;
 
@@ -638,45 +634,86 @@ int32_t endFrameWaiting(Conversation& c)
     return CM_OK;
 }
 
-// cm_deal and cm_stop.
-void finish(unsigned char* cid, int32_t* rc, uint8_t type)
+// What a cm_* call needs of its conversation's state.
+enum class Need {
+    Initialized, // before the allocation
+    Allocated,   // allocated; once ended, the call gives the code that ended it
+    Ending,      // any state; an all-zero id is no conversation begun, nothing to end
+};
+
+// The start that the cm_* calls on a conversation share, in the order their
+// codes are checked: the conversation of cid must exist and must not have
+// been freed, and the call's own arguments must be valid (argsOk; a failure
+// of either is traced as invalid arguments of the call named), else
+// CM_PROGRAM_PARAMETER_CHECK; it must be in the state the call needs, else
+// CM_PROGRAM_STATE_CHECK. Then body(conversation, rc) runs under the
+// conversation's lock; rc may be null. When body does not run the call
+// returns a value-initialised result.
+template <typename Body>
+auto onConversation(unsigned char* cid, int32_t* rc, Need need, Body body, const char* call = nullptr,
+                    bool argsOk = true) -> decltype(body(std::declval<Conversation&>(), *rc))
 {
+    using Result = decltype(body(std::declval<Conversation&>(), *rc));
     int32_t dummy;
     if (!rc)
         rc = &dummy;
-    auto c = lookup(cid, *rc, true);
+    auto c = lookup(cid, *rc, need == Need::Ending);
     if (!c)
-        return;
+        return Result();
     std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed) {
+    if (c->freed || !argsOk) {
+        if (call)
+            WC_TRACE(1, "%s: invalid arguments", call);
         *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return;
+        return Result();
     }
-    *rc = CM_OK;
-    if (c->state == State::Allocated) {
-        int32_t pending = endFrameWaiting(*c);
-        if (pending == CM_DEALLOCATED_NORMAL || pending == CM_DEALLOCATED_ABEND) {
-            WC_TRACE(3, "the host had already ended the conversation (%d)", pending);
-        } else if (pending != CM_OK) {
-            WC_TRACE(1, "the connection to the host is lost");
-            *rc = pending;
-        } else {
-            // the blocks still waiting in the send buffer go first, with the end frame
-            c->outbuf.appendFrame(type, 0, nullptr, 0);
-            Io io = c->outbuf.flush(*c->conn, Deadline::after(kWriteLimitMs));
-            *rc = io == Io::Ok ? CM_OK : io == Io::Timeout ? CM_RESOURCE_FAILURE_NO_RETRY : CM_RESOURCE_FAILURE_RETRY;
-            if (*rc != CM_OK)
-                WC_TRACE(1, "sending the end failed: %s",
-                         io == Io::Timeout ? "timed out" : c->conn->m_strError.c_str());
-            if (*rc == CM_OK)
-                WC_TRACE(3, "conversation %s", type == kDealloc ? "deallocated" : "stopped");
+    if (need == Need::Initialized && c->state != State::Initialized) {
+        *rc = CM_PROGRAM_STATE_CHECK;
+        return Result();
+    }
+    if (need == Need::Allocated && c->state == State::Initialized) {
+        *rc = CM_PROGRAM_STATE_CHECK;
+        return Result();
+    }
+    if (need == Need::Allocated && c->state == State::Ended) {
+        *rc = c->endRc;
+        return Result();
+    }
+    return body(*c, *rc);
+}
+
+// cm_deal and cm_stop.
+void finish(unsigned char* cid, int32_t* rc, uint8_t type)
+{
+    onConversation(cid, rc, Need::Ending, [&](Conversation& c, int32_t& rc) {
+        rc = CM_OK;
+        if (c.state == State::Allocated) {
+            int32_t pending = endFrameWaiting(c);
+            if (pending == CM_DEALLOCATED_NORMAL || pending == CM_DEALLOCATED_ABEND) {
+                WC_TRACE(3, "the host had already ended the conversation (%d)", pending);
+            } else if (pending != CM_OK) {
+                WC_TRACE(1, "the connection to the host is lost");
+                rc = pending;
+            } else {
+                // the blocks still waiting in the send buffer go first, with the end frame
+                c.outbuf.appendFrame(type, 0, nullptr, 0);
+                Io io = c.outbuf.flush(*c.conn, Deadline::after(kWriteLimitMs));
+                rc = io == Io::Ok        ? CM_OK
+                     : io == Io::Timeout ? CM_RESOURCE_FAILURE_NO_RETRY
+                                         : CM_RESOURCE_FAILURE_RETRY;
+                if (rc != CM_OK)
+                    WC_TRACE(1, "sending the end failed: %s",
+                             io == Io::Timeout ? "timed out" : c.conn->m_strError.c_str());
+                if (rc == CM_OK)
+                    WC_TRACE(3, "conversation %s", type == kDealloc ? "deallocated" : "stopped");
+            }
+            c.end(rc, kLingerMs);
         }
-        c->end(*rc, kLingerMs);
-    }
-    c->password.wipe();
-    c->release();
-    c->freed = true;
-    forget(cid);
+        c.password.wipe();
+        c.release();
+        c.freed = true;
+        forget(cid);
+    });
 }
 
 } // namespace
@@ -773,28 +810,15 @@ namespace {
 template <typename Store>
 void setField(unsigned char* cid, const char* value, int32_t* rc, size_t minLen, size_t maxLen, Store store)
 {
-    int32_t dummy;
-    if (!rc)
-        rc = &dummy;
-    auto c = lookup(cid, *rc);
-    if (!c)
-        return;
-    std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed) {
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return;
-    }
-    if (c->state != State::Initialized) {
-        *rc = CM_PROGRAM_STATE_CHECK;
-        return;
-    }
-    size_t len = value ? std::strlen(value) : 0;
-    if (!value || len < minLen || len > maxLen) {
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return;
-    }
-    store(*c, value, len);
-    *rc = CM_OK;
+    onConversation(cid, rc, Need::Initialized, [&](Conversation& c, int32_t& rc) {
+        size_t len = value ? std::strlen(value) : 0;
+        if (!value || len < minLen || len > maxLen) {
+            rc = CM_PROGRAM_PARAMETER_CHECK;
+            return;
+        }
+        store(c, value, len);
+        rc = CM_OK;
+    });
 }
 } // namespace
 
@@ -817,167 +841,99 @@ WC_EXPORT void cm_set_tag(unsigned char* cid, const char* tag, int32_t* rc)
 WC_EXPORT void cm_allc(unsigned char* cid, const char* ip_address, uint16_t host_port, uint16_t pc_port,
                        int32_t t1_seconds, int32_t password_check, int32_t* rc)
 {
-    int32_t dummy;
-    if (!rc)
-        rc = &dummy;
-    auto c = lookup(cid, *rc);
-    if (!c)
-        return;
-    std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed) {
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return;
-    }
-    if (c->state != State::Initialized) {
-        *rc = CM_PROGRAM_STATE_CHECK;
-        return;
-    }
-    *rc = allocate(*c, ip_address, host_port, pc_port, t1_seconds, password_check);
-    if (*rc == CM_OK) {
-        c->state = State::Allocated;
-        WC_TRACE(3, "conversation allocated");
-    } else {
-        c->end(CM_PROGRAM_STATE_CHECK, 0); // no conversation to send or receive on
-    }
-    // The password is needed no longer.
-    c->password.wipe();
+    onConversation(cid, rc, Need::Initialized, [&](Conversation& c, int32_t& rc) {
+        rc = allocate(c, ip_address, host_port, pc_port, t1_seconds, password_check);
+        if (rc == CM_OK) {
+            c.state = State::Allocated;
+            WC_TRACE(3, "conversation allocated");
+        } else {
+            c.end(CM_PROGRAM_STATE_CHECK, 0); // no conversation to send or receive on
+        }
+        // The password is needed no longer.
+        c.password.wipe();
+    });
 }
 
 WC_EXPORT void cm_send_bin(unsigned char* cid, const unsigned char* buffer, int32_t* length, int32_t send_type,
                            int32_t* status, int32_t* rc, int32_t hand_over)
 {
-    int32_t dummy;
-    if (!rc)
-        rc = &dummy;
     if (status)
         *status = 0;
-    auto c = lookup(cid, *rc);
-    if (!c)
-        return;
-    std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed || !length || *length < 0 || *length >= WC_MAX_BLOCK || (!buffer && *length > 0) || send_type != 0 ||
-        (hand_over != 0 && hand_over != 1)) {
-        WC_TRACE(1, "cm_send_bin: invalid arguments");
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return;
-    }
-    if (c->state == State::Initialized) {
-        *rc = CM_PROGRAM_STATE_CHECK;
-        return;
-    }
-    if (c->state == State::Ended) {
-        *rc = c->endRc;
-        return;
-    }
-    // The block joins the send buffer; the buffer is written when the turn
-    // passes, when it is full or its first block has waited long enough.
-    c->outbuf.appendFrame(kData, hand_over ? kFlagHandOver : 0, buffer, static_cast<size_t>(*length));
-    WC_TRACE(5, "sent block of %d bytes, hand-over %d", *length, hand_over);
-    *rc = hand_over || c->outbuf.due() ? flushBlocks(*c) : CM_OK;
+    const bool argsOk = length && *length >= 0 && *length < WC_MAX_BLOCK && (buffer || *length <= 0) &&
+                        send_type == 0 && (hand_over == 0 || hand_over == 1);
+    onConversation(
+        cid, rc, Need::Allocated,
+        [&](Conversation& c, int32_t& rc) {
+            // The block joins the send buffer; the buffer is written when the turn
+            // passes, when it is full or its first block has waited long enough.
+            c.outbuf.appendFrame(kData, hand_over ? kFlagHandOver : 0, buffer, static_cast<size_t>(*length));
+            WC_TRACE(5, "sent block of %d bytes, hand-over %d", *length, hand_over);
+            rc = hand_over || c.outbuf.due() ? flushBlocks(c) : CM_OK;
+        },
+        "cm_send_bin", argsOk);
 }
 
 WC_EXPORT void cm_flush(unsigned char* cid, int32_t* rc)
 {
-    int32_t dummy;
-    if (!rc)
-        rc = &dummy;
-    auto c = lookup(cid, *rc);
-    if (!c)
-        return;
-    std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed) {
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return;
-    }
-    if (c->state == State::Initialized) {
-        *rc = CM_PROGRAM_STATE_CHECK;
-        return;
-    }
-    if (c->state == State::Ended) {
-        *rc = c->endRc;
-        return;
-    }
-    *rc = flushBlocks(*c);
+    onConversation(cid, rc, Need::Allocated, [](Conversation& c, int32_t& rc) { rc = flushBlocks(c); });
 }
 
-WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length, int32_t* rc,
-                             int32_t* data_received, int32_t* status_received)
+namespace {
+// cm_rcv_bin once its arguments and the conversation's state are checked.
+int32_t receiveBlock(Conversation& c, int32_t& rc, unsigned char* buffer, int32_t requested_length,
+                     int32_t* data_received, int32_t* status_received)
 {
-    int32_t dummy;
-    if (!rc)
-        rc = &dummy;
-    if (data_received)
-        *data_received = 0;
-    if (status_received)
-        *status_received = 0;
-    auto c = lookup(cid, *rc);
-    if (!c)
-        return 0;
-    std::lock_guard<std::mutex> lock(c->op);
-    if (c->freed || !buffer || requested_length < 0 || requested_length > WC_MAX_BLOCK) {
-        WC_TRACE(1, "cm_rcv_bin: invalid arguments");
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
-        return 0;
-    }
-    if (c->state == State::Initialized) {
-        *rc = CM_PROGRAM_STATE_CHECK;
-        return 0;
-    }
-    if (c->state == State::Ended) {
-        *rc = c->endRc;
-        return 0;
-    }
     size_t capacity = requested_length == 0 ? WC_MAX_BLOCK : static_cast<size_t>(requested_length);
     // Blocks still waiting to be sent go out before the wait for the host.
-    *rc = flushBlocks(*c);
-    if (*rc != CM_OK)
+    rc = flushBlocks(c);
+    if (rc != CM_OK)
         return 0;
     // A block that is already in the buffer needs no clock.
-    Deadline deadline = c->inbuf.holdsFrame() || c->rcvTimeout <= 0 ? Deadline::never()
-                                                                    : Deadline::after(int64_t(c->rcvTimeout) * 1000);
+    Deadline deadline =
+        c.inbuf.holdsFrame() || c.rcvTimeout <= 0 ? Deadline::never() : Deadline::after(int64_t(c.rcvTimeout) * 1000);
     FrameView f;
     std::string why;
-    FrameResult r = nextFrame(*c->conn, c->inbuf, deadline, f, why);
+    FrameResult r = nextFrame(*c.conn, c.inbuf, deadline, f, why);
     switch (r) {
     case FrameResult::Ok:
         break;
     case FrameResult::Timeout:
-        WC_TRACE(3, "receive: nothing within %d s", c->rcvTimeout);
-        *rc = CM_OPERATION_INCOMPLETE;
+        WC_TRACE(3, "receive: nothing within %d s", c.rcvTimeout);
+        rc = CM_OPERATION_INCOMPLETE;
         return 0;
     case FrameResult::Closed:
     case FrameResult::Failed:
         WC_TRACE(1, "receive: connection lost: %s", why.c_str());
-        *rc = CM_RESOURCE_FAILURE_RETRY;
-        c->end(*rc, 0);
+        rc = CM_RESOURCE_FAILURE_RETRY;
+        c.end(rc, 0);
         return 0;
     default:
         WC_TRACE(1, "receive: refused: %s", why.c_str());
-        *rc = CM_RESOURCE_FAILURE_NO_RETRY;
-        c->end(*rc, 0);
+        rc = CM_RESOURCE_FAILURE_NO_RETRY;
+        c.end(rc, 0);
         return 0;
     }
     if (f.type == kDealloc) {
         WC_TRACE(3, "receive: the host deallocated the conversation");
-        *rc = CM_DEALLOCATED_NORMAL;
-        c->end(*rc, 0);
+        rc = CM_DEALLOCATED_NORMAL;
+        c.end(rc, 0);
         return 0;
     }
     if (f.type == kStop) {
         WC_TRACE(1, "receive: the host stopped the conversation");
-        *rc = CM_DEALLOCATED_ABEND;
-        c->end(*rc, 0);
+        rc = CM_DEALLOCATED_ABEND;
+        c.end(rc, 0);
         return 0;
     }
     if (f.type != kData) {
         WC_TRACE(1, "receive: refused: unexpected frame type 0x%02x", f.type);
-        *rc = CM_RESOURCE_FAILURE_NO_RETRY;
-        c->end(*rc, 0);
+        rc = CM_RESOURCE_FAILURE_NO_RETRY;
+        c.end(rc, 0);
         return 0;
     }
     if (f.length > capacity) {
         WC_TRACE(1, "receive: block of %zu bytes does not fit the buffer of %zu bytes; dropped", f.length, capacity);
-        *rc = CM_PROGRAM_PARAMETER_CHECK;
+        rc = CM_PROGRAM_PARAMETER_CHECK;
         return 0;
     }
     if (f.length > 0)
@@ -987,8 +943,25 @@ WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t 
     if (status_received)
         *status_received = (f.flags & kFlagHandOver) ? 1 : 0;
     WC_TRACE(5, "received block of %zu bytes%s", f.length, (f.flags & kFlagHandOver) ? ", hand-over" : "");
-    *rc = CM_OK;
+    rc = CM_OK;
     return static_cast<int32_t>(f.length);
+}
+} // namespace
+
+WC_EXPORT int32_t cm_rcv_bin(unsigned char* cid, unsigned char* buffer, int32_t requested_length, int32_t* rc,
+                             int32_t* data_received, int32_t* status_received)
+{
+    if (data_received)
+        *data_received = 0;
+    if (status_received)
+        *status_received = 0;
+    const bool argsOk = buffer && requested_length >= 0 && requested_length <= WC_MAX_BLOCK;
+    return onConversation(
+        cid, rc, Need::Allocated,
+        [&](Conversation& c, int32_t& rc) {
+            return receiveBlock(c, rc, buffer, requested_length, data_received, status_received);
+        },
+        "cm_rcv_bin", argsOk);
 }
 
 WC_EXPORT void cm_stop(unsigned char* cid, int32_t* rc)

@@ -4,6 +4,7 @@
 
 #include "connection.h"
 #include "crypto.h"
+#include "export.h"
 #include "frame.h"
 #include "sendbuffer.h"
 #include "trace.h"
@@ -19,12 +20,6 @@
 #include <string>
 
 #include "sockets.h"
-
-#if defined(_WIN32)
-#define WC_EXPORT extern "C" __declspec(dllexport)
-#else
-#define WC_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 using namespace wc;
 
@@ -327,6 +322,36 @@ int32_t handshake(wch_conv& c, const Deadline& deadline)
     return rc != CM_OK ? rc : takeAllocation(c, deadline, mode, keys);
 }
 
+// What a wch_* call needs of its conversation's state.
+enum class Need {
+    Connected, // accepted, before the handshake
+    Pending,   // the allocation read, not yet answered
+    Open,      // the allocation accepted
+    Raw,       // any state before the end (raw bytes may break any step)
+};
+
+// The start that the wch_* calls on a conversation share: a null
+// conversation or invalid arguments give CM_PROGRAM_PARAMETER_CHECK; under
+// the conversation's lock a state the call does not run in gives
+// CM_PROGRAM_STATE_CHECK, and once ended the code that ended it (a state
+// check when this side ended it). Then body() gives the call's code.
+template <typename Body> int32_t onConversation(wch_conv* conv, bool argsOk, Need need, Body body)
+{
+    using State = wch_conv::State;
+    if (!conv || !argsOk)
+        return CM_PROGRAM_PARAMETER_CHECK;
+    std::lock_guard<std::mutex> lock(conv->op);
+    if (need == Need::Connected && conv->state != State::Connected)
+        return CM_PROGRAM_STATE_CHECK;
+    if (need == Need::Pending && conv->state != State::Pending)
+        return CM_PROGRAM_STATE_CHECK;
+    if (need == Need::Open && (conv->state == State::Pending || conv->state == State::Connected))
+        return CM_PROGRAM_STATE_CHECK;
+    if ((need == Need::Open || need == Need::Raw) && conv->state == State::Ended)
+        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
+    return body();
+}
+
 } // namespace
 
 WC_EXPORT wch_listener* wch_listen(const char* address, uint16_t port, const wch_config* config, int32_t* rc)
@@ -471,18 +496,15 @@ WC_EXPORT wch_conv* wch_accept_connection(wch_listener* listener, int32_t timeou
 
 WC_EXPORT int32_t wch_handshake(wch_conv* conv, int32_t timeout_ms)
 {
-    if (!conv)
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    if (conv->state != wch_conv::State::Connected)
-        return CM_PROGRAM_STATE_CHECK;
-    int32_t rc = handshake(*conv, Deadline::after(timeout_ms));
-    if (rc != CM_OK) {
-        conv->end(CM_OK, 0);
-        return rc;
-    }
-    conv->state = wch_conv::State::Pending;
-    return CM_OK;
+    return onConversation(conv, true, Need::Connected, [&] {
+        int32_t rc = handshake(*conv, Deadline::after(timeout_ms));
+        if (rc != CM_OK) {
+            conv->end(CM_OK, 0);
+            return rc;
+        }
+        conv->state = wch_conv::State::Pending;
+        return CM_OK;
+    });
 }
 
 WC_EXPORT wch_conv* wch_accept(wch_listener* listener, int32_t timeout_ms, int32_t* rc)
@@ -514,46 +536,32 @@ WC_EXPORT const wch_alloc_info* wch_conv_info(const wch_conv* conv)
 
 WC_EXPORT int32_t wch_allocate_reply(wch_conv* conv, int32_t rc)
 {
-    if (!conv)
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    if (conv->state != wch_conv::State::Pending)
-        return CM_PROGRAM_STATE_CHECK;
-    int32_t sent = replyAlloc(*conv, rc, Deadline::after(kWriteLimitMs));
-    // The password has been looked at by now; it is not kept.
-    OPENSSL_cleanse(conv->info.password, sizeof conv->info.password);
-    if (sent != CM_OK) {
-        conv->end(sent, 0);
-        return sent;
-    }
-    if (rc == CM_OK) {
-        conv->state = wch_conv::State::Open;
-        WC_TRACE(3, "host: allocation accepted");
-    } else {
-        WC_TRACE(3, "host: allocation rejected with %d", rc);
-        conv->end(CM_OK, kLingerMs);
-    }
-    return CM_OK;
+    return onConversation(conv, true, Need::Pending, [&] {
+        int32_t sent = replyAlloc(*conv, rc, Deadline::after(kWriteLimitMs));
+        // The password has been looked at by now; it is not kept.
+        OPENSSL_cleanse(conv->info.password, sizeof conv->info.password);
+        if (sent != CM_OK) {
+            conv->end(sent, 0);
+            return sent;
+        }
+        if (rc == CM_OK) {
+            conv->state = wch_conv::State::Open;
+            WC_TRACE(3, "host: allocation accepted");
+        } else {
+            WC_TRACE(3, "host: allocation rejected with %d", rc);
+            conv->end(CM_OK, kLingerMs);
+        }
+        return CM_OK;
+    });
 }
 
 namespace {
 int32_t flushBlocks(wch_conv* conv);
-} // namespace
 
-WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity, int32_t* length,
-                              int32_t* hand_over, int32_t timeout_ms)
+// wch_receive once its arguments and the conversation's state are checked.
+int32_t receiveBlock(wch_conv* conv, unsigned char* buffer, int32_t capacity, int32_t* length, int32_t* hand_over,
+                     int32_t timeout_ms)
 {
-    if (length)
-        *length = 0;
-    if (hand_over)
-        *hand_over = 0;
-    if (!conv || !buffer || capacity < 0)
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    if (conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected)
-        return CM_PROGRAM_STATE_CHECK;
-    if (conv->state == wch_conv::State::Ended)
-        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
     // Blocks still waiting to be sent go out before the wait for the PC.
     int32_t flushed = flushBlocks(conv);
     if (flushed != CM_OK)
@@ -595,6 +603,18 @@ WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t cap
     WC_TRACE(5, "host: received block of %zu bytes%s", f.length, (f.flags & kFlagHandOver) ? ", hand-over" : "");
     return CM_OK;
 }
+} // namespace
+
+WC_EXPORT int32_t wch_receive(wch_conv* conv, unsigned char* buffer, int32_t capacity, int32_t* length,
+                              int32_t* hand_over, int32_t timeout_ms)
+{
+    if (length)
+        *length = 0;
+    if (hand_over)
+        *hand_over = 0;
+    return onConversation(conv, buffer && capacity >= 0, Need::Open,
+                          [&] { return receiveBlock(conv, buffer, capacity, length, hand_over, timeout_ms); });
+}
 
 namespace {
 // Writes what waits in the send buffer; a failure ends the conversation.
@@ -613,13 +633,10 @@ int32_t flushBlocks(wch_conv* conv)
 
 // Frames and raw bytes join the send buffer, behind the blocks already
 // waiting; the buffer is written when the turn passes (hand-over, an end
-// frame), for raw bytes, or when it is due.
+// frame), for raw bytes, or when it is due. The caller has checked the
+// conversation's state.
 int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned char* data, size_t length, bool raw)
 {
-    if ((conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected) && !raw)
-        return CM_PROGRAM_STATE_CHECK;
-    if (conv->state == wch_conv::State::Ended)
-        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
     if (raw)
         conv->outbuf.appendRaw(data, length);
     else
@@ -631,13 +648,14 @@ int32_t hostWrite(wch_conv* conv, uint8_t type, uint8_t flags, const unsigned ch
 
 WC_EXPORT int32_t wch_send(wch_conv* conv, const unsigned char* data, int32_t length, int32_t hand_over)
 {
-    if (!conv || length < 0 || length >= WC_MAX_BLOCK || (!data && length > 0) || (hand_over != 0 && hand_over != 1))
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    int32_t rc = hostWrite(conv, kData, hand_over ? kFlagHandOver : 0, data, static_cast<size_t>(length), false);
-    if (rc == CM_OK)
-        WC_TRACE(5, "host: sent block of %d bytes, hand-over %d", length, hand_over);
-    return rc;
+    const bool argsOk =
+        length >= 0 && length < WC_MAX_BLOCK && (data || length <= 0) && (hand_over == 0 || hand_over == 1);
+    return onConversation(conv, argsOk, Need::Open, [&] {
+        int32_t rc = hostWrite(conv, kData, hand_over ? kFlagHandOver : 0, data, static_cast<size_t>(length), false);
+        if (rc == CM_OK)
+            WC_TRACE(5, "host: sent block of %d bytes, hand-over %d", length, hand_over);
+        return rc;
+    });
 }
 
 WC_EXPORT int32_t wch_send_ack(wch_conv* conv)
@@ -647,28 +665,20 @@ WC_EXPORT int32_t wch_send_ack(wch_conv* conv)
 
 WC_EXPORT int32_t wch_flush(wch_conv* conv)
 {
-    if (!conv)
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    if (conv->state == wch_conv::State::Pending || conv->state == wch_conv::State::Connected)
-        return CM_PROGRAM_STATE_CHECK;
-    if (conv->state == wch_conv::State::Ended)
-        return conv->endRc == CM_OK ? CM_PROGRAM_STATE_CHECK : conv->endRc;
-    return flushBlocks(conv);
+    return onConversation(conv, true, Need::Open, [&] { return flushBlocks(conv); });
 }
 
 namespace {
 int32_t hostEnd(wch_conv* conv, uint8_t type, int32_t endRc)
 {
-    if (!conv)
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    int32_t rc = hostWrite(conv, type, 0, nullptr, 0, false);
-    if (rc == CM_OK) {
-        WC_TRACE(3, "host: conversation %s", endRc == CM_DEALLOCATED_NORMAL ? "deallocated" : "stopped");
-        conv->end(CM_OK, kLingerMs); // ended by this side: further calls are state checks
-    }
-    return rc;
+    return onConversation(conv, true, Need::Open, [&] {
+        int32_t rc = hostWrite(conv, type, 0, nullptr, 0, false);
+        if (rc == CM_OK) {
+            WC_TRACE(3, "host: conversation %s", endRc == CM_DEALLOCATED_NORMAL ? "deallocated" : "stopped");
+            conv->end(CM_OK, kLingerMs); // ended by this side: further calls are state checks
+        }
+        return rc;
+    });
 }
 } // namespace
 
@@ -684,10 +694,8 @@ WC_EXPORT int32_t wch_stop(wch_conv* conv)
 
 WC_EXPORT int32_t wch_send_raw(wch_conv* conv, const void* bytes, size_t count)
 {
-    if (!conv || (!bytes && count > 0))
-        return CM_PROGRAM_PARAMETER_CHECK;
-    std::lock_guard<std::mutex> lock(conv->op);
-    return hostWrite(conv, 0, 0, static_cast<const unsigned char*>(bytes), count, true);
+    return onConversation(conv, bytes || count == 0, Need::Raw,
+                          [&] { return hostWrite(conv, 0, 0, static_cast<const unsigned char*>(bytes), count, true); });
 }
 
 WC_EXPORT void wch_conv_free(wch_conv* conv)

@@ -2,11 +2,7 @@
 
 #include "wirecomm.h"
 
-#if defined(_WIN32)
-#define WC_EXPORT extern "C" __declspec(dllexport)
-#else
-#define WC_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
+#include "export.h"
 
 WC_EXPORT const char* cm_rc2str(int32_t rc)
 {
