@@ -145,7 +145,60 @@ int passPhraseCallback(char* buf, int size, int, void*)
     return static_cast<int>(n);
 }
 
-// Connects within the deadline; returns the socket or -1 with rc.
+// Binds the socket to the PC's own port on any address of its family.
+bool bindLocalPort(int s, int family, uint16_t pcPort)
+{
+    sock::setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1);
+    struct sockaddr_storage local;
+    std::memset(&local, 0, sizeof local);
+    socklen_t localLen;
+    if (family == AF_INET6) {
+        auto* a6 = reinterpret_cast<struct sockaddr_in6*>(&local);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_addr = in6addr_any;
+        a6->sin6_port = htons(pcPort);
+        localLen = sizeof *a6;
+    } else {
+        auto* a4 = reinterpret_cast<struct sockaddr_in*>(&local);
+        a4->sin_family = AF_INET;
+        a4->sin_addr.s_addr = htonl(INADDR_ANY);
+        a4->sin_port = htons(pcPort);
+        localLen = sizeof *a4;
+    }
+    if (bind(s, reinterpret_cast<struct sockaddr*>(&local), localLen) != 0) {
+        WC_TRACE(1, "cannot bind local port %u: %s", pcPort, sock::errorText(sock::lastError()).c_str());
+        return false;
+    }
+    return true;
+}
+
+// Connects the non-blocking socket to one address: 0 once connected, else an
+// errno value. waited tells whether the connect got under way, so that
+// ETIMEDOUT means the deadline passed.
+int connectWithin(int s, const struct addrinfo* ai, const Deadline& deadline, bool& waited)
+{
+    waited = false;
+    if (connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen)) == 0)
+        return 0;
+    // A non-blocking connect under way: EINPROGRESS on POSIX, EWOULDBLOCK on Windows.
+    const int started = sock::lastError();
+    if (started != EINPROGRESS && started != EWOULDBLOCK && started != EINTR)
+        return started;
+    waited = true;
+    for (;;) {
+        pollfd p = sock::pollEntry(s, POLLOUT);
+        int ms = deadline.pollMs();
+        int n = ms == 0 ? 0 : sock::pollSockets(&p, 1, ms);
+        if (n < 0 && sock::lastError() == EINTR)
+            continue;
+        if (n <= 0)
+            return ETIMEDOUT;
+        return sock::pendingError(s);
+    }
+}
+
+// Connects within the deadline, trying each address of the host in turn;
+// returns the socket or -1 with rc.
 int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline& deadline, int32_t& rc)
 {
     if (!sock::startup()) {
@@ -178,71 +231,28 @@ int connectTo(const char* ip, uint16_t hostPort, uint16_t pcPort, const Deadline
             rc = CM_PRODUCT_SPECIFIC_ERROR;
             continue;
         }
-        int one = 1;
-        sock::setIntOption(s, IPPROTO_TCP, TCP_NODELAY, one);
-        if (pcPort != 0) {
-            sock::setIntOption(s, SOL_SOCKET, SO_REUSEADDR, one);
-            struct sockaddr_storage local;
-            std::memset(&local, 0, sizeof local);
-            socklen_t localLen;
-            if (ai->ai_family == AF_INET6) {
-                auto* a6 = reinterpret_cast<struct sockaddr_in6*>(&local);
-                a6->sin6_family = AF_INET6;
-                a6->sin6_addr = in6addr_any;
-                a6->sin6_port = htons(pcPort);
-                localLen = sizeof *a6;
-            } else {
-                auto* a4 = reinterpret_cast<struct sockaddr_in*>(&local);
-                a4->sin_family = AF_INET;
-                a4->sin_addr.s_addr = htonl(INADDR_ANY);
-                a4->sin_port = htons(pcPort);
-                localLen = sizeof *a4;
-            }
-            if (bind(s, reinterpret_cast<struct sockaddr*>(&local), localLen) != 0) {
-                WC_TRACE(1, "cannot bind local port %u: %s", pcPort, sock::errorText(sock::lastError()).c_str());
-                sock::closeSocket(s);
-                rc = CM_ALLOCATE_FAILURE_RETRY;
-                continue;
-            }
-        }
-        int r = connect(s, ai->ai_addr, static_cast<int>(ai->ai_addrlen));
-        // A non-blocking connect under way: EINPROGRESS on POSIX, EWOULDBLOCK on Windows.
-        const int started = r != 0 ? sock::lastError() : 0;
-        if (r != 0 && started != EINPROGRESS && started != EWOULDBLOCK && started != EINTR) {
-            int e = started;
-            WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, sock::errorText(e).c_str());
-            rc = e == ECONNREFUSED ? CM_ALLOCATE_FAILURE_NO_RETRY : CM_ALLOCATE_FAILURE_RETRY;
+        sock::setIntOption(s, IPPROTO_TCP, TCP_NODELAY, 1);
+        if (pcPort != 0 && !bindLocalPort(s, ai->ai_family, pcPort)) {
             sock::closeSocket(s);
+            rc = CM_ALLOCATE_FAILURE_RETRY;
             continue;
         }
-        if (r != 0) {
-            int e = 0;
-            for (;;) {
-                pollfd p = sock::pollEntry(s, POLLOUT);
-                int ms = deadline.pollMs();
-                int n = ms == 0 ? 0 : sock::pollSockets(&p, 1, ms);
-                if (n < 0 && sock::lastError() == EINTR)
-                    continue;
-                if (n <= 0) {
-                    e = ETIMEDOUT;
-                    break;
-                }
-                e = sock::pendingError(s);
-                break;
-            }
-            if (e != 0) {
-                if (e == ETIMEDOUT)
-                    WC_TRACE(1, "connect to %s:%u: no answer within the connection time limit", ip, hostPort);
-                else
-                    WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, sock::errorText(e).c_str());
-                rc = e == ECONNREFUSED ? CM_ALLOCATE_FAILURE_NO_RETRY : CM_ALLOCATE_FAILURE_RETRY;
-                sock::closeSocket(s);
-                if (e == ETIMEDOUT)
-                    break;
-                continue;
-            }
+        bool waited = false;
+        const int e = connectWithin(s, ai, deadline, waited);
+        if (e == 0) {
+            fd = s;
+            continue;
         }
-        fd = s;
+        // The deadline is the whole allocation's: no time is left for the next address.
+        const bool deadlinePassed = waited && e == ETIMEDOUT;
+        if (deadlinePassed)
+            WC_TRACE(1, "connect to %s:%u: no answer within the connection time limit", ip, hostPort);
+        else
+            WC_TRACE(1, "connect to %s:%u: %s", ip, hostPort, sock::errorText(e).c_str());
+        rc = e == ECONNREFUSED ? CM_ALLOCATE_FAILURE_NO_RETRY : CM_ALLOCATE_FAILURE_RETRY;
+        sock::closeSocket(s);
+        if (deadlinePassed)
+            break;
     }
     freeaddrinfo(list);
     if (fd >= 0)
