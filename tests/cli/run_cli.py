@@ -6,6 +6,7 @@ import contextlib
 import datetime
 import os
 import re
+import socket
 import sqlite3
 import stat
 import subprocess
@@ -13,7 +14,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import testrun  # noqa: E402
-from testrun import FAILURES, Scratch, check, check_true, closed_port, main, read, text, write  # noqa: E402
+from testrun import FAILURES, Scratch, check, check_true, closed_port, fail, main, read, text, write  # noqa: E402
 
 EXE = None
 EXPECTED = None
@@ -179,8 +180,12 @@ def case_full_configuration(cwd):
 
 
 def case_password_input(cwd):
-    """The password line is trimmed; empty or "*" logs on without password; none or not Base64: exit 8."""
-    write(os.path.join(cwd, "v.ini"), b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nPASSWORD=INI\n")
+    """The password line is trimmed; empty or "*" logs on without password; none or not Base64: exit 8,
+    System -8, and nothing reaches the host."""
+    write(os.path.join(cwd, "v.ini"),
+          b"[GLOBAL]\nMSGLEVEL=1\nTEMP_PATH=" + cwd.encode() + b"\n[TCP]\nPASSWORD=INI\n[SQLITE]\nDBNAME=q.db\n")
+    listener = socket.create_server(("127.0.0.1", 0))
+    host = ["-A", "127.0.0.1", "-O", str(listener.getsockname()[1])]
     empty = b'Password line empty or "*": logon without password, password check off'
     decoded = b"Password successfully decoded"
     refused = b"Password line is not a valid Base64 password, run refused"
@@ -200,9 +205,17 @@ def case_password_input(cwd):
         ("m", bytes(range(256)) * 64, 8, refused),
     ]
     for workdir, data, rc, line in rows:
-        code, texts = run_logged(cwd, workdir, ["-c", "v.ini"] + no_host(), data)
+        code, texts = run_logged(cwd, workdir, ["-c", "v.ini"] + (host if rc == 8 else no_host()), data)
         check("password %s: exit code" % workdir, code, rc)
         check("password %s: line %r" % (workdir, line), line in texts, True)
+        if rc == 8:
+            check("password %s: System" % workdir, sql(os.path.join(cwd, workdir, "q.db"), "SELECT PID FROM System"),
+                  [(-8,)])
+    listener.setblocking(False)
+    with contextlib.suppress(BlockingIOError):
+        listener.accept()
+        fail("a refused password line reached the host")
+    listener.close()
     # Standard input closed entirely.
     proc = subprocess.run(testrun.WRAPPER + [EXE, "-c", "v.ini"] + no_host(), cwd=cwd, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)

@@ -93,8 +93,6 @@ TEST(UploadReaderTest, HexLinesAreDecodedPairwise)
         EXPECT_EQ(-2, p.end) << odd;
         EXPECT_EQ(2, p.line) << odd;
     }
-    // Pairs that are not two digits read as strtol reads them.
-    EXPECT_EQ((Texts{std::string("\x05\x04\x00\x05\xff\x00", 6)}), Cut(" 5+4zz5z-1x1\n", true, false).pieces);
 }
 
 TEST(UploadReaderTest, LongHexLinesGiveTheLargestPieces)

@@ -403,32 +403,6 @@ def case_secrets(c):
     check_true("processes inspected", len(seen) >= (4 if os.geteuid() == 0 else 2), str(len(seen)))
 
 
-def case_password_line(c):
-    """An unreadable password line never reaches the host (exit 8, System -8); blanks are trimmed."""
-    emu = c.emulator(users={USER: SECRET})
-    listener = socket.create_server(("127.0.0.1", 0))
-    try:
-        b64 = base64.b64encode(SECRET.encode())
-        for n, (line, text) in enumerate([
-                (b"", "Password line missing: standard input ended without a line, run refused"),
-                (b"!!!!####\n", "Password line is not a valid Base64 password, run refused"),
-                (b64 + b"!\n", "Password line is not a valid Base64 password, run refused")]):
-            run = c.vexlink(listener.getsockname()[1], work_dir="bad%d" % n, line=line)
-            check("exit code of %r" % line, run.wait(30), 8)
-            check("System of %r" % line, run.system(), [-8])
-            check_true("logged for %r" % line, text in run.log_lines(), repr(run.log_lines()[-10:]))
-        listener.settimeout(0.5)
-        try:
-            listener.accept()[0].close()
-            check_true("nothing reached the host", False)
-        except socket.timeout:
-            pass
-    finally:
-        listener.close()
-    run = c.ready(emu.port, work_dir="trim", line=base64.b64encode(SECRET.encode()) + b" \t\r\n")
-    check("exit code of the trimmed line", run.close()[0], 0)
-
-
 def case_signals(c):
     """SIGTERM mid-download, SIGINT and SIGHUP between requests end the run in order (exit 16,
     System minus the signal, partial file deleted, deallocated); files are owner-only whatever the umask."""

@@ -1,11 +1,10 @@
-// Catalogue, names and filters, record files, JCL, spool and allocation strings, without a conversation.
+// Catalogue, names and filters, JCL, spool and allocation strings, without a conversation.
 
 #include "testutil.h"
 
 #include "bpxwdyn.h"
 #include "jcl.h"
 #include "names.h"
-#include "recfile.h"
 #include "spool.h"
 
 #include <fstream>
@@ -195,35 +194,6 @@ TEST(Catalogue, LibrariesKeepMembersSortedWithStatisticsAcrossAReopen)
     EXPECT_EQ(again.Count(), 1u);
     EXPECT_EQ(again.Find("U.LIB")->members.size(), 3u);
     EXPECT_EQ(again.Find("U.LIB")->members[1].stats.userid, "ME");
-}
-
-TEST(RecordFiles, DamageIsDetectedWhileReading)
-{
-    ScratchDir dir;
-    const std::string path = dir.file("f");
-    RecordFileWriter w;
-    std::string e;
-    ASSERT_TRUE(w.Open(path, e));
-    w.WriteHeader("VEXDS", {{"DSORG", "PS"}, {"RECFM", "U"}});
-    w.BeginSection({"DATA"});
-    w.AddRecord("ABC", 3);
-    w.AddRecord("", 0);
-    Section s;
-    w.EndSection(&s);
-    ASSERT_TRUE(w.Close(e)) << e;
-    RecordFileIndex idx;
-    ASSERT_TRUE(ReadRecordFileIndex(path, "VEXDS", idx, e)) << e;
-    EXPECT_EQ(idx.sections.at(0).records, 2u);
-    EXPECT_FALSE(ReadRecordFileIndex(path, "VEXJOB", idx, e));
-    Section lie = s; // a section that claims a record longer than itself
-    lie.bytes = 6;
-    std::string rec;
-    EXPECT_EQ(RecordReader(OpenForRead(path), lie).Next(rec), -1);
-    RecordReader ok(OpenForRead(path), s);
-    std::vector<int> results;
-    for (int i = 0; i < 3; ++i)
-        results.push_back(ok.Next(rec));
-    EXPECT_EQ(results, (std::vector<int>{1, 1, 0}));
 }
 
 TEST(Jcl, StatementsContinuationsInstreamDataAndErrors)
