@@ -391,6 +391,14 @@ def case_work_directory_in_use(c):
         listener.close()
 
 
+def case_windows_emulator(c):
+    """The Windows build's emulator under Wine (the other cases take the Linux one) serves a list and a download."""
+    run = c.ready(c.emulator())
+    check("member list", run.download(run.request("PHGPODIR", "VEXUSR1.JCL")), b"HELLO\nOTHER\n")
+    check("member download", download(run, "VEXUSR1.JCL(HELLO)"), records_text(JCL_HELLO))
+    check("exit code", run.close()[0], 0)
+
+
 def context(args):
     global VEXLINK, HOSTEMU
     VEXLINK, HOSTEMU = args

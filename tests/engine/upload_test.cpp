@@ -112,8 +112,8 @@ TEST(UploadReaderTest, LongHexLinesGiveTheLargestPieces)
 TEST(UploadReaderTest, ReadErrorIsReported)
 {
     ScratchDir dir;
-    // A directory opens for reading but cannot be read.
-    std::FILE* file = std::fopen(dir.path().c_str(), "rb");
+    // A stream open for writing only cannot be read.
+    std::FILE* file = std::fopen(dir.file("w").c_str(), "wb");
     ASSERT_NE(nullptr, file);
     UploadReader reader(file, false, false);
     std::vector<uint8_t> piece(UploadReader::kMaxPiece + 1);

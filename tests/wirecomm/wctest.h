@@ -1,8 +1,9 @@
 #pragma once
 // Helpers of the conversation tests: certificates made with OpenSSL, a host peer on its own thread on
-// 127.0.0.1, raw sockets for hostile input, a recording relay.
+// 127.0.0.1, a raw server for hostile input, a recording relay (plain sockets: testplatform.h).
 
 #include "scratchdir.h"
+#include "testplatform.h"
 
 #include <wirecomm.h>
 #include <wirecomm_host.h>
@@ -28,8 +29,6 @@ Pki makePki(const std::string& dir, const std::string& prefix, const std::string
 
 // A port of 127.0.0.1 that refuses connections: bound, not listening, kept until the process ends.
 uint16_t unusedPort();
-// A listening socket of 127.0.0.1 (port set), -1 on failure.
-int listenLoopback(uint16_t& port);
 
 // Milliseconds on a monotonic clock.
 inline int64_t nowMs()
@@ -79,8 +78,6 @@ int32_t deal(unsigned char* cid);
 // Resets the process-wide cm_set_* defaults.
 void resetDefaults();
 
-// Connects a plain TCP socket to 127.0.0.1:port (blocking), -1 on failure.
-int rawConnect(uint16_t port);
 // Reads exactly n bytes with a time limit; false on EOF, error or time-out.
 bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs);
 
