@@ -91,6 +91,13 @@ inline int connectLoopback(uint16_t port)
 {
     return loopbackSocket(port, false, false);
 }
+// A port of 127.0.0.1 that refuses connections at once: bound, not listening, until the process ends.
+inline uint16_t unusedPort()
+{
+    uint16_t port = 0;
+    bindLoopback(port, false);
+    return port;
+}
 // Accepts one connection within ms, -1 when none came.
 inline int acceptWithin(int listening, int ms)
 {

@@ -30,10 +30,7 @@ TEST_F(ModulFtpTest, WorkDirectoryMustStayInsideTheTempPath)
 
 TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
 {
-    // A port of 127.0.0.1 that is bound but not listening: refused at once.
-    uint16_t port = 0;
-    const int fd = testos::bindLoopback(port, false);
-    ASSERT_GE(fd, 0);
+    const uint16_t port = testos::unusedPort();
     SetParm("GLOBAL.TEMP_PATH", m_dir.path());
     SetParm("GLOBAL.WORK_DIR", "w");
     SetParm("SQLITE.DBNAME", "q.db");
@@ -49,7 +46,6 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     // The refused connection (return code 1) is the row -1, written without the engine.
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
               QueryRows(m_dir.file("w/q.db"), "SELECT CAST(PID AS TEXT) FROM System"));
-    testos::closeSocket(fd);
 }
 
 TEST_F(ModulFtpTest, FailureRowIsAddedWhereverTheTableStands)

@@ -102,13 +102,6 @@ Pki makePki(const std::string& dir, const std::string& prefix, const std::string
     return pki;
 }
 
-uint16_t unusedPort()
-{
-    uint16_t port = 0;
-    testos::bindLoopback(port, false); // the socket stays open until the process ends
-    return port;
-}
-
 HostPeer::HostPeer(const wch_config* config, std::function<void(wch_listener*)> body)
 {
     int32_t rc = -1;

@@ -27,9 +27,6 @@ struct Pki {
 Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn, const std::string& clientCn,
             const std::string& keyKind = "ec");
 
-// A port of 127.0.0.1 that refuses connections: bound, not listening, kept until the process ends.
-uint16_t unusedPort();
-
 // Milliseconds on a monotonic clock.
 inline int64_t nowMs()
 {
