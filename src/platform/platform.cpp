@@ -164,7 +164,7 @@ void watchStopSignals(std::atomic<int32_t>* flag)
 {
     g_pStopFlag = flag;
     struct sigaction action {};
-    action.sa_handler = &StopSignalHandler;
+    action.sa_handler = flag != nullptr ? &StopSignalHandler : SIG_DFL;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})

@@ -49,9 +49,17 @@ void unlockFile(int handle, const std::string& path);
 // Keeps the process out of core dumps and debugger attachment by other
 // processes of the same user (it holds a password).
 void setNotDumpable();
-// SIGTERM, SIGINT and SIGHUP store their number into *flag (an
-// async-signal-safe store) instead of ending the process.
+// SIGTERM, SIGINT and SIGHUP (Windows: Ctrl-C, Ctrl-Break, the console
+// closed, logoff, shutdown) store their signal number into *flag (an
+// async-signal-safe store) instead of ending the process; null gives them
+// back their default handling.
 void watchStopSignals(std::atomic<int32_t>* flag);
+#if defined(_WIN32)
+// The console control handler watchStopSignals installs (a Windows
+// PHANDLER_ROUTINE: event CTRL_C_EVENT..., true when it took the event),
+// reachable so a test can hand it an event as Windows does.
+int __stdcall consoleControlHandler(unsigned long event);
+#endif
 // True when the path exists (file or directory).
 bool pathExists(const std::string& path);
 // True when the path is a directory.

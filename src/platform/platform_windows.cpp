@@ -109,8 +109,9 @@ void setNotDumpable()
 
 namespace {
 std::atomic<int32_t>* g_pStopFlag = nullptr;
+} // namespace
 
-BOOL WINAPI ConsoleCtrlHandler(DWORD event)
+BOOL WINAPI consoleControlHandler(DWORD event)
 {
     std::atomic<int32_t>* flag = g_pStopFlag;
     if (flag == nullptr)
@@ -135,12 +136,11 @@ BOOL WINAPI ConsoleCtrlHandler(DWORD event)
         return FALSE;
     }
 }
-} // namespace
 
 void watchStopSignals(std::atomic<int32_t>* flag)
 {
     g_pStopFlag = flag;
-    SetConsoleCtrlHandler(&ConsoleCtrlHandler, TRUE);
+    SetConsoleCtrlHandler(&consoleControlHandler, flag != nullptr ? TRUE : FALSE);
 }
 
 bool pathExists(const std::string& path)

@@ -1,43 +1,30 @@
 #pragma once
-// Test helpers without dependencies: a scratch directory, a scoped working directory, whole files, lines.
+// Test helpers on the standard library: a scratch directory, a scoped working directory, whole files, lines.
 
-#include <cerrno>
+#include "platform/platform.h"
+
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <stdlib.h>
-#endif
-
 class ScratchDir {
 public:
+    // A directory of a new random name for the owner only, made by this call (create_directory is
+    // false when the name exists), so tests running side by side never share one.
     ScratchDir()
     {
-#if defined(_WIN32)
-        // No mkdtemp: a name of the process id and a counter, created
-        // exclusively (create_directory is false when it exists).
-        static int counter = 0;
-        for (;;) {
-            const std::filesystem::path p =
-                std::filesystem::temp_directory_path() /
-                ("vexlink-test-" + std::to_string(_getpid()) + "-" + std::to_string(++counter));
+        static std::random_device random;
+        while (m_path.empty()) {
+            const auto p = std::filesystem::temp_directory_path() / ("vexlink-test-" + std::to_string(random()));
             if (std::filesystem::create_directory(p)) {
+                std::filesystem::permissions(p, std::filesystem::perms::owner_all);
                 m_path = p.string();
-                break;
             }
         }
-#else
-        std::string pattern = (std::filesystem::temp_directory_path() / "vexlink-test-XXXXXX").string();
-        if (mkdtemp(&pattern[0]) == nullptr)
-            throw std::filesystem::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
-        m_path = pattern;
-#endif
     }
     ~ScratchDir()
     {
@@ -47,19 +34,9 @@ public:
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
-    const std::string& path() const
-    {
-        return m_path;
-    }
+    const std::string& path() const { return m_path; }
     // The path of name inside, with the native separator.
-    std::string file(const std::string& name) const
-    {
-#if defined(_WIN32)
-        return m_path + "\\" + name;
-#else
-        return m_path + "/" + name;
-#endif
-    }
+    std::string file(const std::string& name) const { return m_path + Platform::pathSeparator + name; }
 
     // Writes content byte for byte and returns the file's path.
     std::string write(const std::string& name, const std::string& content) const

@@ -48,7 +48,12 @@ class Emulator:
         write(self.ini, "\n".join(text) + "\n")
         self.log_path = scratch.file("hostemu.log")
         self.log = open(self.log_path, "wb")
-        self.proc = subprocess.Popen([exe, "-c", self.ini, "-v"], stdout=subprocess.PIPE, stderr=self.log)
+        # The Windows build's emulator runs under Wine, as vexlink.exe does; Wine hands it SIGINT as
+        # Ctrl-C (a Windows program never sees SIGTERM).
+        wine = exe.lower().endswith(".exe")
+        self.stop_signal = signal.SIGINT if wine else signal.SIGTERM
+        self.proc = subprocess.Popen((testrun.WRAPPER if wine else []) + [exe, "-c", self.ini, "-v"],
+                                     stdout=subprocess.PIPE, stderr=self.log)
         line = self.proc.stdout.readline()
         if not line.strip().isdigit():
             text = self.log_text()
@@ -63,13 +68,13 @@ class Emulator:
 
     def stop(self):
         if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
+            self.proc.send_signal(self.stop_signal)
             try:
-                check("emulator exit code after SIGTERM", self.proc.wait(timeout=10), 0)
+                check("emulator exit code after its stop signal", self.proc.wait(timeout=10), 0)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
-                fail("the emulator did not stop on SIGTERM")
+                fail("the emulator did not stop on its stop signal")
         self.proc.stdout.close()
         self.log.close()
 

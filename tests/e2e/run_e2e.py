@@ -4,6 +4,7 @@ usage: run_e2e.py <vexlink> <vexlink-hostemu> <case>"""
 import contextlib
 import os
 import random
+import signal
 import socket
 import sqlite3
 import sys
@@ -396,6 +397,17 @@ def case_work_directory_in_use(c):
         check("the lock file is removed at the end", os.path.exists(lock), False)
     finally:
         listener.close()
+
+
+def case_windows_emulator(c):
+    """The Windows build's emulator under Wine (the other cases take the Linux one) serves a list and a
+    download; then SIGINT, which Wine hands to vexlink.exe as Ctrl-C, ends the run in order."""
+    run = c.ready(c.emulator())
+    check("member list", run.download(run.request("PHGPODIR", "VEXUSR1.JCL")), b"HELLO\nOTHER\n")
+    check("member download", download(run, "VEXUSR1.JCL(HELLO)"), records_text(JCL_HELLO))
+    run.proc.send_signal(signal.SIGINT)
+    check("exit code after Ctrl-C", run.wait(30), 16)
+    check("System after Ctrl-C", sorted(run.system()), [-int(signal.SIGINT), -1])
 
 
 def context(args):

@@ -2,11 +2,7 @@
 
 #include "ftpmodul.h"
 #include "globals.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "testplatform.h"
 
 namespace {
 
@@ -34,19 +30,12 @@ TEST_F(ModulFtpTest, WorkDirectoryMustStayInsideTheTempPath)
 
 TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
 {
-    // A port of 127.0.0.1 that is bound but not listening: refused at once.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const uint16_t port = testos::unusedPort();
     SetParm("GLOBAL.TEMP_PATH", m_dir.path());
     SetParm("GLOBAL.WORK_DIR", "w");
     SetParm("SQLITE.DBNAME", "q.db");
     SetParm("TCP.IP_ADDR", "127.0.0.1");
-    SetParm("TCP.HOST_PORT", std::to_string(ntohs(addr.sin_port)));
+    SetParm("TCP.HOST_PORT", std::to_string(port));
     SetParm("TCP.USERID", "U");
     SetParm("TCP.MEMBER", "M");
     SetParm("TCP.PASSWORD", "VkVYUFdEMQ");
@@ -57,7 +46,6 @@ TEST_F(ModulFtpTest, RefusedConnectionWritesTheFailureRow)
     // The refused connection (return code 1) is the row -1, written without the engine.
     EXPECT_EQ((std::vector<std::vector<std::string>>{{"-1"}}),
               QueryRows(m_dir.file("w/q.db"), "SELECT CAST(PID AS TEXT) FROM System"));
-    close(fd);
 }
 
 TEST_F(ModulFtpTest, FailureRowIsAddedWhereverTheTableStands)

@@ -7,6 +7,7 @@
 #include "blockSocket.h"
 #include "globals.h"
 #include "socketftp.h"
+#include "testplatform.h"
 #include "translate.h"
 
 #include <wirecomm.h>
@@ -165,6 +166,32 @@ TEST_F(ScriptedHostTest, HostThatStopsTheConversationEndsBothThreads)
     EXPECT_LT(m_seconds, 6.0);
     EXPECT_EQ(1u, log.Count("E200 ERROR: BlockSocket: cm_rcv failed RC=17"));
     EXPECT_EQ(0u, log.CountPrefix("I120 SocketFTP Communication timeout"));
+}
+
+TEST_F(ScriptedHostTest, StopEventEndsTheRunAtOnce)
+{
+    // A stop (POSIX signal, Windows console event) while the host holds the turn: the handler that
+    // watchStopSignals installs leaves the signal number in the stop flag, which the run's System row and
+    // exit code are made of, and both threads end without waiting for T0.
+    SetParm("FTP.T0", "10");
+    for (const testos::StopEvent& event : testos::stopEvents()) {
+        SCOPED_TRACE(event.name);
+        g_iStopSignal = 0;
+        Platform::watchStopSignals(&g_iStopSignal);
+        std::string request;
+        Run(
+            [&](wch_conv* conv) {
+                request = Receive(conv);
+                testos::deliver(event);
+                Receive(conv); // until the PC ends the conversation
+            },
+            {"INSERT INTO Request VALUES (2,'PHTXT','STOP','');"}, std::string(event.name) + ".db");
+        EXPECT_EQ(0, request.compare(0, 5, "PHTXT")) << request;
+        EXPECT_EQ(event.signal, g_iStopSignal.load());
+        EXPECT_LT(m_seconds, 5.0);
+    }
+    Platform::watchStopSignals(nullptr);
+    g_iStopSignal = 0;
 }
 
 TEST_F(ScriptedHostTest, RequestRowThatCannotBeRemovedIsNotServed)

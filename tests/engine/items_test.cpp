@@ -164,6 +164,9 @@ TEST_F(ItemsTest, DownloadThatCannotBeWrittenIsNeverReportedComplete)
     EXPECT_EQ(1, m_flags.m_iSendEnabled.load());
 
     // A file that cannot be written completely.
+#if defined(_WIN32)
+    GTEST_SKIP() << "the rest writes to /dev/full, a device that fails every write; Windows has none";
+#endif
     m_pLine->QueueFTPItem(3, "PHGETFILE", Text("Y"), 0);
     m_flags.LinePassedTurn(41, 3);
     Receive("HPDATA", "first");

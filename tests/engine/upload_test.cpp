@@ -3,6 +3,7 @@
 #include "socketftp.h"
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -110,14 +111,15 @@ TEST(UploadReaderTest, LongHexLinesGiveTheLargestPieces)
 TEST(UploadReaderTest, ReadErrorIsReported)
 {
     ScratchDir dir;
-    // A directory opens for reading but cannot be read.
-    std::FILE* file = std::fopen(dir.path().c_str(), "rb");
+    // A stream whose descriptor was closed under it cannot be read.
+    std::FILE* file = std::fopen(dir.write("f", "data").c_str(), "rb");
     ASSERT_NE(nullptr, file);
+    close(fileno(file));
     UploadReader reader(file, false, false);
     std::vector<uint8_t> piece(UploadReader::kMaxPiece + 1);
     int32_t length = 0;
     EXPECT_EQ(-1, reader.Next(piece.data(), length));
-    std::fclose(file);
+    std::fclose(file); // its descriptor is gone: only the stream is freed
 }
 
 TEST(UploadReaderTest, HexPairReadsLikeStrtol)

@@ -1,6 +1,7 @@
 // The file senders: path masks, directories, truncation and append, flushing, the cyclic ring.
 
 #include "scratchdir.h"
+#include "testplatform.h"
 
 #include "logger/logger.h"
 #include "platform/platform.h"
@@ -44,24 +45,13 @@ std::vector<std::string> filesIn(const std::string& dir)
 
 } // namespace
 
-#if defined(_WIN32)
-static int setenv(const char* name, const char* value, int)
-{
-    return _putenv_s(name, value);
-}
-static int unsetenv(const char* name)
-{
-    return _putenv_s(name, "");
-}
-#endif
-
 TEST(Sender2File, MaskPlaceholders)
 {
     ScratchDir dir;
     Core core;
     ASSERT_EQ(startIn(core, dir, "", -1, "TAG"), 1);
-    setenv("LOG_STARTTIME_EXT", "A", 1);
-    setenv("LOG_STARTTIME", "B", 1);
+    testos::setEnv("LOG_STARTTIME_EXT", "A");
+    testos::setEnv("LOG_STARTTIME", "B");
     // "#" without a run number is yymmdd_hhmmss; only the first of each placeholder is replaced.
     const std::vector<std::pair<const char*, const char*>> cases = {
         {"log/*_#.txt", R"(log/vexlink_\d{6}_\d{6}\.txt)"},
@@ -75,8 +65,8 @@ TEST(Sender2File, MaskPlaceholders)
         sender.pathMask = c.first;
         EXPECT_TRUE(std::regex_match(sender.fileName().c_str(), std::regex(c.second))) << sender.fileName().c_str();
     }
-    unsetenv("LOG_STARTTIME_EXT");
-    unsetenv("LOG_STARTTIME");
+    testos::setEnv("LOG_STARTTIME_EXT", nullptr);
+    testos::setEnv("LOG_STARTTIME", nullptr);
     ASSERT_EQ(startIn(core, dir, "", 7), 1);
     Sender2File sender(&core);
     sender.pathMask = "x%%y%z/*_#.txt";

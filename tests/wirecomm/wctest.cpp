@@ -9,17 +9,13 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <arpa/inet.h>
 #include <cstdio>
-#include <cstring>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace wctest {
+
+using namespace testos;
 
 namespace {
 
@@ -106,46 +102,6 @@ Pki makePki(const std::string& dir, const std::string& prefix, const std::string
     return pki;
 }
 
-namespace {
-// 127.0.0.1:port as a socket address.
-struct sockaddr_in loopback(uint16_t port)
-{
-    struct sockaddr_in a;
-    std::memset(&a, 0, sizeof a);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
-}
-
-// A socket of 127.0.0.1 bound to a free port (port set), listening when asked.
-int bindLoopback(uint16_t& port, bool listening)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in a = loopback(0);
-    socklen_t len = sizeof a;
-    if (bind(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0 || (listening && listen(fd, 8) != 0) ||
-        getsockname(fd, reinterpret_cast<struct sockaddr*>(&a), &len) != 0) {
-        close(fd);
-        return -1;
-    }
-    port = ntohs(a.sin_port);
-    return fd;
-}
-} // namespace
-
-int listenLoopback(uint16_t& port)
-{
-    return bindLoopback(port, true);
-}
-
-uint16_t unusedPort()
-{
-    uint16_t port = 0;
-    bindLoopback(port, false); // the socket stays open until the process ends
-    return port;
-}
-
 HostPeer::HostPeer(const wch_config* config, std::function<void(wch_listener*)> body)
 {
     int32_t rc = -1;
@@ -226,40 +182,31 @@ void resetDefaults()
     cm_set_crypt_key(nullptr);
 }
 
-int rawConnect(uint16_t port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    struct sockaddr_in a = loopback(port);
-    if (connect(fd, reinterpret_cast<struct sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 Relay::Relay(uint16_t target)
 {
-    m_listen = listenLoopback(m_port);
+    m_listen = bindLoopback(m_port);
     m_thread = std::thread([this, target] {
-        struct pollfd l = {m_listen, POLLIN, 0};
-        int pc = poll(&l, 1, 10000) <= 0 ? -1 : accept(m_listen, nullptr, nullptr);
+        const int pc = acceptWithin(m_listen, 10000);
         if (pc < 0)
             return;
-        int host = rawConnect(target);
+        const int host = connectLoopback(target);
         if (host < 0) {
-            close(pc);
+            closeSocket(pc);
             return;
         }
-        struct pollfd fds[2] = {{pc, POLLIN, 0}, {host, POLLIN, 0}};
+        pollfd fds[2] = {};
+        fds[0].fd = pc;
+        fds[1].fd = host;
+        fds[0].events = fds[1].events = POLLIN;
         unsigned char buf[65536];
         bool open = true;
         while (open && !m_stop.load()) {
-            if (poll(fds, 2, 100) < 0)
+            if (pollSockets(fds, 2, 100) < 0)
                 break;
             for (int i = 0; i < 2 && open; ++i) {
                 if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
                     continue;
-                ssize_t r = recv(fds[i].fd, buf, sizeof buf, 0);
+                const long r = recvBytes(static_cast<int>(fds[i].fd), buf, sizeof buf);
                 if (r <= 0) {
                     open = false;
                     break;
@@ -268,11 +215,11 @@ Relay::Relay(uint16_t target)
                     std::lock_guard<std::mutex> lock(m_lock);
                     (i == 0 ? m_up : m_down).append(reinterpret_cast<char*>(buf), static_cast<size_t>(r));
                 }
-                send(fds[1 - i].fd, buf, static_cast<size_t>(r), MSG_NOSIGNAL);
+                sendBytes(static_cast<int>(fds[1 - i].fd), buf, static_cast<size_t>(r));
             }
         }
-        close(pc);
-        close(host);
+        closeSocket(pc);
+        closeSocket(host);
     });
 }
 
@@ -280,7 +227,7 @@ Relay::~Relay()
 {
     m_stop.store(1);
     m_thread.join();
-    close(m_listen);
+    closeSocket(m_listen);
 }
 
 std::string Relay::pcToHost()
@@ -297,13 +244,12 @@ std::string Relay::hostToPc()
 
 RawServer::RawServer(std::function<void(int fd)> body)
 {
-    m_listen = listenLoopback(m_port);
+    m_listen = bindLoopback(m_port);
     m_thread = std::thread([this, body] {
-        struct pollfd l = {m_listen, POLLIN, 0};
-        int fd = poll(&l, 1, 10000) <= 0 ? -1 : accept(m_listen, nullptr, nullptr);
+        const int fd = acceptWithin(m_listen, 10000);
         if (fd >= 0) {
             body(fd);
-            close(fd);
+            closeSocket(fd);
         }
     });
 }
@@ -311,7 +257,7 @@ RawServer::RawServer(std::function<void(int fd)> body)
 RawServer::~RawServer()
 {
     m_thread.join();
-    close(m_listen);
+    closeSocket(m_listen);
 }
 
 bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs)
@@ -320,10 +266,9 @@ bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs)
     size_t got = 0;
     while (got < n) {
         const int64_t left = end - nowMs();
-        struct pollfd pfd = {fd, POLLIN, 0};
-        if (left <= 0 || poll(&pfd, 1, static_cast<int>(left)) <= 0)
+        if (left <= 0 || !readable(fd, static_cast<int>(left)))
             return false;
-        const ssize_t r = recv(fd, p + got, n - got, 0);
+        const long r = recvBytes(fd, p + got, n - got);
         if (r <= 0)
             return false;
         got += static_cast<size_t>(r);

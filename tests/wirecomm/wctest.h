@@ -1,8 +1,9 @@
 #pragma once
 // Helpers of the conversation tests: certificates made with OpenSSL, a host peer on its own thread on
-// 127.0.0.1, raw sockets for hostile input, a recording relay.
+// 127.0.0.1, a raw server for hostile input, a recording relay (plain sockets: testplatform.h).
 
 #include "scratchdir.h"
+#include "testplatform.h"
 
 #include <wirecomm.h>
 #include <wirecomm_host.h>
@@ -26,11 +27,6 @@ struct Pki {
 Pki makePki(const std::string& dir, const std::string& prefix, const std::string& serverCn, const std::string& clientCn,
             const std::string& keyKind = "ec");
 
-// A port of 127.0.0.1 that refuses connections: bound, not listening, kept until the process ends.
-uint16_t unusedPort();
-// A listening socket of 127.0.0.1 (port set), -1 on failure.
-int listenLoopback(uint16_t& port);
-
 // Milliseconds on a monotonic clock.
 inline int64_t nowMs()
 {
@@ -44,11 +40,10 @@ public:
     HostPeer(const wch_config* config, std::function<void(wch_listener*)> body);
     ~HostPeer();
     uint16_t port() const { return m_port; }
-    bool join(int /* bounded by the body */ = 0)
+    void join() // bounded by the body
     {
         if (m_thread.joinable())
             m_thread.join();
-        return true;
     }
 
 private:
@@ -79,8 +74,6 @@ int32_t deal(unsigned char* cid);
 // Resets the process-wide cm_set_* defaults.
 void resetDefaults();
 
-// Connects a plain TCP socket to 127.0.0.1:port (blocking), -1 on failure.
-int rawConnect(uint16_t port);
 // Reads exactly n bytes with a time limit; false on EOF, error or time-out.
 bool readExact(int fd, unsigned char* p, size_t n, int timeoutMs);
 

@@ -10,11 +10,10 @@
 #include <future>
 #include <string>
 #include <thread>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace wctest;
+using namespace testos;
 
 namespace {
 
@@ -96,7 +95,7 @@ TEST_F(Wirecomm, RejectedAllocationGivesTheHostsCode)
 TEST_F(Wirecomm, ConnectionRefusedAndHostSilentWithinT1)
 {
     uint16_t port = 0;
-    int silent = listenLoopback(port); // the kernel takes the connection, nobody answers
+    const int silent = bindLoopback(port); // the kernel takes the connection, nobody answers
     const int64_t start = nowMs();
     PcConv pc = allocate(port, "USER01", "pw", "TLXJOBSV", nullptr, 1);
     const int64_t took = nowMs() - start;
@@ -104,7 +103,7 @@ TEST_F(Wirecomm, ConnectionRefusedAndHostSilentWithinT1)
     EXPECT_GE(took, 900);
     EXPECT_LT(took, 2500);
     EXPECT_EQ(deal(pc.cid), CM_OK);
-    close(silent);
+    closeSocket(silent);
 }
 
 // Invalid calls and settings give their codes before anything is sent (a connection tried would give 1).
@@ -305,7 +304,7 @@ TEST_F(Wirecomm, KeyAgreementFailureIsThePcsOwnRefusal)
                 unsigned char hello[8 + 34];
                 readExact(fd, hello, sizeof hello, 3000);
                 const std::string reply = frameHeader(0x02, 0, 37) + std::string("\x01\0\0\0\0", 5) + hostKey;
-                send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+                sendBytes(fd, reply.data(), reply.size());
                 unsigned char alloc[8];
                 allocSeen = readExact(fd, alloc, sizeof alloc, 1500);
             });
@@ -322,17 +321,17 @@ TEST_F(Wirecomm, HostRefusesAnAllocWithoutUserId)
 {
     int32_t acceptRc = -1;
     HostPeer host(nullptr, [&](wch_listener* l) { EXPECT_EQ(wch_accept(l, 5000, &acceptRc), nullptr); });
-    int fd = rawConnect(host.port());
+    const int fd = connectLoopback(host.port());
     std::string h = frameHeader(0x01, 0, 34) + std::string("\x01\x01", 2) + std::string(32, '\x09');
-    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    sendBytes(fd, h.data(), h.size());
     unsigned char buf[64];
     ASSERT_TRUE(readExact(fd, buf, 8 + 37, 3000));
     h = frameHeader(0x03, 0, 1 + 3 + 2 + 2 + 2 + 30) + std::string("\x01\0\x01M\0\0\0\0\0\x1e", 10) +
         std::string(30, 'x');
-    send(fd, h.data(), h.size(), MSG_NOSIGNAL);
+    sendBytes(fd, h.data(), h.size());
     EXPECT_FALSE(readExact(fd, buf, 1, 3000)) << "the host closes without answering";
-    close(fd);
-    ASSERT_TRUE(host.join());
+    closeSocket(fd);
+    host.join();
     EXPECT_EQ(acceptRc, CM_RESOURCE_FAILURE_NO_RETRY);
 }
 
@@ -436,7 +435,7 @@ TEST_F(Wirecomm, SendBuffersWriteAtTheirEdges)
     down += dataFrame("", 1) + dataFrame("HPMSG     flushed", 0) + dataFrame("", 1);
     up += frameHeader(0x11, 0, 0);
     EXPECT_EQ(deal(pc.cid), CM_OK);
-    ASSERT_TRUE(host.join());
+    host.join();
     std::string wireUp = relay.pcToHost(), wireDown = relay.hostToPc();
     ASSERT_GE(wireUp.size(), up.size());
     EXPECT_TRUE(wireUp.compare(wireUp.size() - up.size(), up.size(), up) == 0) << "PC frames as sent";
@@ -478,5 +477,5 @@ TEST_F(Wirecomm, ReceiveBufferTakesBlocksOutOfPieces)
     EXPECT_EQ(rc, CM_OK);
     taken[2].set_value();
     EXPECT_EQ(deal(pc.cid), CM_OK);
-    ASSERT_TRUE(host.join());
+    host.join();
 }
