@@ -1,15 +1,16 @@
-// Catalogue, names and filters, JCL, spool and allocation strings, without a conversation.
+// Catalogue, names and filters, and the spool, without a conversation (the JCL and allocation
+// requests as a front end sends them: tests/php's jobs session and tests/e2e).
 
-#include "testutil.h"
-
-#include "bpxwdyn.h"
-#include "jcl.h"
+#include "catalog.h"
+#include "codec.h"
 #include "names.h"
+#include "scratchdir.h"
 #include "spool.h"
+
+#include <gtest/gtest.h>
 
 #include <fstream>
 
-using namespace hostemu_test;
 using namespace hostemu;
 
 namespace {
@@ -196,43 +197,6 @@ TEST(Catalogue, LibrariesKeepMembersSortedWithStatisticsAcrossAReopen)
     EXPECT_EQ(again.Find("U.LIB")->members[1].stats.userid, "ME");
 }
 
-TEST(Jcl, StatementsContinuationsInstreamDataAndErrors)
-{
-    std::vector<JclError> errors;
-    std::vector<JclStatement> st = ParseJclCards(
-        {"//J1  JOB (A),'X Y',", "//  CLASS=B  COMMENT", "//* comment", "//S1 EXEC PGM=VEXTEST,PARM='A B,C'",
-         "//SYSIN DD *", "DATA 1", "DATA 2", "/*", "//OUT DD DSN=A.B,DISP=(NEW,CATLG),",
-         "//   DCB=(RECFM=FB,LRECL=133)", "loose data", "//", "//NOT PART OF THE JOB"},
-        errors);
-    EXPECT_TRUE(errors.empty());
-    ASSERT_EQ(st.size(), 5u);
-    EXPECT_EQ(st[0].operands, "(A),'X Y',CLASS=B");
-    EXPECT_EQ(st[2].instream, (std::vector<std::string>{"DATA 1", "DATA 2"}));
-    EXPECT_TRUE(st[4].generated); // SYSIN for the loose data
-    JobSpec job;
-    std::string refusal;
-    ASSERT_TRUE(BuildJob({"//J1 JOB 1,CLASS=C", "//S1 EXEC PGM=VEXTEST,PARM=('RC=4','X')", "//IN DD DSN=A.B,DISP=SHR",
-                          "//   DD DSN=A.C(M),DISP=SHR", "//OUT DD DSN=N.D,DISP=(NEW,CATLG),DCB=(RECFM=VB,LRECL=99),",
-                          "//  SPACE=(TRK,(1,1,5))"},
-                         job, errors, refusal));
-    ASSERT_TRUE(errors.empty()) << errors[0].text;
-    EXPECT_EQ(job.steps.at(0).parm, "RC=4,X");
-    EXPECT_EQ(job.steps[0].dds.at(0).sources.size(), 2u); // concatenation
-    const DdSpec& out = job.steps[0].dds.at(1);
-    EXPECT_EQ(out.normalDisp + " " + std::to_string(out.attrs.lrecl) + out.attrs.recfm.type, "CATLG 99V");
-    EXPECT_EQ(out.attrs.dsorg, Dsorg::PO);
-    ASSERT_TRUE(BuildJob({"//J2 JOB", "//S1 EXEC MYPROC", "//S2 EXEX PGM=X", "//S3 EXEC PGM=A,PARM='OPEN"}, job, errors,
-                         refusal));
-    std::vector<std::string> texts;
-    for (const JclError& err : errors)
-        texts.push_back(std::to_string(err.statement) + " " + err.text);
-    for (const char* want : {"2 IEFC612I PROCEDURE MYPROC WAS NOT FOUND",
-                             "3 IEFC605I UNIDENTIFIED OPERATION FIELD EXEX", "4 IEFC624I INCORRECT USE OF APOSTROPHE"})
-        EXPECT_NE(std::find(texts.begin(), texts.end(), want), texts.end()) << want;
-    EXPECT_FALSE(BuildJob({"//S1 EXEC PGM=IEFBR14"}, job, errors, refusal));
-    EXPECT_FALSE(BuildJob({"//TOOLONGNAME JOB"}, job, errors, refusal));
-}
-
 TEST(Spool, CompletionCodesAndSpoolFiles)
 {
     ScratchDir dir;
@@ -279,37 +243,4 @@ TEST(Spool, CompletionCodesAndSpoolFiles)
     ASSERT_TRUE(again.Open(dir.file("spool")).Ok());
     EXPECT_EQ(again.List("").size(), 7u);
     EXPECT_EQ(again.Find("JOB00003")->completion, "ABEND S222");
-}
-
-TEST(Bpxwdyn, KeywordStringsAndDispositions)
-{
-    std::vector<std::pair<std::string, std::string>> kv;
-    std::string e;
-    ASSERT_TRUE(ParseKeywordString("alloc fi(x) da('A.B(C)') shr reuse", kv, e));
-    ASSERT_EQ(kv.size(), 5u);
-    EXPECT_EQ(kv[2], std::make_pair(std::string("DA"), std::string("'A.B(C)'")));
-    EXPECT_FALSE(ParseKeywordString("ALLOC DA(A) DA(B)", kv, e));
-    EXPECT_EQ(e, "KEYWORD DA GIVEN TWICE");
-    EXPECT_FALSE(ParseKeywordString("ALLOC =X", kv, e));
-    ScratchDir dir;
-    Catalog c;
-    ASSERT_TRUE(c.Open(dir.path()).Ok());
-    ASSERT_TRUE(c.CreateWithRecords("U.OLD", Fb80(), {}).Ok());
-    {
-        Allocations a(c);
-        const std::vector<std::pair<const char*, int>> cases = {{"ALLOC DA(U.NEW) NEW CATALOG LIKE('U.OLD')", 0},
-                                                                {"ALLOC FI(D1) DA(U.OLD) OLD DELETE", 0},
-                                                                {"ALLOC FI(D1) DA(U.NEW) SHR", 8}, // in use
-                                                                {"ALLOC FI(D2) DA(U.NONE) SHR", 8},
-                                                                {"ALLOC DA(U.X) NEW RECFM(Z)", 12},
-                                                                {"ALLOC DA(U.X) NEW SHR", 12},
-                                                                {"ALLOC DA(U.X) NEW FOO(1)", 12}};
-        for (const auto& k : cases)
-            EXPECT_EQ(a.Execute(k.first).rc, k.second) << k.first;
-        EXPECT_EQ(a.Execute("ALLOC DA(U.X) NEW FOO(1)").text, "BPXWDYN KEYWORD FOO NOT SUPPORTED");
-        EXPECT_EQ(c.Find("U.NEW")->attrs.lrecl, 80);
-        EXPECT_EQ(a.Count(), 1u);
-        EXPECT_TRUE(c.Find("U.OLD")); // deleted only when freed
-    }
-    EXPECT_FALSE(c.Find("U.OLD")); // the conversation's end freed D1 with its DELETE disposition
 }
