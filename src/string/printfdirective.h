@@ -35,6 +35,8 @@ struct PrintfDirective {
             p = directive.read(p + 1);
             if (!accept(directive))
                 return false;
+            if (*p == '\0')
+                break; // the format ended inside the directive
         }
         return true;
     }
