@@ -57,6 +57,18 @@ def peak_rss_mb(pid):
     return float("nan")
 
 
+def cpu_seconds(pid):
+    """User + system processor seconds the process has used so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rpartition(")")[2].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_during(emu, run):
+    """The processor seconds of vexlink and of the emulator, for taking differences."""
+    return cpu_seconds(run.proc.pid), cpu_seconds(emu.proc.pid)
+
+
 def end_run(run):
     """The peak resident memory in MB, then CLOSE and the exit code."""
     rss = peak_rss_mb(run.proc.pid)
@@ -76,26 +88,30 @@ def request_latency(run):
 
 
 def download(scratch, emu, vexlink, size, count, name):
-    """(total seconds, streaming seconds: first record to the end, peak RSS MB)."""
+    """(total seconds, streaming seconds: first record to the end, peak RSS MB, processor seconds
+    of vexlink and of the emulator from the request to the end)."""
     run = Vexlink(vexlink, scratch, emu.port, work_dir="down%d" % size, t0=120, msglevel=1)
     try:
         run.wait_ready()
+        cpu = cpu_during(emu, run)
         start = time.monotonic()
         msg = run.request("PHGETFILE", name)
         wait_for("the first record", lambda: run.responses(msg, "HPDATA"), 3600, POLL)
         first = time.monotonic()
         wait_for("the end of the download", lambda: run.responses(msg, "HPEOD"), 3600, POLL)
         end = time.monotonic()
+        cpu = [b - a for a, b in zip(cpu, cpu_during(emu, run))]
         path = run.responses(msg, "HPDATA")[0][3]
         check("download size", os.path.getsize(path), count * (size + 1))
         rss = end_run(run)
     finally:
         run.kill()
-    return end - start, end - first, rss
+    return end - start, end - first, rss, cpu
 
 
 def upload(scratch, emu, vexlink, size, count):
-    """(total seconds, streaming seconds: total less a request's latency, peak RSS MB)."""
+    """(total seconds, streaming seconds: total less a request's latency, peak RSS MB, processor
+    seconds of vexlink and of the emulator from the request to the end)."""
     path = scratch.file("upload-%d.txt" % size)
     with open(path, "wb") as f:
         for i in range(count):
@@ -104,16 +120,18 @@ def upload(scratch, emu, vexlink, size, count):
     try:
         run.wait_ready()
         latency = min(request_latency(run) for _ in range(3))
+        cpu = cpu_during(emu, run)
         start = time.monotonic()
         run.request("PHMODIFY", "VEXUSR1.U%d RECFM(VB) LRECL(%d)" % (size, size + 4), path)
         msgs = wait_for("the end of the upload", lambda: [m for m in run.hpmsgs() if b"ROWS=" in m], 3600, POLL)
         seconds = time.monotonic() - start
+        cpu = [b - a for a, b in zip(cpu, cpu_during(emu, run))]
         check("rows stored", msgs[0].split(b"ROWS=")[1].split()[0], str(count).encode())
         rss = end_run(run)
     finally:
         run.kill()
         os.remove(path)
-    return seconds, max(seconds - latency, 1e-3), rss
+    return seconds, max(seconds - latency, 1e-3), rss, cpu
 
 
 def baseline(exe, size, total, directory, chunk=0):
@@ -191,8 +209,8 @@ def main():
             name = "VEXUSR1.B%d" % size
             write_seed(seed, [(name, "PS", "VB", size + 4, [record_bytes(size, i) for i in range(count)])])
             emu = Emulator(hostemu, scratch, seed)
-            d_sec, d_stream, d_rss = download(scratch, emu, vexlink, size, count, name)
-            u_sec, u_stream, u_rss = upload(scratch, emu, vexlink, size, count)
+            d_sec, d_stream, d_rss, d_cpu = download(scratch, emu, vexlink, size, count, name)
+            u_sec, u_stream, u_rss, u_cpu = upload(scratch, emu, vexlink, size, count)
             b_sec = baseline(base, size, total, scratch.path)
             l_sec = baseline(base, size, total, scratch.path, 64 * 1024)
         finally:
@@ -200,18 +218,21 @@ def main():
                 emu.stop()
             scratch.remove()
         mb = total / 1e6
-        for what, sec, stream, rss in (("download", d_sec, d_stream, d_rss), ("upload", u_sec, u_stream, u_rss)):
-            rows.append("| %s | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.0f%% | %.0f%% | %.0f |" % (
-                what, size, count, mb, sec, mb / sec, count / sec, stream, mb / stream, count / stream,
-                100.0 * b_sec / stream, 100.0 * l_sec / stream, rss))
+        for what, sec, stream, rss, cpu in (("download", d_sec, d_stream, d_rss, d_cpu),
+                                            ("upload", u_sec, u_stream, u_rss, u_cpu)):
+            rows.append("| %s | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.0f%% | %.0f%% | %.0f "
+                        "| %.2f / %.2f |" % (
+                            what, size, count, mb, sec, mb / sec, count / sec, stream, mb / stream, count / stream,
+                            100.0 * b_sec / stream, 100.0 * l_sec / stream, rss, cpu[0], cpu[1]))
         for what, sec in (("TCP + file, a write per record", b_sec), ("TCP + file, 64 KiB writes", l_sec)):
             rows.append("| %s | %d | %d | %.0f | %.2f | %.1f | %.0f | %.2f | %.1f | %.0f | %.0f%% | %.0f%% | |" % (
                 what, size, count, mb, sec, mb / sec, count / sec, sec, mb / sec, count / sec,
-                100.0 * b_sec / sec, 100.0 * l_sec / sec))
+                100.0 * b_sec / sec, 100.0 * l_sec / sec) + " |")
         sys.stdout.flush()
     print("| transfer | record bytes | records | MB | total s | MB/s | records/s | streaming s | streaming MB/s "
-          "| streaming records/s | of a write per record | of 64 KiB writes | peak RSS MB |")
-    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+          "| streaming records/s | of a write per record | of 64 KiB writes | peak RSS MB "
+          "| processor s, vexlink / emulator |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
     for row in rows:
         print(row)
     return 0
