@@ -8,14 +8,14 @@ For each record size (default 80 and 31989 bytes) it measures a download and
 an upload of MB megabytes (default 100) through the emulator: the time from
 the Request row to the row that ends the transfer (HPEOD for a download, the
 HPMSG with ROWS= for an upload), as MB/s of record data and records/s, and
-the peak resident memory of that vexlink run (VmHWM before its CLOSE).
+the peak resident memory of that vexlink run (VmHWM before its CLOSE), and
+the processor time (user + system) vexlink and the emulator used meanwhile.
 
-Every request first waits for the engine's polls (each thread's pass starts
-with a 125 ms sleep, and the conversation looks for the turn every 125 ms),
-so the total holds up to about a quarter of a second that does not depend on
-the size. "Streaming" leaves it out: for a download, from the row that names
-the file (the first record is there) to HPEOD; for an upload, the total less
-the shortest of three PHTXT round trips measured just before in the same run. Next to
+The total holds the front end's own polling of the database (every 20 ms) and
+the start of the request. "Streaming" leaves that out: for a download, from
+the row that names the file (the first record is there) to HPEOD; for an
+upload, the total less the shortest of three PHTXT round trips measured just
+before in the same run. Next to
 it, in the same run, the same bytes over a plain loopback TCP connection
 written to a file (transfer_baseline): once with one write per record and once
 in writes of 64 KiB (the real limit). Prints a Markdown table.
